@@ -1,0 +1,64 @@
+// The 31 processing parameters of a run and the file "config_para.csv" that holds them: one line
+// per parameter, the key, a comma, the value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The parameter table, in member order (which is also the order the writer writes the lines in).
+// X(type, name): type is one of i32, u32, f64.
+#define KORVANE_PARA_FIELDS(X)            \
+    X(i32, Para_Profile_Centroid)         \
+    X(i32, Para_Polarity)                 \
+    X(i32, Para_Cutoff_Mode)              \
+    X(f64, Para_Cutoff_Intensity)         \
+    X(i32, Para_Cutoff_TopNumber)         \
+    X(f64, Para_Cutoff_LowPercent)        \
+    X(u32, Para_Start_Scan)               \
+    X(u32, Para_End_Scan)                 \
+    X(f64, Para_PPM)                      \
+    X(u32, Para_Min_EIC)                  \
+    X(u32, Para_Misscount_Allow)          \
+    X(f64, Para_InterTrace_Dist_Min)      \
+    X(u32, Para_Min_PeakWidth)            \
+    X(u32, Para_Max_PeakWidth)            \
+    X(u32, Para_Branch_Gap_Allow)         \
+    X(u32, Para_Min_Branch_Length)        \
+    X(u32, Para_Min_Span)                 \
+    X(u32, Para_MarkerBranch_Dif_Th)      \
+    X(f64, Para_PeakIntensity_Th)         \
+    X(f64, Para_SNR_Th)                   \
+    X(f64, Para_Peak_Significance_Th)     \
+    X(f64, Para_TPASR_Th)                 \
+    X(f64, Para_Zig_Zag_Index_Th)         \
+    X(u32, Para_Group_Scan_Shift_Tol)     \
+    X(f64, Para_Group_Shape_Angle_Th)     \
+    X(f64, Para_Annotate_Mass_Tol)        \
+    X(f64, Para_Refinement_Shape_Th)      \
+    X(i32, Para_One_Two_Phase_Align)      \
+    X(f64, Para_Align_Mass_Tol)           \
+    X(f64, Para_Align_Window1)            \
+    X(f64, Para_Align_Window2)
+
+namespace korvane::para_types {
+using i32 = std::int32_t;
+using u32 = std::uint32_t;
+using f64 = double;
+}  // namespace korvane::para_types
+
+// Members start at zero, so a key missing from the file never leaves a value undefined.
+struct Para_Configure {
+#define KORVANE_PARA_MEMBER(type, name) korvane::para_types::type name = 0;
+    KORVANE_PARA_FIELDS(KORVANE_PARA_MEMBER)
+#undef KORVANE_PARA_MEMBER
+};
+
+// Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened (Para unchanged)
+// and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
+// repeated key's later line wins. A known key without a value column throws std::out_of_range; a
+// signed value without digits throws std::invalid_argument and one beyond 32 bits
+// std::out_of_range. Members set by earlier lines keep their values when it throws.
+int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para);
+
+// Writes all 31 members to Path/FileName in member order, reals with 6 significant digits.
+void OutputConfiguredPara2CSVFile(Para_Configure Para, std::string Path, std::string FileName);

@@ -1,0 +1,29 @@
+// Readers of the two reference tables in the configuration folder: the compound mass export
+// "hmdb.csv" and the adduct table of the run's polarity.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/records/records.h"
+
+namespace korvane {
+// A reference table that cannot be opened; what() is the whole message, path included.
+class TableOpenError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+}  // namespace korvane
+
+// Appends field 8 (average mass) and field 9 (monoisotopic mass) of every data line of the
+// quoted 9-field export. A line with another field count prints a message and ends reading,
+// keeping what was read. Throws korvane::TableOpenError "HMDB_file could not be opened: <path>".
+void read_hmdb_file(std::string HMDB_Filename, std::vector<double>& mass_weight_average_arry,
+                    std::vector<double>& mass_weight_mono_arry);
+
+// Appends one row per data line of the 5-field adduct table. A line with another field count
+// prints a message and ends reading, keeping what was read. Throws korvane::TableOpenError
+// "Adduct Config File could not be opened: <path>".
+void read_adduct_configure_file(std::string adduct_config_filename,
+                                std::vector<adduct_configure_node>& adduct_configure_arry);

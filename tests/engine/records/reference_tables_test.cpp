@@ -1,0 +1,125 @@
+#include "engine/records/reference_tables.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using korvane::test::TempDir;
+
+const char* kHmdbHeader = "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"avg\",\"mono\"\n";
+
+std::string hmdb_line(const std::string& avg, const std::string& mono, const std::string& name = "Alanine") {
+    return "\"HMDB0000161\",\"" + name + "\",\"C3H7NO2\",\"x\",\"y\",\"z\",\"w\",\"" + avg + "\",\"" + mono + "\"";
+}
+
+TEST(HmdbReader, ReadsFieldsEightAndNineWithCommasInsideQuotes) {
+    TempDir dir;
+    const std::string path = dir.write(
+        "hmdb.csv", std::string(kHmdbHeader) + hmdb_line("89.09", "89.047678473", "2,3-Diol") + "\n\n" +
+                        hmdb_line("180.16", "180.063388116") + "\n");
+    std::vector<double> avg, mono;
+    testing::internal::CaptureStdout();
+    read_hmdb_file(path, avg, mono);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(avg, (std::vector<double>{89.09, 180.16}));
+    EXPECT_EQ(mono, (std::vector<double>{89.047678473, 180.063388116}));
+}
+
+TEST(HmdbReader, CrLfFileGivesTheSameMassesAsLf) {
+    TempDir dir;
+    const std::string body = hmdb_line("1", "2") + "\n" + hmdb_line("3", "4") + "\n";
+    std::string crlf;
+    for (char c : std::string(kHmdbHeader) + body) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::vector<double> a1, m1, a2, m2;
+    read_hmdb_file(dir.write("lf.csv", kHmdbHeader + body), a1, m1);
+    read_hmdb_file(dir.write("crlf.csv", crlf), a2, m2);
+    EXPECT_EQ(m1, (std::vector<double>{2, 4}));
+    EXPECT_EQ(m1, m2);
+    EXPECT_EQ(a1, a2);
+}
+
+TEST(HmdbReader, MalformedLineStopsReadingWithTheRowCount) {
+    struct Row {
+        const char* name;
+        std::string bad;
+    } rows[] = {
+        {"empty quoted field", hmdb_line("", "5")},
+        {"unquoted", "HMDB1,a,b,c,d,e,f,1,2"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TempDir dir;
+        const std::string path =
+            dir.write("hmdb.csv", std::string(kHmdbHeader) + hmdb_line("1", "2") + "\n" + r.bad + "\n" + hmdb_line("3", "4") + "\n");
+        std::vector<double> avg{-1.0}, mono;  // appended to, never cleared
+        testing::internal::CaptureStdout();
+        read_hmdb_file(path, avg, mono);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "HMDB File at Row=1can't be read corrctly!\n");
+        EXPECT_EQ(avg, (std::vector<double>{-1.0, 1.0}));
+        EXPECT_EQ(mono, (std::vector<double>{2.0}));
+    }
+}
+
+TEST(HmdbReader, HeaderOnlyAndMissingFile) {
+    TempDir dir;
+    std::vector<double> avg, mono;
+    read_hmdb_file(dir.write("h.csv", kHmdbHeader), avg, mono);
+    EXPECT_TRUE(avg.empty());
+    EXPECT_TRUE(mono.empty());
+    const std::string missing = dir.file("none.csv");
+    try {
+        read_hmdb_file(missing, avg, mono);
+        FAIL() << "no exception";
+    } catch (const korvane::TableOpenError& e) {
+        EXPECT_EQ(std::string(e.what()), "HMDB_file could not be opened: " + missing);
+    }
+}
+
+TEST(AdductReader, TruncatesCountsAndKeepsFormulaVerbatim) {
+    TempDir dir;
+    const std::string path = dir.write("a.csv",
+                                       "Formula,Molecule,Charge,Shift,Dependence\r\n"
+                                       "[M+H]+,1,1,-1.007276,0\r\n"
+                                       "\r\n"
+                                       " [M+Na]+ ,1.9,-1.5,-22.989218,2.7\r\n"
+                                       "[2M+H]+,2,1,-1.007276,1,\r\n");
+    std::vector<adduct_configure_node> rows;
+    read_adduct_configure_file(path, rows);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].Formula, "[M+H]+");
+    EXPECT_EQ(rows[0].Mass_Shift, -1.007276);
+    EXPECT_EQ(rows[0].Dependence, 0);
+    EXPECT_EQ(rows[1].Formula, " [M+Na]+ ");
+    EXPECT_EQ(rows[1].Molecule_Count, 1);
+    EXPECT_EQ(rows[1].Charge_Count, -1);
+    EXPECT_EQ(rows[1].Dependence, 2);
+    EXPECT_EQ(rows[2].Molecule_Count, 2);  // a trailing comma adds no sixth field
+}
+
+TEST(AdductReader, EmptyFieldCountsAndWrongFieldCountStopsWithMessage) {
+    TempDir dir;
+    const std::string path = dir.write("a.csv",
+                                       "header\n"
+                                       "[M+H]+,1,1,-1.007276,0\n"
+                                       "[M+K]+,1,,-38.963158,1\n"
+                                       "[M+NH4]+,1,1,-18.033823\n"
+                                       "[M+Na]+,1,1,-22.989218,1\n");
+    std::vector<adduct_configure_node> rows;
+    testing::internal::CaptureStdout();
+    read_adduct_configure_file(path, rows);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Adduct Config File at Row=2is not correctly configured!\n");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].Charge_Count, 0);
+
+    const std::string missing = dir.file("none.csv");
+    try {
+        read_adduct_configure_file(missing, rows);
+        FAIL() << "no exception";
+    } catch (const korvane::TableOpenError& e) {
+        EXPECT_EQ(std::string(e.what()), "Adduct Config File could not be opened: " + missing);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// A per-test scratch folder under the test temp dir, removed when the guard goes out of scope.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace korvane::test {
+
+class TempDir {
+public:
+    TempDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "korvane";
+        if (info) name += std::string("_") + info->test_suite_name() + "_" + info->name();
+        for (char& c : name)
+            if (c == '/') c = '_';
+        path_ = std::filesystem::path(::testing::TempDir()) / name;
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+    // Writes bytes exactly as given (no line-end translation) and returns the full path.
+    std::string write(const std::string& name, const std::string& bytes) const {
+        const std::string p = file(name);
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Root of the shared data folder beside the project, or "" when it is absent.
+inline std::string shared_data_dir() {
+    const std::filesystem::path p = std::filesystem::path(KORVANE_SOURCE_DIR) / ".." / "shared" / "data";
+    return std::filesystem::is_directory(p) ? p.lexically_normal().string() : std::string();
+}
+
+}  // namespace korvane::test
