@@ -1,0 +1,36 @@
+// Comma-separated peak lists for people to open in a spreadsheet. Nothing reads them back: the
+// databases are the machine-readable results, so reals keep only 6 significant digits here.
+//
+// Every file starts with a header line, then one line per record in list order; the peak shape is
+// never written. Column 10's header is spelled "Right_boundary" in every file. Lines end in "\n",
+// numbers never depend on the locale, and a text field holding a comma, a double quote or a line
+// break is quoted (quotes doubled) so that it stays one field; every other text is written byte
+// for byte.
+//
+// A file that cannot be created or written is reported by one line on standard output naming the
+// path; the writers throw nothing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/records/records.h"
+
+// File name by caller: sample name + "_chromatograph_peaklist.csv". Columns 1 to 10.
+void OutputChromatographPeaklist2CSVFile(std::vector<Chromatogram_Peak> Chromatograph_Peak_list,
+                                         std::string Path, std::string FileName);
+
+// Sample name + "_grouped_chromatograph_peaklist.csv". Columns 1 to 11 (adds Group_ID).
+void OutputGroupedChromatographPeaklist2CSVFile(
+    std::vector<Chromatogram_Peak_Group> Grouped_Chromatograph_Peak_list, std::string Path,
+    std::string FileName);
+
+// Sample name + "_annotated_grouped_chromatograph_peaklist.csv". Columns 1 to 16.
+void OutputAnnotatedGroupedChromatographPeaklist2CSVFile(
+    std::vector<Chromatogram_Peak_Group_Compound> peaklist_adduct_annotated, std::string Path,
+    std::string FileName);
+
+// "aligned_annotated_grouped_chromatograph_peaklist.csv", once per run. Columns 1 to 20.
+void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
+    std::vector<Chromatogram_Peak_Group_Compound_Align> peaklist_aligned, std::string Path,
+    std::string FileName);
