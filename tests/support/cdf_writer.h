@@ -1,0 +1,41 @@
+// Writes ANDI-MS sample files for tests and the sample generator, through the netCDF library
+// linked directly (the engine itself loads it at run time). Besides well-formed files it can
+// leave variables out, give each variable a length of its own, put the units in either place,
+// and let a caller define extra or odd variables, so readers can be tried on broken files.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::test {
+
+struct Cdf_Content {
+    std::vector<double> scan_acquisition_time;
+    std::vector<double> total_intensity;
+    std::vector<float> mass_values;
+    std::vector<float> intensity_values;
+    std::vector<int> scan_index;
+    std::vector<int> point_count;
+    std::optional<std::vector<int>> actual_scan_number;  // absent when empty optional
+
+    std::optional<std::string> global_units;       // global attribute "units"
+    std::optional<std::string> time_values_units;  // adds a "time_values" variable with this "units"
+
+    std::vector<std::string> omit;        // standard variables not to write at all
+    bool unlimited_points = false;        // "point_number" as the record dimension
+    enum class Format { classic, offset64, netcdf4 } format = Format::classic;
+    // Called in define mode after the standard variables; may add anything.
+    std::function<void(int ncid)> extra_define;
+};
+
+// Per-scan variables share "scan_number" and per-point variables "point_number" when their length
+// matches scan_acquisition_time / mass_values; any other length gets a dimension of its own.
+// Throws std::runtime_error with netCDF's message on failure.
+void write_cdf(const std::string& path, const Cdf_Content& content);
+
+// Throws std::runtime_error when status is not 0; for extra_define callbacks.
+void nc_check(int status, const char* what);
+
+}  // namespace korvane::test
