@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <vector>
 
 #include "engine/records/records.h"
@@ -73,3 +74,16 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
 // duplicate is replaced in place when new_branch is strictly longer; otherwise new_branch is dropped.
 // With no duplicate new_branch is appended.
 void unique_branch_test(std::list<Peak_Branch>& Peak_branch_list_trim, Peak_Branch new_branch, std::int32_t Span_min);
+
+namespace korvane::detail {
+
+// The ridge-line stage of cwt_peak_detection, on maxima already found: maxima_by_scale maps every
+// scale from Scale_Min to top_scale to its maxima in ascending position (their linked flags are
+// updated). Seeds a branch per maximum of top_scale and extends, prunes and de-duplicates the
+// branches scale by scale down to Scale_Min. Returns the final branches in list order.
+std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
+                                        std::uint32_t top_scale, std::uint32_t Scale_Min,
+                                        std::int32_t branch_gap_allow, std::int32_t min_branch_length,
+                                        std::int32_t span_min, std::int32_t marker_pos_dif_th);
+
+}  // namespace korvane::detail

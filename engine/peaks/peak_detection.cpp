@@ -1,0 +1,318 @@
+#include "engine/peaks/peak_detection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+#include "engine/peaks/peak_measures.h"
+#include "engine/peaks/wavelet.h"
+
+namespace {
+
+// Signed distance between two signal indices.
+std::int64_t distance(std::uint32_t a, std::uint32_t b) {
+    return std::llabs(static_cast<std::int64_t>(a) - static_cast<std::int64_t>(b));
+}
+
+// The maximum of `candidates` (ascending position) a branch links to: within the link window of
+// its last point and within marker_pos_dif_th of its max_point; the nearest to the last point,
+// the smaller position on a tie. Returns candidates.size() when there is none.
+std::size_t choose_link(const std::vector<CWT_Data_Point>& candidates, const Peak_Branch& branch, std::int64_t window,
+                        std::int32_t marker_pos_dif_th) {
+    const std::size_t none = candidates.size();
+    if (window <= 0) return none;
+    const std::int64_t last = branch.points.back().position;
+    // First candidate inside the window: position > last - window.
+    auto it = std::partition_point(candidates.begin(), candidates.end(), [&](const CWT_Data_Point& q) {
+        return static_cast<std::int64_t>(q.position) <= last - window;
+    });
+    std::size_t chosen = none;
+    std::int64_t best = 0;
+    for (; it != candidates.end() && static_cast<std::int64_t>(it->position) < last + window; ++it) {
+        if (!(distance(it->position, branch.max_point.position) < marker_pos_dif_th)) continue;
+        const std::int64_t d = distance(it->position, branch.points.back().position);
+        if (chosen == none || d < best) {
+            chosen = static_cast<std::size_t>(it - candidates.begin());
+            best = d;
+        }
+    }
+    return chosen;
+}
+
+Peak_Branch seed_branch(const CWT_Data_Point& point) {
+    Peak_Branch branch;
+    branch.points.push_back(point);
+    branch.max_point = point;
+    branch.gap_count = 0;
+    branch.length = 1;
+    return branch;
+}
+
+}  // namespace
+
+namespace korvane::detail {
+
+std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
+                                        std::uint32_t top_scale, std::uint32_t Scale_Min,
+                                        std::int32_t branch_gap_allow, std::int32_t min_branch_length,
+                                        std::int32_t span_min, std::int32_t marker_pos_dif_th) {
+    std::list<Peak_Branch> branches;
+    for (const CWT_Data_Point& point : maxima_by_scale[top_scale]) branches.push_back(seed_branch(point));
+
+    // Counting down from top_scale - 1 to Scale_Min; nothing runs when top_scale <= Scale_Min.
+    for (std::uint32_t s = top_scale; s-- > Scale_Min;) {
+        std::vector<CWT_Data_Point>& maxima = maxima_by_scale[s];
+
+        // 1-3. Extend every branch by the nearest acceptable maximum; two branches may share one.
+        const std::int64_t window = std::max<std::int64_t>(static_cast<std::int32_t>(s), span_min);
+        for (Peak_Branch& branch : branches) {
+            ++branch.gap_count;
+            const std::size_t chosen = choose_link(maxima, branch, window, marker_pos_dif_th);
+            if (chosen == maxima.size()) continue;
+            CWT_Data_Point& q = maxima[chosen];
+            q.linked = true;
+            branch.points.push_back(q);
+            ++branch.length;
+            branch.gap_count = 0;
+            // On a tie the point of the larger scale stays the ridge's maximum.
+            if (q.coefficient > branch.max_point.coefficient) branch.max_point = q;
+        }
+
+        // 4. Prune branches that stopped early; a branch that is already long enough stays.
+        branches.remove_if([&](const Peak_Branch& b) {
+            return b.gap_count > branch_gap_allow && b.length < min_branch_length;
+        });
+
+        // 5. Keep one branch per shared end point.
+        if (branches.size() > 1) {
+            std::list<Peak_Branch> unique;
+            auto it = branches.begin();
+            unique.push_back(std::move(*it));
+            for (++it; it != branches.end(); ++it) unique_branch_test(unique, std::move(*it), span_min);
+            branches = std::move(unique);
+        }
+
+        // 6. Maxima no branch took start branches of their own.
+        for (const CWT_Data_Point& point : maxima)
+            if (!point.linked) branches.push_back(seed_branch(point));
+    }
+    return branches;
+}
+
+}  // namespace korvane::detail
+
+void unique_branch_test(std::list<Peak_Branch>& Peak_branch_list_trim, Peak_Branch new_branch, std::int32_t Span_min) {
+    if (!new_branch.points.empty()) {
+        const CWT_Data_Point& nl = new_branch.points.back();
+        const CWT_Data_Point& nm = new_branch.max_point;
+        for (Peak_Branch& listed : Peak_branch_list_trim) {
+            if (listed.points.empty()) continue;
+            const CWT_Data_Point& last = listed.points.back();
+            const bool match = distance(nm.scale, listed.max_point.scale) <= Span_min &&
+                               distance(nm.position, listed.max_point.position) <= Span_min &&
+                               last.scale == nl.scale && last.position == nl.position;
+            if (!match) continue;
+            if (new_branch.length > listed.length) listed = std::move(new_branch);
+            return;
+        }
+    }
+    Peak_branch_list_trim.push_back(std::move(new_branch));
+}
+
+void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<double> signal_data,
+                        std::uint32_t Scale_Max, std::uint32_t Scale_Min, std::int32_t branch_gap_allow,
+                        std::int32_t min_branch_length, std::int32_t span_min, std::int32_t marker_pos_dif_th) {
+    // 1-3. Checks.
+    if (Scale_Min < 1) std::cout << "Scale must be larger than 0" << std::endl;
+    if (Scale_Max - Scale_Min < 1) {  // unsigned: only equal scales stop here
+        std::cout << "Scale Number is not enoguh!" << std::endl;
+        return;
+    }
+    const std::size_t n = signal_data.size();
+    if (n < 6) {
+        std::cout << "Signal Size is too small!" << std::endl;
+        return;
+    }
+    // Scale 0 lies outside the transform; no scale loop runs below 1.
+    const std::uint32_t lower = std::max<std::uint32_t>(Scale_Min, 1);
+
+    // 4. Coefficients of the scales the ridge search reads. Scale 1, which the noise estimate
+    // reads, follows on demand.
+    std::map<std::uint32_t, std::vector<double>> coefficients;
+    if (Scale_Max >= lower) {
+        std::vector<std::uint32_t> scales;
+        scales.reserve(Scale_Max - lower + 1);
+        for (std::uint32_t s = lower; s <= Scale_Max && s != 0; ++s) scales.push_back(s);
+        cwt(signal_data, std::move(scales), coefficients);
+    }
+
+    // 5. Maxima of every scale.
+    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima_by_scale;
+    const auto pos_delta = static_cast<std::uint32_t>(std::min<std::size_t>(n / 4, 3));
+    for (const auto& [s, coef] : coefficients) {
+        const double largest = *std::max_element(coef.begin(), coef.end());
+        std::map<std::uint32_t, double> local_maximum, local_minimum;
+        local_max_min_det(coef, 0.03 * largest, pos_delta, local_maximum, local_minimum);
+        std::vector<CWT_Data_Point>& points = maxima_by_scale[s];
+        points.reserve(local_maximum.size());
+        for (const auto& [position, value] : local_maximum) points.push_back({s, position, value, false});
+    }
+
+    // 6. Top scale: the largest scale that carries maxima. The range that does must be longer than
+    // min_branch_length (unsigned arithmetic, as the scales are).
+    std::uint32_t top = Scale_Max;
+    while (top >= lower) {
+        const auto found = maxima_by_scale.find(top);
+        if (found != maxima_by_scale.end() && !found->second.empty()) break;
+        --top;
+    }
+    if (top <= lower + static_cast<std::uint32_t>(min_branch_length) - 1) return;
+
+    // 7, 8. Ridge lines.
+    const std::list<Peak_Branch> branches = korvane::detail::link_ridge_lines(
+        maxima_by_scale, top, lower, branch_gap_allow, min_branch_length, span_min, marker_pos_dif_th);
+
+    // 9. Peaks.
+    for (const Peak_Branch& branch : branches) {
+        if (!(branch.length >= min_branch_length && branch.gap_count <= branch_gap_allow)) continue;
+        const CWT_Data_Point& mp = branch.max_point;
+        Detect_Peak peak;
+        peak.Apex_Pos = mp.position;
+        peak.Apex_Intensity = signal_data[mp.position];
+        const std::int64_t left = std::max<std::int64_t>(0, static_cast<std::int64_t>(mp.position) - mp.scale);
+        const std::int64_t right =
+            std::min<std::int64_t>(static_cast<std::int64_t>(n) - 1, static_cast<std::int64_t>(mp.position) + mp.scale);
+        peak.Left_Boundary = static_cast<std::uint32_t>(left);
+        peak.Right_Boundary = static_cast<std::uint32_t>(right);
+        peak.Peak_Area = Calculate_Peak_Area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
+
+        if (coefficients.find(1) == coefficients.end()) cwt(signal_data, {1}, coefficients);
+        const std::vector<double>& scale1 = coefficients.at(1);
+        // An apex at index 0 takes its noise from index 2 on.
+        const std::int64_t noise_from = peak.Apex_Pos == 0 ? 2 : left;
+        std::vector<double> noise;
+        for (std::int64_t i = noise_from; i <= right; ++i) noise.push_back(scale1[static_cast<std::size_t>(i)]);
+        peak.Peak_SNR = New_Calculate_Peak_SNR(mp.coefficient, std::move(noise));
+        Detect_Peak_List.push_back(peak);
+    }
+}
+
+void eic_cwt_peak_detection(std::vector<Chromatogram_Peak>& EIC_Chromatograph_Peak_list, Mass_Trace eic,
+                            std::uint32_t EIC_ID, std::uint32_t Scale_Max, std::uint32_t Scale_Min,
+                            std::int32_t branch_gap_allow, std::int32_t min_branch_length, std::int32_t span_min,
+                            std::int32_t marker_pos_dif_th) {
+    // 1. Signal: one entry per scan from the first to the last point. Short gaps are interpolated;
+    // long ones hold zero intensity at the trace's centre mass.
+    const std::vector<Data_Point>& points = eic.EIC_shape;
+    std::vector<double> intensity, mz, rt;
+    intensity.reserve(points.size());
+    mz.reserve(points.size());
+    rt.reserve(points.size());
+    auto append = [&](double i, double m, double r) {
+        intensity.push_back(i);
+        mz.push_back(m);
+        rt.push_back(r);
+    };
+    const std::uint32_t first_scan = points.empty() ? 0 : points.front().scan_num;
+    if (!points.empty()) append(points[0].intensity, points[0].mz, points[0].retention_time);
+    for (std::size_t p = 1; p < points.size(); ++p) {
+        const Data_Point& prev = points[p - 1];
+        const Data_Point& cur = points[p];
+        const auto gap = static_cast<std::int32_t>(cur.scan_num - prev.scan_num);
+        if (gap == 1) {
+            append(cur.intensity, cur.mz, cur.retention_time);
+        } else if (gap >= 2 && gap <= 10) {
+            for (std::int32_t k = 1; k <= gap; ++k) {
+                const double f = static_cast<double>(k) / gap;
+                append((1 - f) * prev.intensity + f * cur.intensity, (1 - f) * prev.mz + f * cur.mz,
+                       (1 - f) * prev.retention_time + f * cur.retention_time);
+            }
+        } else if (gap >= 11) {
+            for (std::int32_t k = 1; k <= gap - 1; ++k) {
+                const double f = static_cast<double>(k) / gap;
+                append(0.0, eic.Cent_Mass, (1 - f) * prev.retention_time + f * cur.retention_time);
+            }
+            append(cur.intensity, cur.mz, cur.retention_time);
+        } else {
+            std::cout << "EIC cwt peak detection failed at EIC_ID=" << EIC_ID << std::endl;
+        }
+    }
+
+    // 2-4. Detect on the intensities, then refine.
+    const std::size_t n = intensity.size();
+    const auto upper = static_cast<std::uint32_t>(std::min<std::size_t>(Scale_Max, n));
+    std::vector<Detect_Peak> peaks;
+    cwt_peak_detection(peaks, intensity, upper, Scale_Min, branch_gap_allow, min_branch_length, span_min,
+                       marker_pos_dif_th);
+    peak_refinement_processing(peaks, intensity);
+
+    // 5. Back to scan numbers.
+    std::uint32_t peak_id = 0;
+    for (const Detect_Peak& d : peaks) {
+        Chromatogram_Peak peak;
+        peak.EIC_ID = EIC_ID;
+        peak.Peak_ID = peak_id++;
+        peak.Apex_Pos = d.Apex_Pos + first_scan;
+        peak.Left_Boundary = d.Left_Boundary + first_scan;
+        peak.Right_Boundary = d.Right_Boundary + first_scan;
+        peak.Apex_Retention_Time = rt[d.Apex_Pos];
+        peak.Apex_MZ = mz[d.Apex_Pos];
+        peak.Apex_Intensity = d.Apex_Intensity;
+        peak.Peak_Area = d.Peak_Area;
+        peak.Peak_SNR = d.Peak_SNR;
+        peak.Peak_shape.reserve(d.Right_Boundary - d.Left_Boundary + 1);
+        for (std::uint32_t i = d.Left_Boundary; i <= d.Right_Boundary; ++i) {
+            Data_Point point;
+            point.scan_num = i + first_scan;
+            point.retention_time = rt[i];
+            point.mz = mz[i];
+            point.intensity = intensity[i];
+            peak.Peak_shape.push_back(point);
+        }
+        EIC_Chromatograph_Peak_list.push_back(std::move(peak));
+    }
+}
+
+void mass_trace_list_peak_detection(std::vector<Chromatogram_Peak>& All_EIC_Chromatograph_Peak_list,
+                                    std::list<Mass_Trace> mass_trace_list, std::uint32_t PeakWidth_Min,
+                                    std::uint32_t PeakWidth_Max, std::int32_t branch_gap_allow,
+                                    std::int32_t min_branch_length, std::int32_t span_min,
+                                    std::int32_t marker_pos_dif_th, double PeakIntensity_Th, double SNR_Th,
+                                    double Peak_Significance_Th, double Triangle_Area_Bias_Ratio_Th,
+                                    double Zig_Zag_Index_Th) {
+    // 1. A peak's half-width in scans is its scale.
+    const std::uint32_t Scale_Max = static_cast<std::uint32_t>(std::ceil(PeakWidth_Max * 0.5)) + 1;
+    // Signed first: a minimum width of 0 or 1 must give scale 1, not wrap to the top of the range.
+    const std::int64_t lower_signed = static_cast<std::int64_t>(std::floor(PeakWidth_Min * 0.5)) - 1;
+    const std::uint32_t Scale_Min = lower_signed < 1 ? 1 : static_cast<std::uint32_t>(lower_signed);
+
+    // 2, 3. Every trace uses up its number, whether it yields peaks or not.
+    std::uint32_t EIC_ID = 0;
+    while (!mass_trace_list.empty()) {
+#if KORVANE_WORKBENCH
+        std::cout << "Peak Detection,  EIC=" << EIC_ID << std::endl;
+#endif
+        Mass_Trace& trace = mass_trace_list.front();
+        if (eic_zig_zag_index_calculation(trace) > Zig_Zag_Index_Th) {
+            mass_trace_list.pop_front();
+            ++EIC_ID;
+            continue;
+        }
+        std::vector<Chromatogram_Peak> trace_peaks;
+        eic_cwt_peak_detection(trace_peaks, std::move(trace), EIC_ID, Scale_Max, Scale_Min, branch_gap_allow,
+                               min_branch_length, span_min, marker_pos_dif_th);
+        if (!trace_peaks.empty()) {
+            chromatograph_peak_filter(trace_peaks, PeakWidth_Min, PeakWidth_Max, PeakIntensity_Th, SNR_Th,
+                                      Peak_Significance_Th, Triangle_Area_Bias_Ratio_Th, Zig_Zag_Index_Th);
+        }
+        // Last peak first: within a trace the output runs in descending Peak_ID.
+        while (!trace_peaks.empty()) {
+            All_EIC_Chromatograph_Peak_list.push_back(std::move(trace_peaks.back()));
+            trace_peaks.pop_back();
+        }
+        mass_trace_list.pop_front();
+        ++EIC_ID;
+    }
+    std::cout << "Mass trace Peak detection Finished!" << std::endl;
+}

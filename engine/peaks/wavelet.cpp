@@ -1,0 +1,175 @@
+#include "engine/peaks/wavelet.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "engine/peaks/extremum.h"
+
+namespace {
+
+double round_to_five_significant_digits(double v) {
+    char text[40];
+    const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, 4);
+    double rounded = v;
+    std::from_chars(text, written.ptr, rounded);
+    return rounded;
+}
+
+std::array<double, 1024> make_mexhat_table() {
+    const double pi = 3.14159265358979323846;
+    const double norm = 2.0 / (std::sqrt(3.0) * std::pow(pi, 0.25));
+    const double step = 16.0 / 1023.0;
+    std::array<double, 1024> table{};
+    double running_sum = 0.0;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const double x = -8.0 + static_cast<double>(k) * step;
+        running_sum += norm * (1.0 - x * x) * std::exp(-x * x / 2.0);
+        table[k] = round_to_five_significant_digits(step * running_sum);
+    }
+    return table;
+}
+
+// ---- Fast transform ---------------------------------------------------------------------------
+//
+// Coefficient k of scale a needs only two values of the full convolution c = signal * reversed
+// wavelet samples: c[8a - 1 + k] and c[8a + k]. Each value of c is computed as the reference does,
+// one term at a time from the largest signal index down, starting at 0.0. The reference also adds
+// the terms that fall on zero padding; those are exact zeros, and since a running sum that starts
+// at +0.0 can never become -0.0, adding or leaving out a zero term changes no bit (finite input).
+// That lets the kernel (a) skip every term whose signal value is zero - the zero-filled gaps of a
+// trace and the padding around a short trace - and (b) add harmless zero terms where that keeps
+// all lanes of a block in step.
+//
+// Several outputs are computed side by side, one per vector lane; each lane still adds its own
+// terms in the reference order, so vectorising changes nothing either. The kernel is compiled for
+// several instruction sets (plain multiply then add: no fused multiply-add, which would round once
+// instead of twice).
+
+typedef double lanes8 __attribute__((vector_size(64)));
+constexpr std::ptrdiff_t kVectors = 4;
+constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per kernel call
+
+// out[v] = sum over t = tmin..tmax, ascending, of x[v - t] * h[t], for v = 0..kBlock-1.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block(const double* x, const double* h,
+                                                                                std::ptrdiff_t tmin,
+                                                                                std::ptrdiff_t tmax, double* out) {
+    lanes8 acc[kVectors];
+    for (auto& a : acc) a = lanes8{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    for (std::ptrdiff_t t = tmin; t <= tmax; ++t) {
+        const double w = h[t];
+        const lanes8 weight = {w, w, w, w, w, w, w, w};
+        const double* src = x - t;
+        for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
+            lanes8 v;
+            std::memcpy(&v, src + 8 * u, sizeof v);
+            const lanes8 product = v * weight;
+            acc[u] += product;
+        }
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
+
+// The signal with kBlock zeros on either side, and for every index the nearest non-zero value at or
+// after it and at or before it, so a block can narrow its terms to those that can be non-zero.
+struct PreparedSignal {
+    std::ptrdiff_t n = 0;
+    std::vector<double> padded;
+    std::vector<std::ptrdiff_t> next_nonzero;  // n when none
+    std::vector<std::ptrdiff_t> prev_nonzero;  // -1 when none
+
+    explicit PreparedSignal(const std::vector<double>& s)
+        : n(static_cast<std::ptrdiff_t>(s.size())),
+          padded(s.size() + 2 * kBlock, 0.0),
+          next_nonzero(s.size()),
+          prev_nonzero(s.size()) {
+        std::copy(s.begin(), s.end(), padded.begin() + kBlock);
+        std::ptrdiff_t last = -1;
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
+            if (s[i] != 0.0) last = i;
+            prev_nonzero[i] = last;
+        }
+        std::ptrdiff_t next = n;
+        for (std::ptrdiff_t i = n; i-- > 0;) {
+            if (s[i] != 0.0) next = i;
+            next_nonzero[i] = next;
+        }
+    }
+};
+
+std::vector<double> transform_one_scale(const PreparedSignal& sig, std::uint32_t scale) {
+    const std::ptrdiff_t n = sig.n;
+    const std::ptrdiff_t a = scale;
+    const std::ptrdiff_t m = 16 * a + 1;  // wavelet samples
+
+    // Reversed wavelet samples: h[t] = sample 16a - t.
+    std::vector<double> h(static_cast<std::size_t>(m));
+    const double stretch = static_cast<double>(scale) * kMexhatGridStep;
+    for (std::ptrdiff_t j = 0; j < m; ++j) {
+        const auto index = static_cast<std::size_t>(std::floor(static_cast<double>(j) / stretch));
+        h[static_cast<std::size_t>(m - 1 - j)] = mexhat_wav[index];
+    }
+
+    // c_kept[k] = c[8a - 1 + k] for k = 0..n.
+    const std::ptrdiff_t first = 8 * a - 1;
+    const std::ptrdiff_t outputs = n + 1;
+    const std::ptrdiff_t blocks = (outputs + kBlock - 1) / kBlock;
+    std::vector<double> c_kept(static_cast<std::size_t>(blocks * kBlock), 0.0);
+    for (std::ptrdiff_t b = 0; b < blocks; ++b) {
+        const std::ptrdiff_t i0 = first + b * kBlock;
+        // Signal indices any lane of the block can touch, narrowed to the non-zero ones.
+        const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(i0 - (m - 1), 0);
+        const std::ptrdiff_t hi = std::min<std::ptrdiff_t>(i0 + kBlock - 1, n - 1);
+        if (lo > hi) continue;
+        const std::ptrdiff_t q1 = sig.next_nonzero[static_cast<std::size_t>(lo)];
+        const std::ptrdiff_t q2 = sig.prev_nonzero[static_cast<std::size_t>(hi)];
+        if (q1 > q2) continue;  // only zero terms: the sum stays +0.0
+        const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
+        const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(m - 1, i0 + kBlock - 1 - q1);
+        convolve_block(sig.padded.data() + kBlock + i0, h.data(), tmin, tmax, c_kept.data() + b * kBlock);
+    }
+
+    const double root = std::sqrt(static_cast<double>(scale));
+    std::vector<double> coefficients(static_cast<std::size_t>(n));
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        const double d = c_kept[static_cast<std::size_t>(k + 1)] - c_kept[static_cast<std::size_t>(k)];
+        coefficients[static_cast<std::size_t>(k)] = -(root * d);
+    }
+    return coefficients;
+}
+
+}  // namespace
+
+const std::array<double, 1024> mexhat_wav = make_mexhat_table();
+
+void cwt(std::vector<double> signal_data, std::vector<std::uint32_t> Scale_Array,
+         std::map<std::uint32_t, std::vector<double>>& Coef_Scale) {
+    const PreparedSignal prepared(signal_data);
+    for (const std::uint32_t scale : Scale_Array) {
+        // Scale 0 would divide by zero in the table index.
+        if (scale == 0) continue;
+        // A repeated scale would give the same vector again, which is not stored.
+        if (Coef_Scale.count(scale) != 0) continue;
+        Coef_Scale.emplace(scale, transform_one_scale(prepared, scale));
+    }
+}
+
+void conv(std::vector<double> f, std::vector<double> h, std::vector<double>& Result_Conv) {
+    if (f.empty() || h.empty()) return;  // n + m - 1 would wrap
+    const std::size_t n = f.size(), m = h.size(), N = n + m - 1;
+    Result_Conv.reserve(Result_Conv.size() + N);
+    for (std::size_t k = 0; k < N; ++k) {
+        // Zero padding contributes exact zeros: the valid j alone give the same bits.
+        const std::size_t lo = k + 1 > m ? k + 1 - m : 0, hi = std::min(k, n - 1);
+        double s = 0.0;
+        for (std::size_t j = hi + 1; j-- > lo;) s += f[j] * h[k - j];
+        Result_Conv.push_back(s);
+    }
+}
+
+void local_max_min_det(std::vector<double> signal_data, double value_delta, std::uint32_t pos_delta,
+                       std::map<std::uint32_t, double>& Local_Maximum, std::map<std::uint32_t, double>& Local_Mininum) {
+    korvane::detect_alternating_extrema(signal_data, value_delta, pos_delta, Local_Maximum, Local_Mininum);
+}
