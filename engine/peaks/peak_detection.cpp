@@ -53,6 +53,46 @@ Peak_Branch seed_branch(const CWT_Data_Point& point) {
 
 namespace korvane::detail {
 
+EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID) {
+    const std::vector<Data_Point>& points = eic.EIC_shape;
+    EicSignal signal;
+    signal.intensity.reserve(points.size());
+    signal.mz.reserve(points.size());
+    signal.retention_time.reserve(points.size());
+    auto append = [&](double i, double m, double r) {
+        signal.intensity.push_back(i);
+        signal.mz.push_back(m);
+        signal.retention_time.push_back(r);
+    };
+    if (points.empty()) return signal;
+    signal.first_scan = points.front().scan_num;
+    append(points[0].intensity, points[0].mz, points[0].retention_time);
+    for (std::size_t p = 1; p < points.size(); ++p) {
+        // A point that fails still becomes the previous point of the next gap.
+        const Data_Point& prev = points[p - 1];
+        const Data_Point& cur = points[p];
+        const auto gap = static_cast<std::int32_t>(cur.scan_num - prev.scan_num);
+        if (gap == 1) {
+            append(cur.intensity, cur.mz, cur.retention_time);
+        } else if (gap >= 2 && gap <= 10) {
+            for (std::int32_t k = 1; k <= gap; ++k) {
+                const double f = static_cast<double>(k) / gap;
+                append((1 - f) * prev.intensity + f * cur.intensity, (1 - f) * prev.mz + f * cur.mz,
+                       (1 - f) * prev.retention_time + f * cur.retention_time);
+            }
+        } else if (gap >= 11) {
+            for (std::int32_t k = 1; k <= gap - 1; ++k) {
+                const double f = static_cast<double>(k) / gap;
+                append(0.0, eic.Cent_Mass, (1 - f) * prev.retention_time + f * cur.retention_time);
+            }
+            append(cur.intensity, cur.mz, cur.retention_time);
+        } else {
+            std::cout << "EIC cwt peak detection failed at EIC_ID=" << EIC_ID << std::endl;
+        }
+    }
+    return signal;
+}
+
 std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
                                         std::uint32_t top_scale, std::uint32_t Scale_Min,
                                         std::int32_t branch_gap_allow, std::int32_t min_branch_length,
@@ -202,42 +242,12 @@ void eic_cwt_peak_detection(std::vector<Chromatogram_Peak>& EIC_Chromatograph_Pe
                             std::uint32_t EIC_ID, std::uint32_t Scale_Max, std::uint32_t Scale_Min,
                             std::int32_t branch_gap_allow, std::int32_t min_branch_length, std::int32_t span_min,
                             std::int32_t marker_pos_dif_th) {
-    // 1. Signal: one entry per scan from the first to the last point. Short gaps are interpolated;
-    // long ones hold zero intensity at the trace's centre mass.
-    const std::vector<Data_Point>& points = eic.EIC_shape;
-    std::vector<double> intensity, mz, rt;
-    intensity.reserve(points.size());
-    mz.reserve(points.size());
-    rt.reserve(points.size());
-    auto append = [&](double i, double m, double r) {
-        intensity.push_back(i);
-        mz.push_back(m);
-        rt.push_back(r);
-    };
-    const std::uint32_t first_scan = points.empty() ? 0 : points.front().scan_num;
-    if (!points.empty()) append(points[0].intensity, points[0].mz, points[0].retention_time);
-    for (std::size_t p = 1; p < points.size(); ++p) {
-        const Data_Point& prev = points[p - 1];
-        const Data_Point& cur = points[p];
-        const auto gap = static_cast<std::int32_t>(cur.scan_num - prev.scan_num);
-        if (gap == 1) {
-            append(cur.intensity, cur.mz, cur.retention_time);
-        } else if (gap >= 2 && gap <= 10) {
-            for (std::int32_t k = 1; k <= gap; ++k) {
-                const double f = static_cast<double>(k) / gap;
-                append((1 - f) * prev.intensity + f * cur.intensity, (1 - f) * prev.mz + f * cur.mz,
-                       (1 - f) * prev.retention_time + f * cur.retention_time);
-            }
-        } else if (gap >= 11) {
-            for (std::int32_t k = 1; k <= gap - 1; ++k) {
-                const double f = static_cast<double>(k) / gap;
-                append(0.0, eic.Cent_Mass, (1 - f) * prev.retention_time + f * cur.retention_time);
-            }
-            append(cur.intensity, cur.mz, cur.retention_time);
-        } else {
-            std::cout << "EIC cwt peak detection failed at EIC_ID=" << EIC_ID << std::endl;
-        }
-    }
+    // 1. Signal.
+    korvane::detail::EicSignal signal = korvane::detail::build_eic_signal(eic, EIC_ID);
+    const std::uint32_t first_scan = signal.first_scan;
+    const std::vector<double>& intensity = signal.intensity;
+    const std::vector<double>& mz = signal.mz;
+    const std::vector<double>& rt = signal.retention_time;
 
     // 2-4. Detect on the intensities, then refine.
     const std::size_t n = intensity.size();

@@ -77,6 +77,16 @@ void unique_branch_test(std::list<Peak_Branch>& Peak_branch_list_trim, Peak_Bran
 
 namespace korvane::detail {
 
+// A trace as an evenly spaced signal: index i stands for scan first_scan + i. Gaps of 2 to 10 scans
+// are interpolated linearly in all three values; longer gaps hold zero intensity at the trace's
+// Cent_Mass with interpolated retention times. A point whose scan does not rise prints the failure
+// line for EIC_ID and adds nothing.
+struct EicSignal {
+    std::uint32_t first_scan = 0;
+    std::vector<double> intensity, mz, retention_time;
+};
+EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID);
+
 // The ridge-line stage of cwt_peak_detection, on maxima already found: maxima_by_scale maps every
 // scale from Scale_Min to top_scale to its maxima in ascending position (their linked flags are
 // updated). Seeds a branch per maximum of top_scale and extends, prunes and de-duplicates the
