@@ -1,0 +1,430 @@
+// KORVANE_Pipeline as users run it: under mpiexec with several process counts, and without a
+// launcher. Results are checked against the same stages run in this process.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/annotation/alignment.h"
+#include "engine/io/netcdf_reader.h"
+#include "engine/output/csv_output.h"
+#include "engine/peaks/spectrum.h"
+#include "engine/records/para_configure.h"
+#include "engine/records/reference_tables.h"
+#include "engine/records/text_util.h"
+#include "pipeline/pipeline_process.h"
+#include "tests/support/cdf_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tools/generate_sample/synthetic_sample.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvane::test::read_file;
+using korvane::test::TempDir;
+using Row = Chromatogram_Peak_Group_Compound_Align;
+
+const std::string kAlignedCsv = "aligned_annotated_grouped_chromatograph_peaklist.csv";
+const std::string kAlignedDb = "aligned_annotated_grouped_chromatograph_peaklist.aligndb";
+const std::vector<std::string> kSampleSuffixes = {
+    "_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
+    "_annotated_grouped_chromatograph_peaklist.csv", "_annotated_grouped_chromatograph_peaklist.db"};
+
+struct Run_Result {
+    int exit_code = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// np 0 runs the program without a launcher.
+Run_Result run_pipeline(int np, const std::vector<std::string>& args, const fs::path& scratch) {
+    std::string cmd = "env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 ASAN_OPTIONS=detect_leaks=0 ";
+    if (np > 0) cmd += std::string(KORVANE_MPIEXEC) + " --oversubscribe -np " + std::to_string(np) + " ";
+    cmd += quoted(KORVANE_PIPELINE_EXE);
+    for (const auto& a : args) cmd += " " + quoted(a);
+    const fs::path out = scratch / "stdout.txt", err = scratch / "stderr.txt";
+    cmd += " > " + quoted(out.string()) + " 2> " + quoted(err.string()) + " < /dev/null";
+    const auto t0 = std::chrono::steady_clock::now();
+    const int status = std::system(cmd.c_str());
+    Run_Result r;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = read_file(out.string());
+    r.err = read_file(err.string());
+    return r;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+int count_lines_starting(const std::string& text, const std::string& prefix) {
+    int n = 0;
+    for (const auto& l : lines_of(text)) n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
+bool has_line(const std::string& text, const std::string& line) {
+    const auto all = lines_of(text);
+    return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+// A configuration folder: the bundled example with one parameter line replaced.
+void write_config(const fs::path& dir, int align_mode) {
+    fs::create_directories(dir);
+    const fs::path example = fs::path(KORVANE_SOURCE_DIR) / "examples" / "config";
+    for (const char* f : {"hmdb.csv", "Adduct_Config_Positive.csv", "Adduct_Config_Negative.csv"})
+        fs::copy_file(example / f, dir / f, fs::copy_options::overwrite_existing);
+    std::ofstream para(dir / "config_para.csv", std::ios::binary);
+    for (const auto& line : lines_of(read_file((example / "config_para.csv").string()))) {
+        if (line.rfind("Para_One_Two_Phase_Align,", 0) == 0)
+            para << "Para_One_Two_Phase_Align," << align_mode << "\n";
+        else
+            para << line << "\n";
+    }
+}
+
+// Five small synthetic samples, made once for the whole program, and each sample's compounds as
+// pipeline_process gives them in this process.
+class PipelineRun : public testing::Test {
+protected:
+    static constexpr int kSamples = 5;
+
+    static void SetUpTestSuite() {
+        root_ = new TempDir();
+        fs::create_directories(data_dir());
+        for (int k = 0; k < kSamples; ++k) {
+            korvane::synth::Options o;
+            o.scans = 200;
+            o.points_per_scan = 150;
+            o.compounds = 60;
+            o.seed = 100 + static_cast<std::uint64_t>(k);
+            const auto s = korvane::synth::generate_sample(o);
+            korvane::test::Cdf_Content c;
+            c.scan_acquisition_time = s.scan_acquisition_time_arry;
+            c.total_intensity = s.total_intensity_arry;
+            c.mass_values = s.mass_value_arry;
+            c.intensity_values = s.intensity_value_arry;
+            c.scan_index.assign(s.scan_index_arry.begin(), s.scan_index_arry.end());
+            c.point_count.assign(s.point_count_arry.begin(), s.point_count_arry.end());
+            c.actual_scan_number.emplace(s.scan_num_arry.begin(), s.scan_num_arry.end());
+            c.global_units = "Seconds";
+            korvane::test::write_cdf((data_dir() / sample_file(k)).string(), c);
+        }
+        write_config(config_dir(2), 2);
+        compounds_ = new std::vector<std::vector<Chromatogram_Peak_Group_Compound>>(kSamples);
+        Para_Configure para;
+        ASSERT_EQ(Read_Configured_ParafromCSVFile(config_dir(2).string(), "config_para.csv", para), 1);
+        std::vector<adduct_configure_node> adducts;
+        read_adduct_configure_file((config_dir(2) / "Adduct_Config_Positive.csv").string(), adducts);
+        std::vector<double> average, mono;
+        read_hmdb_file((config_dir(2) / "hmdb.csv").string(), average, mono);
+        const fs::path scratch = root_->path() / "reference";
+        fs::create_directories(scratch);
+        for (int k = 0; k < kSamples; ++k) {
+            std::uint32_t scans = 0, points = 0;
+            std::vector<std::uint32_t> scan_num, scan_index;
+            std::vector<std::int32_t> point_count;
+            std::vector<double> time, tic;
+            std::vector<float> mz, intensity;
+            ASSERT_EQ(necdf_read(data_dir().string(), sample_file(k), scans, points, scan_num, scan_index,
+                                 point_count, time, mz, intensity, tic),
+                      1);
+            std::vector<Spectrum_Scan> spectra;
+            spectrum_split(spectra, scans, points, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index,
+                           time, point_count, mz, intensity);
+            pipeline_process(spectra, para, adducts, mono, sample_name(k), scratch.string(),
+                             (*compounds_)[static_cast<std::size_t>(k)]);
+        }
+    }
+    static void TearDownTestSuite() {
+        delete compounds_;
+        delete root_;
+    }
+
+    static fs::path data_dir() { return root_->path() / "data"; }
+    static fs::path config_dir(int align_mode) {
+        const fs::path dir = root_->path() / ("config" + std::to_string(align_mode));
+        if (!fs::exists(dir)) write_config(dir, align_mode);
+        return dir;
+    }
+    static std::string sample_name(int k) { return "sample_" + std::to_string(k); }
+    static std::string sample_file(int k) { return sample_name(k) + ".CDF"; }
+
+    // The aligned CSV that the program must write when the rows of the given samples reach rank 0
+    // in the given order; each sample is given with the SAMPLE_ID it gets (its place in the list).
+    static std::string expected_aligned_csv(const std::vector<std::pair<int, int>>& order, int align_mode,
+                                            const fs::path& scratch) {
+        std::vector<Row> rows;
+        for (const auto& [k, id] : order)
+            for (const auto& c : (*compounds_)[static_cast<std::size_t>(k)]) {
+                Row r;
+                r.Peak_shape = c.Peak_shape;
+                r.EIC_ID = c.EIC_ID;
+                r.Peak_ID = c.Peak_ID;
+                r.Apex_MZ = c.Apex_MZ;
+                r.Apex_Pos = c.Apex_Pos;
+                r.Apex_Retention_Time = c.Apex_Retention_Time;
+                r.Apex_Intensity = c.Apex_Intensity;
+                r.Peak_Area = c.Peak_Area;
+                r.Peak_SNR = c.Peak_SNR;
+                r.Left_Boundary = c.Left_Boundary;
+                r.Right_Boundary = c.Right_Boundary;
+                r.Group_ID = c.Group_ID;
+                r.Adduct_Annotation = c.Adduct_Annotation;
+                r.Compound_ID = c.Compound_ID;
+                r.Compound_MolecularMass = c.Compound_MolecularMass;
+                r.Compound_Retention_Time = c.Compound_Retention_Time;
+                r.Compound_Intensity = c.Compound_Intensity;
+                r.SAMPLE_ID = static_cast<std::uint32_t>(id);
+                r.SAMPLE_NAME = sample_name(k);
+                rows.push_back(std::move(r));
+            }
+        Para_Configure para;
+        Read_Configured_ParafromCSVFile(config_dir(2).string(), "config_para.csv", para);
+        compound_align(align_mode == 1 ? One_Phase_Align : Two_Phase_Align, para.Para_Align_Mass_Tol,
+                       para.Para_Align_Window1, para.Para_Align_Window2, rows);
+        fs::create_directories(scratch);
+        OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(rows, scratch.string(), "expected.csv");
+        return read_file((scratch / "expected.csv").string());
+    }
+
+    static TempDir* root_;
+    static std::vector<std::vector<Chromatogram_Peak_Group_Compound>>* compounds_;
+};
+
+TempDir* PipelineRun::root_ = nullptr;
+std::vector<std::vector<Chromatogram_Peak_Group_Compound>>* PipelineRun::compounds_ = nullptr;
+
+// Which samples share one Align_ID, independent of the Align_ID numbers and row order.
+std::set<std::set<std::string>> aligned_features(const std::string& csv) {
+    std::map<std::string, std::set<std::string>> by_id;
+    auto lines = lines_of(csv);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto f = korvane::split_commas(lines[i]);
+        if (f.size() < 20 || f[18] == "0") continue;  // not aligned
+        by_id[f[18]].insert(f[17] + "/" + f[0] + "/" + f[1] + "@" + f[19]);
+    }
+    std::set<std::set<std::string>> features;
+    for (auto& [id, members] : by_id) features.insert(members);
+    return features;
+}
+
+TEST_F(PipelineRun, OneAndFourProcessesGiveTheSameResults) {
+    TempDir t;
+    const auto one = run_pipeline(1, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("np1")},
+                                  t.path());
+    ASSERT_EQ(one.exit_code, 0) << one.err;
+    const auto four = run_pipeline(4, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("np4")},
+                                   t.path());
+    ASSERT_EQ(four.exit_code, 0) << four.err;
+
+    for (int k = 0; k < kSamples; ++k)
+        for (const auto& suffix : kSampleSuffixes) {
+            SCOPED_TRACE(sample_name(k) + suffix);
+            const std::string a = read_file(t.file("np1/" + sample_name(k) + suffix));
+            ASSERT_FALSE(a.empty());
+            EXPECT_TRUE(a == read_file(t.file("np4/" + sample_name(k) + suffix)));
+        }
+    const auto features = aligned_features(read_file(t.file("np1/" + kAlignedCsv)));
+    EXPECT_FALSE(features.empty());
+    EXPECT_EQ(features, aligned_features(read_file(t.file("np4/" + kAlignedCsv))));
+    // Under 4 processes sample 4 belongs to rank 0, so its rows come second.
+    EXPECT_EQ(read_file(t.file("np1/" + kAlignedCsv)), expected_aligned_csv({{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}, 2, t.path() / "e1"));
+    EXPECT_EQ(read_file(t.file("np4/" + kAlignedCsv)), expected_aligned_csv({{0, 0}, {4, 4}, {1, 1}, {2, 2}, {3, 3}}, 2, t.path() / "e4"));
+}
+
+TEST_F(PipelineRun, FiveSamplesOverThreeProcessesInEveryAlignmentMode) {
+    for (int mode : {0, 1, 2, -1}) {
+        SCOPED_TRACE("Para_One_Two_Phase_Align " + std::to_string(mode));
+        TempDir t;
+        const auto r = run_pipeline(
+            3, {"-c", config_dir(mode).string(), "-d", data_dir().string(), "-o", t.file("out")}, t.path());
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 5);
+        for (int k = 0; k < kSamples; ++k) {
+            EXPECT_TRUE(has_line(r.out, "Begin to process for File " + sample_file(k)));
+            EXPECT_TRUE(has_line(r.out, "End of process for File " + sample_file(k)));
+            for (const auto& suffix : kSampleSuffixes) EXPECT_TRUE(fs::exists(t.file("out/" + sample_name(k) + suffix)));
+        }
+        for (const char* line : {" At CPU 0, totally assigned sample Num: 2and has already finished 1 Finish Rate: 0.5",
+                                 " At CPU 0, totally assigned sample Num: 2and has already finished 2 Finish Rate: 1",
+                                 " At CPU 1, totally assigned sample Num: 2and has already finished 2 Finish Rate: 1",
+                                 " At CPU 2, totally assigned sample Num: 1and has already finished 1 Finish Rate: 1"})
+            EXPECT_TRUE(has_line(r.out, line)) << line;
+        EXPECT_EQ(count_lines_starting(r.out, "The processing time for Feature extraction and annotation   is"), 1);
+        EXPECT_EQ(count_lines_starting(r.out, "Begin to process Compound Align"), 1);
+        EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 1);
+
+        if (mode <= 0) {
+            EXPECT_FALSE(fs::exists(t.file("out/" + kAlignedCsv)));
+            EXPECT_FALSE(fs::exists(t.file("out/" + kAlignedDb)));
+        } else {
+            // Rank 0 holds samples 0 and 3, rank 1 samples 1 and 4, rank 2 sample 2.
+            EXPECT_EQ(read_file(t.file("out/" + kAlignedCsv)), expected_aligned_csv({{0, 0}, {3, 3}, {1, 1}, {4, 4}, {2, 2}}, mode, t.path() / "e"));
+            EXPECT_TRUE(fs::exists(t.file("out/" + kAlignedDb)));
+        }
+    }
+}
+
+TEST_F(PipelineRun, JobFileFlagsChooseTheAlignedSamples) {
+    TempDir t;
+    fs::create_directories(t.path() / "out");
+    t.write("out/Job_Run_Config.csv",
+            "Job Create Time:,Wed Dec  9 04:43:19 2026\r\nConfig Parameter Path,C\r\nData File Path,D\r\n"
+            "Output Path,O\r\nRun Mode,Parallel MPI,CPU Num,2\r\nProcess File Name,Aligned\r\n" +
+                sample_file(3) + ",1\r\n" + sample_file(1) + ",0\r\n" + sample_file(4) + ",0x1\r\n");
+    const auto r = run_pipeline(2, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("out"), "-x",
+                                    "Job_Run_Config.csv"},
+                                t.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (int k : {3, 1, 4})
+        for (const auto& suffix : kSampleSuffixes) EXPECT_TRUE(fs::exists(t.file("out/" + sample_name(k) + suffix)));
+    for (int k : {0, 2}) EXPECT_FALSE(fs::exists(t.file("out/" + sample_name(k) + kSampleSuffixes[0])));
+    // Job entries 0 and 2 (samples 3 and 4) take part, with their places in the job list as
+    // SAMPLE_ID; both belong to rank 0.
+    EXPECT_EQ(read_file(t.file("out/" + kAlignedCsv)), expected_aligned_csv({{3, 0}, {4, 2}}, 2, t.path() / "e"));
+}
+
+TEST_F(PipelineRun, EmptyFolderReachesTheEnd) {
+    TempDir t;
+    fs::create_directories(t.path() / "empty");
+    const auto r = run_pipeline(3, {"-c", config_dir(2).string(), "-d", t.file("empty"), "-o", t.file("out")}, t.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
+    EXPECT_EQ(count_lines_starting(r.out, " At CPU "), 0);
+    EXPECT_TRUE(has_line(r.out, "Begin to process Compound Align"));
+    EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 1);
+    EXPECT_FALSE(fs::exists(t.file("out/" + kAlignedCsv)));
+}
+
+TEST_F(PipelineRun, FailuresEndTheWholeJob) {
+    struct Case {
+        const char* name;
+        std::string remove;  // file of the configuration folder to take away
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing hmdb.csv", "hmdb.csv", "HMDB_file could not be opened: "},
+        {"missing config_para.csv", "config_para.csv", "Parameter file could not be opened: "},
+        {"missing adduct table", "Adduct_Config_Positive.csv", "Adduct Config File could not be opened: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        write_config(t.path() / "config", 2);
+        fs::remove(t.path() / "config" / c.remove);
+        const auto r = run_pipeline(4, {"-c", t.file("config"), "-d", data_dir().string(), "-o", t.file("out")}, t.path());
+        EXPECT_NE(r.exit_code, 0);
+        EXPECT_LT(r.seconds, 30.0);
+        EXPECT_NE(r.err.find(c.message + (t.path() / "config" / c.remove).string()), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("KORVANE_Pipeline: error in process "), std::string::npos) << r.err;
+        EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
+    }
+}
+
+TEST_F(PipelineRun, UnreadableAndRepeatedSamplesAreSkipped) {
+    TempDir t;
+    fs::create_directories(t.path() / "data");
+    fs::copy_file(data_dir() / sample_file(0), t.path() / "data" / sample_file(0));
+    fs::copy_file(data_dir() / sample_file(1), t.path() / "data" / sample_file(1));
+    t.write("data/broken.CDF", "this is not a netCDF file\n");
+    fs::create_directories(t.path() / "out");
+    t.write("out/job.csv", "1\n2\n3\n4\n5\n6\nsample_0.CDF,1\nbroken.CDF,1\nsample_1.CDF,1\nsample_0.CDF,1\nmissing.CDF,1\n");
+
+    const auto r = run_pipeline(2, {"-c", config_dir(2).string(), "-d", t.file("data"), "-o", t.file("out"), "-x", "job.csv"},
+                                t.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Sample file could not be read, skipped: " + t.file("data/broken.CDF")), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Sample file could not be read, skipped: " + t.file("data/missing.CDF")), std::string::npos);
+    EXPECT_NE(r.err.find("Sample sample_0.CDF skipped: its name sample_0 repeats an earlier sample"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(count_lines_starting(r.out, "End of process for File "), 2);
+    // Every entry counts as done: rank 0 had entries 0, 2, 4 and rank 1 entries 1 and 3.
+    EXPECT_TRUE(has_line(r.out, " At CPU 0, totally assigned sample Num: 3and has already finished 3 Finish Rate: 1"));
+    EXPECT_TRUE(has_line(r.out, " At CPU 1, totally assigned sample Num: 2and has already finished 2 Finish Rate: 1"));
+    const std::string aligned = read_file(t.file("out/" + kAlignedCsv));
+    std::set<std::string> names;
+    for (std::size_t i = 1; i < lines_of(aligned).size(); ++i) names.insert(korvane::split_commas(lines_of(aligned)[i])[17]);
+    EXPECT_EQ(names, (std::set<std::string>{"sample_0", "sample_1"}));
+}
+
+TEST_F(PipelineRun, OutputFolderIsCreatedOrRefused) {
+    TempDir t;
+    const auto r = run_pipeline(0, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("a/b/c")},
+                                t.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(t.file("a/b/c/" + kAlignedCsv)));
+
+    t.write("plain_file", "x");
+    const auto refused = run_pipeline(
+        2, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("plain_file/out")}, t.path());
+    EXPECT_NE(refused.exit_code, 0);
+    EXPECT_NE(refused.err.find("Output folder could not be created: " + t.file("plain_file/out")), std::string::npos)
+        << refused.err;
+}
+
+TEST_F(PipelineRun, CommandLineOutcomes) {
+    TempDir t;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exit_code;
+        std::string err_start;
+    };
+    const Case cases[] = {
+        {"no arguments", {}, 0, ""},
+        {"help", {"-c", "C", "-h"}, 0, KORVANE_PIPELINE_EXE},
+        {"missing value", {"-c", config_dir(2).string(), "-d"}, 2, "Parse cmd_line fail, Need to clearly specific the path for LC-MS CDF files\n"},
+        {"job line without a comma", {"-o", t.str(), "-x", "bad_job.csv"}, 1, "KORVANE_Pipeline: error: "},
+    };
+    t.write("bad_job.csv", "1\n2\n3\n4\n5\n6\nsample_0.CDF\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = run_pipeline(0, c.args, t.path());
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_EQ(r.err.substr(0, c.err_start.size()), c.err_start);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(PipelineFaahKO, SixSamplesUnderThreeProcesses) {
+    const std::string shared = korvane::test::shared_data_dir();
+    if (shared.empty()) GTEST_SKIP() << "../shared/data is absent";
+    const fs::path data = fs::path(shared) / "lcms" / "faahKO";
+    const fs::path config = fs::path(KORVANE_SOURCE_DIR) / "examples" / "config-faahKO";
+    if (!fs::exists(data) || !fs::exists(config / "config_para.csv")) GTEST_SKIP() << "faahKO samples or config absent";
+    TempDir t;
+    const auto r = run_pipeline(3, {"-c", config.string(), "-d", data.string(), "-o", t.file("out")}, t.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const char* name : {"ko15", "ko16", "ko18", "wt15", "wt16", "wt18"})
+        for (const auto& suffix : kSampleSuffixes) EXPECT_TRUE(fs::exists(t.file("out/" + std::string(name) + suffix)));
+    const auto features = aligned_features(read_file(t.file("out/" + kAlignedCsv)));
+    EXPECT_FALSE(features.empty());
+    std::size_t across_samples = 0;
+    for (const auto& f : features) across_samples += f.size() > 1;
+    EXPECT_GT(across_samples, 0u) << "no feature joins peaks of two samples";
+}
+
+}  // namespace
