@@ -1,13 +1,15 @@
 #include "engine/output/database_output.h"
 
+#include <algorithm>
 #include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
+#include "engine/output/fixed_text.h"
 #include "engine/records/text_util.h"
 #include "sqlitewrap/cppsqlite3.h"
 
@@ -27,21 +29,22 @@ constexpr const char* kAnnotateIndexes[] = {
     "CREATE INDEX if not exists Annotate_Peaklist_Group_ID_index ON Annotate_Peaklist(Group_ID);",
     "CREATE INDEX if not exists Annotate_Peaklist_Compound_ID_index ON Annotate_Peaklist(Compound_ID);",
 };
+// Row statements up to the shape column; RowStatement adds the quoted shape and ");".
 constexpr const char* kInsertAnnotate =
     "insert into Annotate_Peaklist values(%d, %d, %f, %d, %f, %f, %f, %f, %d, %d, %d, '%q', %d, %f, "
-    "%f, %f, %Q);";
+    "%f, %f, ";
 // The same row with every real given as ready text, for rows holding a value that is not finite.
 constexpr const char* kInsertAnnotateText =
     "insert into Annotate_Peaklist values(%d, %d, %s, %d, %s, %s, %s, %s, %d, %d, %d, '%q', %d, %s, "
-    "%s, %s, %Q);";
+    "%s, %s, ";
 
 constexpr const char* kCreateTrace =
     "create table Mass_Tracelist(EIC_ID int, Cent_Mass double,trace_length int, miss_count int, "
     "EIC_shape blob);";
 constexpr const char* kTraceIndex =
     "CREATE INDEX if not exists Mass_Tracelist_EIC_ID_index ON Mass_Tracelist(EIC_ID);";
-constexpr const char* kInsertTrace = "insert into Mass_Tracelist values(%d, %f, %d, %d, %Q);";
-constexpr const char* kInsertTraceText = "insert into Mass_Tracelist values(%d, %s, %d, %d, %Q);";
+constexpr const char* kInsertTrace = "insert into Mass_Tracelist values(%d, %f, %d, %d, ";
+constexpr const char* kInsertTraceText = "insert into Mass_Tracelist values(%d, %s, %d, %d, ";
 
 constexpr const char* kCreateAlign =
     "create table Align_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, Apex_Pos int, "
@@ -59,10 +62,10 @@ constexpr const char* kAlignIndexes[] = {
 };
 constexpr const char* kInsertAlign =
     "insert into Align_Peaklist values(%d, %d, %f, %d, %f, %f, %f, %f, %d, %d, %d, '%q', %d, %f, %f, "
-    "%f, %d, '%q', %d, %f, %Q);";
+    "%f, %d, '%q', %d, %f, ";
 constexpr const char* kInsertAlignText =
     "insert into Align_Peaklist values(%d, %d, %s, %d, %s, %s, %s, %s, %d, %d, %d, '%q', %d, %s, %s, "
-    "%s, %d, '%q', %d, %s, %Q);";
+    "%s, %d, '%q', %d, %s, ";
 
 constexpr const char* kBegin = "begin transaction;";
 constexpr const char* kCommit = "commit transaction;";
@@ -89,48 +92,71 @@ bool all_finite(Reals... v) {
     return (std::isfinite(v) && ...);
 }
 
-// Builds the encoded shape text of one point vector. Both buffers are kept between calls, so the
-// writer's extra memory follows the longest shape, not the total.
-class ShapeEncoder {
+// One row statement, built in a buffer that is kept from row to row: the scalar columns through
+// SQLite's formatter, then the encoded shape text written straight into the statement. The text is
+// what "%Q" of the codec's output would give, without the intermediate copies of a shape that can
+// hold hundreds of kilobytes.
+class RowStatement {
 public:
-    const char* encode(const std::vector<Data_Point>& shape) {
-        text_.clear();
-        for (std::size_t i = 0; i < shape.size(); ++i) {
-            if (i) text_.push_back(',');
-            const Data_Point& p = shape[i];
-            append_fixed6(p.intensity);
-            text_.push_back(',');
-            append_fixed6(p.mz);
-            text_.push_back(',');
-            append_fixed6(p.retention_time);
-            text_.push_back(',');
-            char digits[16];
-            const auto r = std::to_chars(digits, digits + sizeof digits, p.scan_num);
-            text_.append(digits, r.ptr);
+    // fields: the formatted row up to the shape (ending in ", "), or null when formatting failed.
+    void start(const char* fields) {
+        if (!fields) throw CppSQLite3Exception(SQLITE_NOMEM, "Cannot format row statement");
+        size_ = 0;
+        append(fields, std::strlen(fields));
+    }
+
+    // A shape text is made of digits, "-", ".", "," and the letters of "nan" and "inf" only: none
+    // is byte 1, 2 or 40, so the codec picks offset 1 and stores each byte lowered by one after a
+    // leading byte 1, and needs no escape. The empty shape encodes as "x". Neither holds an
+    // apostrophe, so quoting adds only the two around it.
+    void shape(const std::vector<Data_Point>& points) {
+        if (points.empty()) {
+            append("'x'", 3);
+            return;
         }
-        // The codec counts in int and sizes its output as 257 * n / 254 + 3.
-        if (text_.size() > static_cast<std::size_t>(INT_MAX / 257))
-            throw CppSQLite3Exception(SQLITE_TOOBIG, "Shape text too long to encode");
-        const std::size_t need = (257 * text_.size()) / 254 + 3;
-        if (need > capacity_) {
-            encoded_ = std::make_unique_for_overwrite<unsigned char[]>(need);
-            capacity_ = need;
+        append("'\x01", 2);
+        const std::size_t text_begin = size_;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const Data_Point& p = points[i];
+            char* out = room(3 * korvane::kFixed6MaxChars + 16);
+            if (i) *out++ = ',';
+            out = korvane::write_fixed6(out, p.intensity);
+            *out++ = ',';
+            out = korvane::write_fixed6(out, p.mz);
+            *out++ = ',';
+            out = korvane::write_fixed6(out, p.retention_time);
+            *out++ = ',';
+            out = std::to_chars(out, out + 10, p.scan_num).ptr;
+            size_ = static_cast<std::size_t>(out - data_.get());
         }
-        sqlite3_encode_binary(reinterpret_cast<const unsigned char*>(text_.data()),
-                              static_cast<int>(text_.size()), encoded_.get());
-        return reinterpret_cast<const char*>(encoded_.get());
+        for (std::size_t i = text_begin; i < size_; ++i) data_[i] = static_cast<char>(data_[i] - 1);
+        append("'", 1);
+    }
+
+    const char* finish() {
+        append(");", 3);  // with the terminating zero
+        return data_.get();
     }
 
 private:
-    // The text of printf's "%.6f" (C locale): fixed notation, exactly 6 decimals, no exponent.
-    void append_fixed6(double v) {
-        char digits[400];  // DBL_MAX has 309 integer digits
-        const auto r = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, 6);
-        text_.append(digits, r.ptr);
+    char* room(std::size_t n) {
+        if (capacity_ - size_ < n) {
+            std::size_t grown = std::max(capacity_ * 2, size_ + n);
+            auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+            if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+            data_ = std::move(bigger);
+            capacity_ = grown;
+        }
+        return data_.get() + size_;
     }
 
-    std::string text_;
-    std::unique_ptr<unsigned char[]> encoded_;
+    void append(const char* s, std::size_t n) {
+        std::memcpy(room(n), s, n);
+        size_ += n;
+    }
+
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };
 
@@ -151,57 +177,51 @@ void create_table(CppSQLite3DB& db, const char* create, const char* const (&inde
     for (const char* index : indexes) db.execDML(index);
 }
 
-void insert_row(CppSQLite3DB& db, CppSQLite3Buffer& sql, RealTexts& texts, const char* shape,
-                const Chromatogram_Peak_Group_Compound& r) {
+const char* format_fields(CppSQLite3Buffer& sql, RealTexts& texts, const Chromatogram_Peak_Group_Compound& r) {
     if (all_finite(r.Apex_MZ, r.Apex_Retention_Time, r.Apex_Intensity, r.Peak_Area, r.Peak_SNR,
-                   r.Compound_MolecularMass, r.Compound_Retention_Time, r.Compound_Intensity)) {
-        sql.format(kInsertAnnotate, as_int(r.EIC_ID), as_int(r.Peak_ID), r.Apex_MZ, as_int(r.Apex_Pos),
-                   r.Apex_Retention_Time, r.Apex_Intensity, r.Peak_Area, r.Peak_SNR,
-                   as_int(r.Left_Boundary), as_int(r.Right_Boundary), as_int(r.Group_ID),
-                   r.Adduct_Annotation.c_str(), as_int(r.Compound_ID), r.Compound_MolecularMass,
-                   r.Compound_Retention_Time, r.Compound_Intensity, shape);
-    } else {
-        sql.format(kInsertAnnotateText, as_int(r.EIC_ID), as_int(r.Peak_ID), texts(0, r.Apex_MZ),
-                   as_int(r.Apex_Pos), texts(1, r.Apex_Retention_Time), texts(2, r.Apex_Intensity),
-                   texts(3, r.Peak_Area), texts(4, r.Peak_SNR), as_int(r.Left_Boundary),
-                   as_int(r.Right_Boundary), as_int(r.Group_ID), r.Adduct_Annotation.c_str(),
-                   as_int(r.Compound_ID), texts(5, r.Compound_MolecularMass),
-                   texts(6, r.Compound_Retention_Time), texts(7, r.Compound_Intensity), shape);
-    }
-    db.execDML(sql);
+                   r.Compound_MolecularMass, r.Compound_Retention_Time, r.Compound_Intensity))
+        return sql.format(kInsertAnnotate, as_int(r.EIC_ID), as_int(r.Peak_ID), r.Apex_MZ, as_int(r.Apex_Pos),
+                          r.Apex_Retention_Time, r.Apex_Intensity, r.Peak_Area, r.Peak_SNR,
+                          as_int(r.Left_Boundary), as_int(r.Right_Boundary), as_int(r.Group_ID),
+                          r.Adduct_Annotation.c_str(), as_int(r.Compound_ID), r.Compound_MolecularMass,
+                          r.Compound_Retention_Time, r.Compound_Intensity);
+    return sql.format(kInsertAnnotateText, as_int(r.EIC_ID), as_int(r.Peak_ID), texts(0, r.Apex_MZ),
+                      as_int(r.Apex_Pos), texts(1, r.Apex_Retention_Time), texts(2, r.Apex_Intensity),
+                      texts(3, r.Peak_Area), texts(4, r.Peak_SNR), as_int(r.Left_Boundary),
+                      as_int(r.Right_Boundary), as_int(r.Group_ID), r.Adduct_Annotation.c_str(),
+                      as_int(r.Compound_ID), texts(5, r.Compound_MolecularMass),
+                      texts(6, r.Compound_Retention_Time), texts(7, r.Compound_Intensity));
 }
 
-void insert_row(CppSQLite3DB& db, CppSQLite3Buffer& sql, RealTexts& texts, const char* shape,
-                const Chromatogram_Peak_Group_Compound_Align& r) {
+const char* format_fields(CppSQLite3Buffer& sql, RealTexts& texts, const Chromatogram_Peak_Group_Compound_Align& r) {
     if (all_finite(r.Apex_MZ, r.Apex_Retention_Time, r.Apex_Intensity, r.Peak_Area, r.Peak_SNR,
-                   r.Compound_MolecularMass, r.Compound_Retention_Time, r.Compound_Intensity, r.Align_RT)) {
-        sql.format(kInsertAlign, as_int(r.EIC_ID), as_int(r.Peak_ID), r.Apex_MZ, as_int(r.Apex_Pos),
-                   r.Apex_Retention_Time, r.Apex_Intensity, r.Peak_Area, r.Peak_SNR,
-                   as_int(r.Left_Boundary), as_int(r.Right_Boundary), as_int(r.Group_ID),
-                   r.Adduct_Annotation.c_str(), as_int(r.Compound_ID), r.Compound_MolecularMass,
-                   r.Compound_Retention_Time, r.Compound_Intensity, as_int(r.SAMPLE_ID),
-                   r.SAMPLE_NAME.c_str(), as_int(r.Align_ID), r.Align_RT, shape);
-    } else {
-        sql.format(kInsertAlignText, as_int(r.EIC_ID), as_int(r.Peak_ID), texts(0, r.Apex_MZ),
-                   as_int(r.Apex_Pos), texts(1, r.Apex_Retention_Time), texts(2, r.Apex_Intensity),
-                   texts(3, r.Peak_Area), texts(4, r.Peak_SNR), as_int(r.Left_Boundary),
-                   as_int(r.Right_Boundary), as_int(r.Group_ID), r.Adduct_Annotation.c_str(),
-                   as_int(r.Compound_ID), texts(5, r.Compound_MolecularMass),
-                   texts(6, r.Compound_Retention_Time), texts(7, r.Compound_Intensity),
-                   as_int(r.SAMPLE_ID), r.SAMPLE_NAME.c_str(), as_int(r.Align_ID), texts(8, r.Align_RT), shape);
-    }
-    db.execDML(sql);
+                   r.Compound_MolecularMass, r.Compound_Retention_Time, r.Compound_Intensity, r.Align_RT))
+        return sql.format(kInsertAlign, as_int(r.EIC_ID), as_int(r.Peak_ID), r.Apex_MZ, as_int(r.Apex_Pos),
+                          r.Apex_Retention_Time, r.Apex_Intensity, r.Peak_Area, r.Peak_SNR,
+                          as_int(r.Left_Boundary), as_int(r.Right_Boundary), as_int(r.Group_ID),
+                          r.Adduct_Annotation.c_str(), as_int(r.Compound_ID), r.Compound_MolecularMass,
+                          r.Compound_Retention_Time, r.Compound_Intensity, as_int(r.SAMPLE_ID),
+                          r.SAMPLE_NAME.c_str(), as_int(r.Align_ID), r.Align_RT);
+    return sql.format(kInsertAlignText, as_int(r.EIC_ID), as_int(r.Peak_ID), texts(0, r.Apex_MZ),
+                      as_int(r.Apex_Pos), texts(1, r.Apex_Retention_Time), texts(2, r.Apex_Intensity),
+                      texts(3, r.Peak_Area), texts(4, r.Peak_SNR), as_int(r.Left_Boundary),
+                      as_int(r.Right_Boundary), as_int(r.Group_ID), r.Adduct_Annotation.c_str(),
+                      as_int(r.Compound_ID), texts(5, r.Compound_MolecularMass),
+                      texts(6, r.Compound_Retention_Time), texts(7, r.Compound_Intensity),
+                      as_int(r.SAMPLE_ID), r.SAMPLE_NAME.c_str(), as_int(r.Align_ID), texts(8, r.Align_RT));
 }
 
 template <class Row>
 void write_peak_rows(CppSQLite3DB& db, const std::vector<Row>& rows) {
-    ShapeEncoder encoder;
     CppSQLite3Buffer sql;
     RealTexts texts;
+    RowStatement statement;
     db.execDML(kBegin);
     for (const Row& r : rows) {
-        insert_row(db, sql, texts, encoder.encode(r.Peak_shape), r);
+        statement.start(format_fields(sql, texts, r));
         sql.clear();
+        statement.shape(r.Peak_shape);
+        db.execDML(statement.finish());
     }
     db.execDML(kCommit);
 }
@@ -225,22 +245,21 @@ void OutputAnnotatedGroupedChromatographPeaklist2database(
     if (!db.tableExists("Mass_Tracelist")) {
         const char* const trace_index[] = {kTraceIndex};
         create_table(db, kCreateTrace, trace_index);
-        ShapeEncoder encoder;
         CppSQLite3Buffer sql;
         RealTexts texts;
+        RowStatement statement;
         db.execDML(kBegin);
         // Each trace is released once stored, so the list shrinks while the table grows.
         for (int eic_id = 0; !mass_trace_list.empty(); ++eic_id) {
             const Mass_Trace& t = mass_trace_list.front();
-            const char* shape = encoder.encode(t.EIC_shape);
-            if (std::isfinite(t.Cent_Mass)) {
-                sql.format(kInsertTrace, eic_id, t.Cent_Mass, t.trace_length, t.miss_count, shape);
-            } else {
-                sql.format(kInsertTraceText, eic_id, texts(0, t.Cent_Mass), t.trace_length, t.miss_count,
-                           shape);
-            }
-            db.execDML(sql);
+            if (std::isfinite(t.Cent_Mass))
+                statement.start(sql.format(kInsertTrace, eic_id, t.Cent_Mass, t.trace_length, t.miss_count));
+            else
+                statement.start(
+                    sql.format(kInsertTraceText, eic_id, texts(0, t.Cent_Mass), t.trace_length, t.miss_count));
             sql.clear();
+            statement.shape(t.EIC_shape);
+            db.execDML(statement.finish());
             mass_trace_list.pop_front();
         }
         db.execDML(kCommit);

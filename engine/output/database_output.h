@@ -3,9 +3,10 @@
 // table inside one transaction, through the SQLite wrapper only.
 //
 // Peak and trace shapes are stored as shape text: per point intensity, m/z, retention time and scan
-// number, the reals with exactly 6 decimals ("%.6f"), everything joined by ","; the text is encoded
-// by the blob codec (sqlite3_encode_binary), so an empty shape is stored as "x" and any other shape
-// as the byte 1 followed by every character of its text lowered by one.
+// number, the reals with exactly 6 decimals ("%.6f"), everything joined by ","; the text is stored
+// in the blob codec's encoding (sqlite3_encode_binary's output, written directly), so an empty
+// shape is stored as "x" and any other shape as the byte 1 followed by every character of its text
+// lowered by one.
 //
 // Stored values: unsigned members as signed decimal, reals as SQLite's "%f" (6 decimals), a real
 // that is not a number as NULL and an infinity as 1e999 / -1e999, text with its apostrophes doubled
