@@ -343,6 +343,20 @@ TEST_F(PipelineRun, FailuresEndTheWholeJob) {
     }
 }
 
+TEST_F(PipelineRun, FailureInOneProcessEndsTheOthersWaitingAtTheBarrier) {
+    TempDir t;
+    // A folder where rank 1's second sample wants its database: that writer throws, while ranks 0
+    // and 2 finish their samples and wait for rank 1.
+    fs::create_directories(t.path() / "out" / ("sample_4" + kSampleSuffixes[3]));
+    t.write("out/sample_4" + kSampleSuffixes[3] + "/keep", "x");
+    const auto r = run_pipeline(3, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("out")},
+                                t.path());
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_LT(r.seconds, 30.0);
+    EXPECT_NE(r.err.find("KORVANE_Pipeline: error in process 1: "), std::string::npos) << r.err;
+    EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 0);
+}
+
 TEST_F(PipelineRun, UnreadableAndRepeatedSamplesAreSkipped) {
     TempDir t;
     fs::create_directories(t.path() / "data");

@@ -1,0 +1,143 @@
+// The per-sample pipeline's wiring of parameters to stages, and the drivers' two helpers.
+#include "pipeline/pipeline_process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "engine/annotation/adduct_annotation.h"
+#include "engine/annotation/grouping.h"
+#include "engine/output/csv_output.h"
+#include "engine/output/database_output.h"
+#include "engine/peaks/mass_trace.h"
+#include "engine/peaks/peak_detection.h"
+#include "engine/peaks/spectrum.h"
+#include "engine/records/reference_tables.h"
+#include "tests/support/temp_dir.h"
+#include "tools/generate_sample/synthetic_sample.h"
+
+namespace {
+
+using korvane::test::read_file;
+using korvane::test::TempDir;
+
+TEST(PipelineFormatElapsedTime, Examples) {
+    struct Case {
+        double seconds;
+        const char* text;
+    };
+    const Case cases[] = {
+        {3725, "1h 2m 5s "}, {90061, "1d 1h 1m 1s "}, {120, "2m "},   {0, ""},        {59, "59s "},
+        {0.9, ""},           {86400, "1d "},          {3600.7, "1h "}, {-5, ""},       {61, "1m 1s "},
+        {1e12, "24855d 3h 14m 7s "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(format_elapsed_time(c.seconds), c.text);
+    }
+}
+
+TEST(PipelineExtractSampleName, UpToTheLastDot) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"ko15.CDF", "ko15"}, {"a.b.CDF", "a.b"}, {"README", "README"}, {".CDF", ""}, {"x.", "x"}, {"", ""},
+    };
+    for (const auto& [file, name] : cases) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(extract_sample_name(file), name);
+    }
+}
+
+// The stages called one by one with the arguments the parameter table gives them.
+void wired_by_hand(std::vector<Spectrum_Scan> scans, const Para_Configure& p,
+                   const std::vector<adduct_configure_node>& adducts, const std::vector<double>& masses,
+                   const std::string& name, const std::string& dir,
+                   std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
+    if (p.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
+    intensity_cutoff(scans, static_cast<std::int32_t>(p.Para_Cutoff_Intensity), p.Para_Cutoff_TopNumber,
+                     p.Para_Cutoff_LowPercent, p.Para_Cutoff_Mode);
+    std::list<Mass_Trace> traces;
+    mass_trace_extraction(traces, scans, p.Para_PPM, p.Para_Min_EIC, p.Para_Misscount_Allow,
+                          p.Para_InterTrace_Dist_Min);
+    std::vector<Chromatogram_Peak> peaks;
+    mass_trace_list_peak_detection(peaks, traces, p.Para_Min_PeakWidth, p.Para_Max_PeakWidth, p.Para_Branch_Gap_Allow,
+                                   p.Para_Min_Branch_Length, p.Para_Min_Span, p.Para_MarkerBranch_Dif_Th,
+                                   p.Para_PeakIntensity_Th, p.Para_SNR_Th, p.Para_Peak_Significance_Th,
+                                   p.Para_TPASR_Th, p.Para_Zig_Zag_Index_Th);
+    OutputChromatographPeaklist2CSVFile(peaks, dir, name + "_chromatograph_peaklist.csv");
+    std::vector<Chromatogram_Peak_Group> groups;
+    peak_group(groups, peaks, p.Para_Group_Scan_Shift_Tol, p.Para_Group_Shape_Angle_Th);
+    OutputGroupedChromatographPeaklist2CSVFile(groups, dir, name + "_grouped_chromatograph_peaklist.csv");
+    adduct_annotation(groups, adducts, masses, p.Para_Annotate_Mass_Tol, p.Para_Refinement_Shape_Th,
+                      p.Para_Polarity == 0 ? LC_Positive_Mode : LC_Negative_Mode, compounds);
+    OutputAnnotatedGroupedChromatographPeaklist2CSVFile(compounds, dir,
+                                                        name + "_annotated_grouped_chromatograph_peaklist.csv");
+    OutputAnnotatedGroupedChromatographPeaklist2database(compounds, traces, dir,
+                                                         name + "_annotated_grouped_chromatograph_peaklist.db");
+}
+
+TEST(PipelineProcess, WritesWhatTheStagesGiveWithTheirParameters) {
+    korvane::synth::Options o;
+    o.scans = 160;
+    o.points_per_scan = 120;
+    o.compounds = 40;
+    o.seed = 7;
+    const std::vector<Spectrum_Scan> scans = korvane::synth::generate_scans(o);
+    const std::string config = std::string(KORVANE_SOURCE_DIR) + "/examples/config";
+    std::vector<double> average, masses;
+    read_hmdb_file(config + "/hmdb.csv", average, masses);
+
+    Para_Configure base;
+    ASSERT_EQ(Read_Configured_ParafromCSVFile(config, "config_para.csv", base), 1);
+    // Values chosen apart from each other, so that two parameters handed to each other's places
+    // change the results.
+    Para_Configure spread = base;
+    spread.Para_Cutoff_Intensity = 1000.9;
+    spread.Para_Min_EIC = 6;
+    spread.Para_Misscount_Allow = 2;
+    spread.Para_Branch_Gap_Allow = 1;
+    spread.Para_Min_Branch_Length = 4;
+    spread.Para_Min_Span = 2;
+    spread.Para_MarkerBranch_Dif_Th = 5;
+    spread.Para_Group_Scan_Shift_Tol = 4;
+    spread.Para_Refinement_Shape_Th = 25;
+
+    struct Case {
+        const char* name;
+        Para_Configure para;
+        const char* adduct_file;
+    };
+    Para_Configure negative = spread;
+    negative.Para_Polarity = 1;
+    const Case cases[] = {
+        {"example parameters", base, "Adduct_Config_Positive.csv"},
+        {"spread parameters", spread, "Adduct_Config_Positive.csv"},
+        {"negative mode", negative, "Adduct_Config_Negative.csv"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<adduct_configure_node> adducts;
+        read_adduct_configure_file(config + "/" + c.adduct_file, adducts);
+        TempDir a;
+        const std::string got_dir = a.file("got"), want_dir = a.file("want");
+        std::filesystem::create_directories(got_dir);
+        std::filesystem::create_directories(want_dir);
+
+        std::vector<Chromatogram_Peak_Group_Compound> got, want;
+        pipeline_process(scans, c.para, adducts, masses, "s", got_dir, got);
+        wired_by_hand(scans, c.para, adducts, masses, "s", want_dir, want);
+        ASSERT_EQ(got.size(), want.size());
+        for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.db"}) {
+            SCOPED_TRACE(suffix);
+            const std::string g = read_file(got_dir + "/s" + suffix);
+            EXPECT_FALSE(g.empty());
+            EXPECT_TRUE(g == read_file(want_dir + "/s" + suffix));
+        }
+    }
+}
+
+}  // namespace
