@@ -110,16 +110,6 @@ TEST(Database, OperationsOnAClosedObject) {
     EXPECT_NO_THROW(db.close());
 }
 
-TEST(Database, AutoCommitFollowsTransactions) {
-    CppSQLite3DB db;
-    db.open(":memory:");
-    EXPECT_TRUE(db.IsAutoCommitOn());
-    db.execDML("begin");
-    EXPECT_FALSE(db.IsAutoCommitOn());
-    db.execDML("commit");
-    EXPECT_TRUE(db.IsAutoCommitOn());
-}
-
 TEST(Database, FailedOpenKeepsTheHandleForClose) {
     korvane::test::TempDir dir;
     CppSQLite3DB db;
@@ -235,43 +225,28 @@ TEST(Query, EmptyResultIsAtEndWithItsColumns) {
     EXPECT_STREQ(q.fieldName(1), "b");
 }
 
-TEST(Query, WalksRowsAndReadsTypedFields) {
+// NULL columns give the caller's null value; a zero-length blob is not NULL.
+TEST(Query, NullValuesAndBlobs) {
     CppSQLite3DB db;
     db.open(":memory:");
-    db.execDML("create table t(id integer, mz REAL, name text, shape blob, gone text)");
-    db.execDML("insert into t values(1, 101.5, 'M+H', x'00ff27', null)");
-    db.execDML("insert into t values(8589934592, -2.25, 'M+Na', x'', null)");
-    CppSQLite3Query q = db.execQuery("select * from t order by id");
-    ASSERT_FALSE(q.eof());
-    EXPECT_EQ(q.fieldIndex("mz"), 1);
-    EXPECT_STREQ(q.fieldDeclType(1), "REAL");
-    EXPECT_EQ(q.fieldDataType(0), SQLITE_INTEGER);
-    EXPECT_EQ(q.fieldDataType(1), SQLITE_FLOAT);
-    EXPECT_EQ(q.fieldDataType(2), SQLITE_TEXT);
-    EXPECT_EQ(q.fieldDataType(3), SQLITE_BLOB);
-    EXPECT_EQ(q.fieldDataType(4), SQLITE_NULL);
-    EXPECT_EQ(q.getIntField("id"), 1);
-    EXPECT_EQ(q.getFloatField("mz"), 101.5);
-    EXPECT_STREQ(q.fieldValue("name"), "M+H");
+    db.execDML("create table t(id integer, shape blob, gone text)");
+    db.execDML("insert into t values(8589934592, x'00ff27', null); insert into t values(2, x'', null)");
+    CppSQLite3Query q = db.execQuery("select * from t order by id desc");
+    EXPECT_EQ(q.getInt64Field("id"), 8589934592LL);
     EXPECT_STREQ(q.getStringField("gone", "none"), "none");
     EXPECT_EQ(q.getIntField("gone", -1), -1);
-    EXPECT_EQ(q.getFloatField(4, 9.5), 9.5);
-    EXPECT_TRUE(q.fieldIsNull("gone"));
-    EXPECT_FALSE(q.fieldIsNull(0));
+    EXPECT_EQ(q.getInt64Field(2, -3), -3);
+    EXPECT_EQ(q.getFloatField(2, 9.5), 9.5);
     int len = -1;
     const unsigned char* blob = q.getBlobField("shape", len);
     ASSERT_EQ(len, 3);
-    EXPECT_EQ(blob[0], 0x00);
-    EXPECT_EQ(blob[1], 0xff);
     EXPECT_EQ(blob[2], 0x27);
-
     q.nextRow();
     ASSERT_FALSE(q.eof());
-    EXPECT_EQ(q.getInt64Field(0), 8589934592LL);
-    EXPECT_EQ(q.getInt64Field(4, -3), -3);
-    EXPECT_STREQ(q.getStringField(2), "M+Na");
-    q.getBlobField(3, len);
+    q.getBlobField(1, len);
     EXPECT_EQ(len, 0);
+    EXPECT_FALSE(q.fieldIsNull(1));
+    EXPECT_TRUE(q.fieldIsNull("gone"));
     q.nextRow();
     EXPECT_TRUE(q.eof());
 }
@@ -393,7 +368,6 @@ TEST(Statement, EmptyAndMovedFromObjects) {
     CppSQLite3Statement a = db.compileStatement("select 1");
     CppSQLite3Statement b(std::move(a));
     expect_sqlite_error([&] { a.execDML(); }, 1000, kNotOpen);
-    expect_sqlite_error([&] { a.bind(1, 1); }, 1000, kNullVM);
     EXPECT_FALSE(b.execQuery().eof());
 }
 
