@@ -1,0 +1,348 @@
+#include "engine/peaks/peak_detection.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+namespace {
+
+using korvane::detail::build_eic_signal;
+using korvane::detail::link_ridge_lines;
+
+Data_Point point(std::uint32_t scan, double intensity, double mz = 300.0) {
+    Data_Point p;
+    p.scan_num = scan;
+    p.retention_time = scan * 0.5;
+    p.mz = mz;
+    p.intensity = intensity;
+    return p;
+}
+
+Mass_Trace trace_of(const std::vector<Data_Point>& points, double centre = 300.0) {
+    Mass_Trace t;
+    t.Cent_Mass = centre;
+    t.trace_length = static_cast<std::int32_t>(points.size());
+    t.EIC_shape = points;
+    return t;
+}
+
+// 200 scans from first_scan: two Gaussian peaks (apex 60, sigma 4, height 1e5; apex 140, sigma 6,
+// height 5e4) on a flat baseline of 100.
+Mass_Trace gaussian_trace(std::uint32_t first_scan) {
+    std::vector<Data_Point> points;
+    for (int i = 0; i < 200; ++i) {
+        const double x1 = (i - 60) / 4.0, x2 = (i - 140) / 6.0;
+        points.push_back(point(first_scan + i, 100 + 1e5 * std::exp(-x1 * x1 / 2) + 5e4 * std::exp(-x2 * x2 / 2)));
+    }
+    return trace_of(points);
+}
+
+Mass_Trace jagged_trace(std::uint32_t first_scan) {
+    std::vector<Data_Point> points;
+    for (int i = 0; i < 100; ++i) points.push_back(point(first_scan + i, i % 2 ? 5000.0 : 100.0));
+    return trace_of(points);
+}
+
+// The example parameters: widths 5 to 60 scans, ridge gap 2, length 5, span 3, marker 3,
+// intensity 1000, SNR 3, significance 1.5, triangle 0.5, zig-zag 0.5.
+std::vector<Chromatogram_Peak> detect(const std::list<Mass_Trace>& traces, std::uint32_t width_min = 5,
+                                      std::uint32_t width_max = 60) {
+    std::vector<Chromatogram_Peak> peaks;
+    mass_trace_list_peak_detection(peaks, traces, width_min, width_max, 2, 5, 3, 3, 1000, 3, 1.5, 0.5, 0.5);
+    return peaks;
+}
+
+TEST(BuildEicSignal, FillsGapsBetweenScans) {
+    {
+        SCOPED_TRACE("gap of 3 is interpolated");
+        const auto s = build_eic_signal(trace_of({point(100, 10, 300.0), point(101, 40, 300.3), point(104, 70, 300.6)}), 0);
+        EXPECT_EQ(s.first_scan, 100u);
+        ASSERT_EQ(s.intensity.size(), 5u);
+        EXPECT_DOUBLE_EQ(s.intensity[2], 50);
+        EXPECT_DOUBLE_EQ(s.intensity[3], 60);
+        EXPECT_EQ(s.intensity[4], 70);
+        EXPECT_DOUBLE_EQ(s.mz[2], 300.4);
+        EXPECT_DOUBLE_EQ(s.retention_time[3], 51.5);
+        EXPECT_EQ(s.mz[4], 300.6);
+    }
+    {
+        SCOPED_TRACE("gap of 10 is still interpolated");
+        const auto s = build_eic_signal(trace_of({point(100, 10), point(110, 110)}), 0);
+        ASSERT_EQ(s.intensity.size(), 11u);
+        EXPECT_DOUBLE_EQ(s.intensity[5], 60);
+    }
+    {
+        SCOPED_TRACE("gap of 20 is zero-filled at the centre mass");
+        const auto s = build_eic_signal(trace_of({point(100, 10, 300.2), point(120, 30, 300.4)}, 300.3), 0);
+        ASSERT_EQ(s.intensity.size(), 21u);
+        for (std::size_t i = 1; i < 20; ++i) {
+            EXPECT_EQ(s.intensity[i], 0.0) << i;
+            EXPECT_EQ(s.mz[i], 300.3) << i;
+            EXPECT_DOUBLE_EQ(s.retention_time[i], 50 + 0.5 * static_cast<double>(i)) << i;
+        }
+        EXPECT_EQ(s.intensity[20], 30);
+        EXPECT_EQ(s.mz[20], 300.4);
+    }
+    {
+        SCOPED_TRACE("a repeated scan is left out with a message");
+        testing::internal::CaptureStdout();
+        const auto s = build_eic_signal(trace_of({point(5, 1), point(6, 2), point(6, 3), point(7, 4)}), 17);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "EIC cwt peak detection failed at EIC_ID=17\n");
+        EXPECT_EQ(s.intensity, (std::vector<double>{1, 2, 4}));
+    }
+    EXPECT_TRUE(build_eic_signal(Mass_Trace{}, 0).intensity.empty());
+}
+
+CWT_Data_Point maximum(std::uint32_t scale, std::uint32_t position, double coefficient) {
+    return {scale, position, coefficient, false};
+}
+
+std::vector<std::uint32_t> positions(const Peak_Branch& b) {
+    std::vector<std::uint32_t> p;
+    for (const auto& q : b.points) p.push_back(q.position);
+    return p;
+}
+
+TEST(LinkRidgeLines, NearestMaximumWinsAndTiesGoToTheSmallerIndex) {
+    // Distances 2, 1, 1 from the branch's last point at 10: the one at 9 is taken.
+    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima{
+        {3, {maximum(3, 10, 5)}}, {2, {maximum(2, 8, 1), maximum(2, 9, 1), maximum(2, 11, 1)}}};
+    const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 5);
+    ASSERT_EQ(branches.size(), 3u);
+    auto it = branches.begin();
+    EXPECT_EQ(positions(*it), (std::vector<std::uint32_t>{10, 9}));
+    EXPECT_EQ(it->length, 2);
+    EXPECT_EQ(it->gap_count, 0);
+    EXPECT_EQ(it->max_point.position, 10u);  // the new point's coefficient is lower
+    // The two maxima nobody took start branches of their own, in ascending index.
+    EXPECT_EQ(positions(*++it), std::vector<std::uint32_t>{8});
+    EXPECT_EQ(positions(*++it), std::vector<std::uint32_t>{11});
+    EXPECT_TRUE(maxima[2][1].linked);
+    EXPECT_FALSE(maxima[2][0].linked);
+}
+
+TEST(LinkRidgeLines, LinkWindowAndMarkerDistanceAreStrict) {
+    // Window max(2, span 3) = 3 and marker 3: positions 13 (distance 3) and 7 are both out.
+    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima{{3, {maximum(3, 10, 5)}},
+                                                                 {2, {maximum(2, 7, 9), maximum(2, 13, 9)}}};
+    const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 3);
+    ASSERT_EQ(branches.size(), 3u);
+    EXPECT_EQ(branches.front().length, 1);
+    EXPECT_EQ(branches.front().gap_count, 1);
+}
+
+TEST(LinkRidgeLines, BranchesShareAMaximumUnlessTheirMaximaAreClose) {
+    auto make = [] {
+        return std::map<std::uint32_t, std::vector<CWT_Data_Point>>{{3, {maximum(3, 10, 5), maximum(3, 14, 6)}},
+                                                                    {2, {maximum(2, 12, 1)}}};
+    };
+    {
+        SCOPED_TRACE("span 3: ridge maxima 4 apart, both keep the shared point");
+        auto maxima = make();
+        const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 5);
+        ASSERT_EQ(branches.size(), 2u);
+        EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 12}));
+        EXPECT_EQ(positions(branches.back()), (std::vector<std::uint32_t>{14, 12}));
+    }
+    {
+        SCOPED_TRACE("span 4: a duplicate of equal length, the earlier one stays");
+        auto maxima = make();
+        const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 4, 5);
+        ASSERT_EQ(branches.size(), 1u);
+        EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 12}));
+    }
+}
+
+TEST(LinkRidgeLines, PruningSparesBranchesThatAreLongEnough) {
+    // Gap allowance 0, minimum length 3. The branch at 10 reaches length 3 and survives its gap at
+    // scale 2; the branch at 30 misses scale 4 while still short and is pruned at once.
+    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima{{5, {maximum(5, 10, 1), maximum(5, 30, 1)}},
+                                                                 {4, {maximum(4, 10, 2)}},
+                                                                 {3, {maximum(3, 10, 3)}},
+                                                                 {2, {maximum(2, 50, 1)}}};
+    const auto branches = link_ridge_lines(maxima, 5, 2, 0, 3, 1, 5);
+    ASSERT_EQ(branches.size(), 2u);
+    EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 10, 10}));
+    EXPECT_EQ(branches.front().gap_count, 1);
+    EXPECT_EQ(branches.front().max_point.scale, 3u);
+    EXPECT_EQ(positions(branches.back()), std::vector<std::uint32_t>{50});
+}
+
+Peak_Branch branch(std::vector<CWT_Data_Point> points, CWT_Data_Point max_point, std::int32_t length) {
+    Peak_Branch b;
+    b.points = std::move(points);
+    b.max_point = max_point;
+    b.length = length;
+    return b;
+}
+
+TEST(UniqueBranchTest, ReplacesInPlaceDropsOrAppends) {
+    const auto end = maximum(2, 20, 1);
+    const auto listed = [&] {
+        return std::list<Peak_Branch>{branch({maximum(4, 5, 1), maximum(2, 5, 1)}, maximum(4, 5, 1), 2),
+                                      branch({maximum(4, 20, 7), end}, maximum(4, 20, 7), 2),
+                                      branch({maximum(3, 40, 1)}, maximum(3, 40, 1), 1)};
+    };
+    const struct {
+        const char* name;
+        Peak_Branch offered;
+        std::vector<std::int32_t> lengths;  // of the list afterwards, in order
+    } rows[] = {
+        {"longer duplicate replaces in place",
+         branch({maximum(6, 22, 9), maximum(4, 21, 8), end}, maximum(6, 22, 9), 3), {2, 3, 1}},
+        {"equal length is dropped", branch({maximum(5, 21, 9), end}, maximum(5, 21, 9), 2), {2, 2, 1}},
+        // Maxima one step beyond the span of 2 in scale or in position: not a duplicate.
+        {"ridge maximum too far in scale", branch({maximum(7, 20, 9), end}, maximum(7, 20, 9), 5), {2, 2, 1, 5}},
+        {"ridge maximum too far in position", branch({maximum(4, 23, 9), end}, maximum(4, 23, 9), 5), {2, 2, 1, 5}},
+        {"different end point", branch({maximum(4, 20, 9), maximum(2, 21, 1)}, maximum(4, 20, 9), 5), {2, 2, 1, 5}},
+        {"same position, other scale", branch({maximum(4, 20, 9), maximum(3, 20, 1)}, maximum(4, 20, 9), 5),
+         {2, 2, 1, 5}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto list = listed();
+        unique_branch_test(list, row.offered, 2);
+        std::vector<std::int32_t> lengths;
+        for (const auto& b : list) lengths.push_back(b.length);
+        EXPECT_EQ(lengths, row.lengths);
+    }
+    std::list<Peak_Branch> empty;
+    unique_branch_test(empty, branch({end}, end, 1), 2);
+    EXPECT_EQ(empty.size(), 1u);
+}
+
+TEST(CwtPeakDetection, ChecksAndTheirMessages) {
+    const std::vector<double> signal{1, 5, 20, 50, 20, 5, 1, 0, 0, 0, 0, 0};
+    const struct {
+        const char* name;
+        std::vector<double> signal;
+        std::uint32_t scale_max, scale_min;
+        std::string output;
+    } rows[] = {
+        {"equal scales", signal, 4, 4, "Scale Number is not enoguh!\n"},
+        {"too short", {1, 2, 3, 2, 1}, 4, 1, "Signal Size is too small!\n"},
+        // An upper scale below the lower one wraps past the count check and finds nothing.
+        {"upper below lower", signal, 2, 5, ""},
+        // Scale 0 is reported and never transformed.
+        {"lower scale 0", signal, 4, 0, "Scale must be larger than 0\n"},
+        {"both 0", signal, 0, 0, "Scale must be larger than 0\nScale Number is not enoguh!\n"},
+        {"upper 0", signal, 0, 1, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<Detect_Peak> peaks;
+        testing::internal::CaptureStdout();
+        cwt_peak_detection(peaks, row.signal, row.scale_max, row.scale_min, 2, 2, 3, 3);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), row.output);
+        if (row.output.rfind("Scale must", 0) != 0) {
+            EXPECT_TRUE(peaks.empty());
+        }
+    }
+}
+
+TEST(CwtPeakDetection, EmptyNoiseWindowGivesZeroSnr) {
+    // Found by search: a ridge whose largest coefficient lies at scale 1 and index 0, so the noise
+    // window (index 2 to the right boundary 1) is empty.
+    std::vector<Detect_Peak> peaks;
+    cwt_peak_detection(peaks, {7, 0, 1, 2, 5, 3}, 3, 1, 3, 1, 1, 5);
+    const Detect_Peak* edge = nullptr;
+    for (const auto& p : peaks)
+        if (p.Apex_Pos == 0) edge = &p;
+    ASSERT_NE(edge, nullptr);
+    EXPECT_EQ(edge->Left_Boundary, 0u);
+    EXPECT_EQ(edge->Right_Boundary, 1u);
+    EXPECT_EQ(edge->Peak_SNR, 0.0);
+    EXPECT_EQ(edge->Peak_Area, 7.0);  // 7 + 0 - 2 x 0
+}
+
+TEST(MassTraceListPeakDetection, GaussianPeaksComeOutWithApexBoundariesAndArea) {
+    testing::internal::CaptureStdout();
+    const auto peaks = detect({gaussian_trace(1000)});
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("Mass trace Peak detection Finished!\n"), std::string::npos);
+
+    ASSERT_EQ(peaks.size(), 2u);
+    // Within a trace the later Peak_ID comes first.
+    EXPECT_GT(peaks[0].Peak_ID, peaks[1].Peak_ID);
+    const struct { double apex, sigma, height; } truth[] = {{1140, 6, 5e4}, {1060, 4, 1e5}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const Chromatogram_Peak& p = peaks[i];
+        EXPECT_EQ(p.EIC_ID, 0u);
+        EXPECT_EQ(p.Apex_Pos, truth[i].apex);
+        EXPECT_DOUBLE_EQ(p.Apex_Intensity, 100 + truth[i].height);
+        EXPECT_DOUBLE_EQ(p.Apex_Retention_Time, truth[i].apex * 0.5);
+        EXPECT_EQ(p.Apex_MZ, 300.0);
+        // Boundaries well out in the tails (beyond 3.5 sigma) but not past the neighbouring peak.
+        EXPECT_LE(p.Left_Boundary, truth[i].apex - 3.5 * truth[i].sigma);
+        EXPECT_GE(p.Right_Boundary, truth[i].apex + 3.5 * truth[i].sigma);
+        EXPECT_GT(p.Left_Boundary, truth[i].apex - 40);
+        EXPECT_LT(p.Right_Boundary, truth[i].apex + 40);
+        // The baseline-corrected sum over +-3.5 sigma or more holds over 99.9% of the Gaussian.
+        const double integral = truth[i].height * truth[i].sigma * std::sqrt(2 * std::numbers::pi);
+        EXPECT_NEAR(p.Peak_Area, integral, 0.002 * integral);
+        EXPECT_GT(p.Peak_SNR, 3);
+        ASSERT_EQ(p.Peak_shape.size(), p.Right_Boundary - p.Left_Boundary + 1);
+        EXPECT_EQ(p.Peak_shape.front().scan_num, p.Left_Boundary);
+        EXPECT_EQ(p.Peak_shape.back().scan_num, p.Right_Boundary);
+        EXPECT_EQ(p.Peak_shape[p.Apex_Pos - p.Left_Boundary].intensity, p.Apex_Intensity);
+    }
+}
+
+TEST(MassTraceListPeakDetection, EveryTraceUsesUpItsNumber) {
+    // The jagged trace fails the zig-zag gate and yields nothing, but the next trace is number 1.
+    testing::internal::CaptureStdout();
+    const auto peaks = detect({jagged_trace(10), gaussian_trace(2000), Mass_Trace{}, gaussian_trace(500)});
+    const std::string output = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(peaks.size(), 4u);
+    const std::uint32_t ids[] = {1, 1, 3, 3};
+    const std::uint32_t apexes[] = {2140, 2060, 640, 560};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(peaks[i].EIC_ID, ids[i]) << i;
+        EXPECT_EQ(peaks[i].Apex_Pos, apexes[i]) << i;
+    }
+#if KORVANE_WORKBENCH
+    EXPECT_EQ(output.find("Peak Detection,  EIC=0\nPeak Detection,  EIC=1\n"), 0u);
+    EXPECT_NE(output.find("Peak Detection,  EIC=3\n"), std::string::npos);
+#else
+    EXPECT_EQ(output.find("Peak Detection"), std::string::npos);
+#endif
+}
+
+TEST(MassTraceListPeakDetection, EmptyListOnlyFinishes) {
+    std::vector<Chromatogram_Peak> peaks(1);
+    testing::internal::CaptureStdout();
+    mass_trace_list_peak_detection(peaks, {}, 5, 60, 2, 5, 3, 3, 1000, 3, 1.5, 0.5, 0.5);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Mass trace Peak detection Finished!\n");
+    EXPECT_EQ(peaks.size(), 1u);  // appends, never clears
+}
+
+TEST(MassTraceListPeakDetection, ScaleRangeFollowsThePeakWidths) {
+    // Widths 26 to 30 give scales 12 to 16; a trace of 12 scans can use scale 12 only, so the
+    // range is empty, while 13 scans leave two scales.
+    std::vector<Data_Point> twelve, thirteen;
+    for (std::uint32_t i = 0; i < 13; ++i) {
+        const double v = 1000 * std::exp(-(i - 6.0) * (i - 6.0) / 8);
+        if (i < 12) twelve.push_back(point(i, v));
+        thirteen.push_back(point(i, v));
+    }
+    testing::internal::CaptureStdout();
+    detect({trace_of(twelve)}, 26, 30);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Scale Number is not enoguh!"), std::string::npos);
+    testing::internal::CaptureStdout();
+    detect({trace_of(thirteen)}, 26, 30);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().find("Scale Number is not enoguh!"), std::string::npos);
+
+    // A minimum width of 0 or 1 gives scale 1, not a wrapped lower scale that finds nothing.
+    for (std::uint32_t width_min : {0u, 1u, 4u}) {
+        SCOPED_TRACE(width_min);
+        testing::internal::CaptureStdout();
+        const auto peaks = detect({gaussian_trace(1000)}, width_min, 60);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(peaks.size(), 2u);
+    }
+}
+
+}  // namespace
