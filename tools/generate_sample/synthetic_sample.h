@@ -14,7 +14,8 @@ namespace korvane::synth {
 
 struct Options {
     std::uint32_t scans = 2400;             // scans in the sample
-    std::uint32_t points_per_scan = 1750;   // target mean centroids per scan (signal + background + noise)
+    std::uint32_t points_per_scan = 1750;   // mean centroids per scan; noise fills up to it, so a scan
+                                            // never has fewer than its signal and background points
     std::uint64_t seed = 1;
     std::string hmdb_csv;                   // "" = the bundled examples/config/hmdb.csv
     double scan_time_step = 0.5;            // seconds between scans

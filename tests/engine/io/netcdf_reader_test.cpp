@@ -391,8 +391,8 @@ TEST(NetcdfReader, TruncatedFilesReadOrFailWithoutOverrunning) {
         c.unlimited_points = format == Cdf_Content::Format::classic;
         write(dir, c, "whole.CDF");
         const auto size = std::filesystem::file_size(dir.path() / "whole.CDF");
-        for (double fraction : {0.01, 0.05, 0.1, 0.3, 0.5, 0.7, 0.9, 0.99}) {
-            const auto cut = static_cast<std::uintmax_t>(size * fraction);
+        for (std::uintmax_t step = 1; step < 64; ++step) {
+            const std::uintmax_t cut = size * step / 64;
             SCOPED_TRACE(std::to_string(cut) + " of " + std::to_string(size) + " bytes");
             std::filesystem::copy_file(dir.path() / "whole.CDF", dir.path() / "cut.CDF",
                                        std::filesystem::copy_options::overwrite_existing);
@@ -412,6 +412,43 @@ TEST(NetcdfReader, TruncatedFilesReadOrFailWithoutOverrunning) {
             testing::internal::GetCapturedStdout();
             EXPECT_LE(scans.size(), r.scans);
         }
+    }
+}
+
+// A classic header whose dimension claims far more points than the file holds.
+TEST(NetcdfReader, AHeaderClaimingMorePointsThanTheFileHoldsFailsCleanly) {
+    const TempDir dir;
+    write(dir, three_scans(), "s.CDF");
+    std::string bytes = korvane::test::read_file(dir.file("s.CDF"));
+    // Classic layout: magic, record count, dimension tag, count, then (name length, name padded
+    // to 4 bytes, length) per dimension, all big-endian.
+    const auto be32 = [&](std::size_t at) {
+        return (std::uint32_t(std::uint8_t(bytes[at])) << 24) | (std::uint32_t(std::uint8_t(bytes[at + 1])) << 16) |
+               (std::uint32_t(std::uint8_t(bytes[at + 2])) << 8) | std::uint32_t(std::uint8_t(bytes[at + 3]));
+    };
+    ASSERT_EQ(bytes.substr(0, 3), "CDF");
+    std::size_t at = 12;
+    const std::uint32_t dims = be32(at);
+    at += 4;
+    bool patched = false;
+    for (std::uint32_t d = 0; d < dims; ++d) {
+        const std::uint32_t len = be32(at);
+        const std::string name = bytes.substr(at + 4, len);
+        at += 4 + (len + 3) / 4 * 4;
+        if (name == "point_number") {
+            bytes.replace(at, 4, std::string("\x7f\xff\xff\xf0", 4));
+            patched = true;
+        }
+        at += 4;
+    }
+    ASSERT_TRUE(patched);
+    dir.write("huge.CDF", bytes);
+    const Read r = read_sample(dir.str(), "huge.CDF");
+    if (r.rc == 0) {
+        EXPECT_TRUE(r.untouched());
+    } else {
+        EXPECT_LE(r.points, r.mz.size());
+        EXPECT_LE(r.points, r.intensity.size());
     }
 }
 
