@@ -29,6 +29,23 @@ struct Order_Entry {
     std::uint32_t id;
 };
 
+double key_of(double v) { return v; }
+double key_of(const Order_Entry& e) { return e.key; }
+
+// Index of the first of a[0..n) whose key is not below x, for keys in ascending order. Written
+// without a data-dependent branch: the comparisons are coin flips the predictor cannot learn.
+template <typename T>
+std::size_t first_not_below(const T* a, std::size_t n, double x) {
+    if (n == 0) return 0;
+    const T* base = a;
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        base = key_of(base[half - 1]) < x ? base + half : base;
+        n -= half;
+    }
+    return static_cast<std::size_t>(base - a) + (key_of(*base) < x ? 1 : 0);
+}
+
 class Trace_Order {
 public:
     struct Pos {
@@ -59,18 +76,30 @@ public:
     }
 
     // First entry whose key is not below x (keys are never NaN).
-    Pos lower_bound(double x) const {
-        const std::size_t b = static_cast<std::size_t>(std::lower_bound(last_.begin(), last_.end(), x) - last_.begin());
-        if (b == blocks_.size()) return {b, 0};
-        const auto& blk = blocks_[b];
-        const auto it = std::lower_bound(blk.begin(), blk.end(), x,
-                                         [](const Order_Entry& e, double v) { return e.key < v; });
-        return {b, static_cast<std::size_t>(it - blk.begin())};
-    }
+    Pos lower_bound(double x) const { return lower_bound_from(x, 0); }
 
+    // The same, searching forward from block `hint`: points of a scan usually come in ascending
+    // m/z, so the answer for the next point is most often in the same block or the next one.
+    Pos lower_bound_from(double x, std::size_t hint) const {
+        const std::size_t n = blocks_.size();
+        std::size_t b;
+        if (hint == 0 || hint >= n || !(last_[hint - 1] < x)) {
+            b = first_not_below(last_.data(), n, x);
+        } else {
+            b = hint;
+            for (int steps = 0; b < n && last_[b] < x; ++b)
+                if (++steps == 4) {
+                    b += 1 + first_not_below(last_.data() + b + 1, n - b - 1, x);
+                    break;
+                }
+        }
+        if (b == n) return {n, 0};
+        const auto& blk = blocks_[b];
+        return {b, first_not_below(blk.data(), blk.size(), x)};
+    }
     // Where the entry of trace `id` with key `key` sits: among equal keys, found by its id.
-    Pos find(double key, std::uint32_t id) const {
-        Pos p = lower_bound(key);
+    Pos find(double key, std::uint32_t id, std::size_t hint) const {
+        Pos p = lower_bound_from(key, hint);
         while (at(p).id != id) advance(p);
         return p;
     }
@@ -142,7 +171,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBlock = 64;
+    static constexpr std::size_t kBlock = 32;
     std::vector<std::vector<Order_Entry>> blocks_;
     std::vector<double> last_;  // key of the last entry of each block, ascending
 };
@@ -193,9 +222,15 @@ public:
         return id;
     }
 
+    // Most traces are noise that is dropped a few scans after it appeared; their slots, point
+    // buffers included, are reused so that a new trace seldom costs an allocation. Only short
+    // traces are ever dropped, so the buffers kept are small; a large one is given back anyway.
     void release(std::uint32_t id) {
         heads[id].alive = false;
-        std::vector<Data_Point>().swap(shapes[id]);
+        if (shapes[id].capacity() > kKeptPoints)
+            std::vector<Data_Point>().swap(shapes[id]);
+        else
+            shapes[id].clear();
         free_.push_back(id);
     }
 
@@ -203,6 +238,7 @@ public:
     std::vector<std::vector<Data_Point>> shapes;
 
 private:
+    static constexpr std::size_t kKeptPoints = 16;
     std::vector<std::uint32_t> free_;
 };
 
@@ -361,6 +397,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         // append, it always equals (current scan number - scan number of the last point), taken
         // modulo 2^32 as the running sum would wrap.
 
+        std::size_t hint = 0;
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
             const double p = scan.mass_values[k];
             const double I = scan.intensity_values[k];
@@ -374,9 +411,13 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
             bool found = false;
             double log_i = 0.0;
             bool log_i_known = false;
+            Trace_Order::Pos window;
+            bool window_empty = true;
             if (lower <= upper) {
-                for (Trace_Order::Pos q = order.lower_bound(lower); !order.at_end(q) && order.at(q).key <= upper;
-                     order.advance(q)) {
+                window = order.lower_bound_from(lower, hint);
+                hint = window.block;
+                for (Trace_Order::Pos q = window; !order.at_end(q) && order.at(q).key <= upper; order.advance(q)) {
+                    window_empty = false;
                     Trace_Head& h = pool.heads[order.at(q).id];
                     if (!log_i_known) log_i = std::log10(I), log_i_known = true;
                     if (!h.log_known) h.last_log = std::log10(h.last_intensity), h.log_known = true;
@@ -394,7 +435,8 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
             // 2.2 No candidate with a finite score: a new trace at the point's sorted place.
             if (!found) {
                 const std::uint32_t id = pool.create(make_point(scan, p, I), log_i, log_i_known);
-                order.insert(order.lower_bound(p), {p, id});
+                // With nothing in [lower, upper] the window starts where p belongs.
+                order.insert(window_empty && lower <= upper ? window : order.lower_bound_from(p, hint), {p, id});
                 note_if_short(id);
                 continue;
             }
@@ -444,12 +486,15 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
         const bool last_scan = s + 1 == n_scans;
         std::size_t kept = 0;
+        hint = 0;
         for (const std::uint32_t id : short_ids) {
             const Trace_Head& h = pool.heads[id];
             if (h.length > minimum_eic_num) continue;
             const auto miss = static_cast<std::int32_t>(sp - h.last_scan);
             if (miss >= misscount_th || last_scan) {
-                order.erase(order.find(h.cent, id));
+                const Trace_Order::Pos at = order.find(h.cent, id, hint);
+                hint = at.block;
+                order.erase(at);
                 pool.release(id);
                 continue;
             }

@@ -1,0 +1,177 @@
+// Timing and memory of mass_trace_extraction.
+//
+//   taskset -c 7 build/bin/bench_mass_trace --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//
+// BM_Synthetic   the 2,400-scan synthetic sample (about 4.2 million centroids), example parameters
+// BM_Ko15        faahKO ko15.CDF after splitting and the intensity cut-off, faahKO parameters
+// BM_Cut300/*    the first 300 scans of the synthetic sample, engine and reference transcription
+// (peak memory: bench_mass_trace_memory, a separate program so its heap accounting costs no time here)
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "engine/io/netcdf_reader.h"
+#include "engine/peaks/mass_trace.h"
+#include "engine/peaks/spectrum.h"
+#include "engine/records/para_configure.h"
+#include "tests/engine/peaks/mass_trace_oracle.h"
+#include "tools/generate_sample/synthetic_sample.h"
+
+namespace {
+
+struct Trace_Params {
+    double ppm;
+    std::int32_t min_eic;
+    std::int32_t miss;
+    double dist;
+    std::string source;
+};
+
+Trace_Params read_params(const std::string& folder) {
+    Para_Configure para;
+    if (Read_Configured_ParafromCSVFile(folder, "config_para.csv", para))
+        return {para.Para_PPM, static_cast<std::int32_t>(para.Para_Min_EIC),
+                static_cast<std::int32_t>(para.Para_Misscount_Allow), para.Para_InterTrace_Dist_Min,
+                folder + "/config_para.csv"};
+    return {10, 5, 3, 0.005, "built-in fallback"};
+}
+
+// Silences the stage's own lines while timing.
+struct Quiet {
+    Quiet() { std::cout.setstate(std::ios::failbit); }
+    ~Quiet() { std::cout.clear(); }
+};
+
+const std::vector<Spectrum_Scan>& synthetic_scans() {
+    static const std::vector<Spectrum_Scan> scans = korvane::synth::generate_scans(korvane::synth::Options{});
+    return scans;
+}
+
+std::size_t centroids(const std::vector<Spectrum_Scan>& scans) {
+    std::size_t n = 0;
+    for (const auto& s : scans) n += s.mass_values.size();
+    return n;
+}
+
+void time_extraction(benchmark::State& state, const std::vector<Spectrum_Scan>& scans, const Trace_Params& p) {
+    std::size_t traces = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<Spectrum_Scan> copy = scans;
+        std::list<Mass_Trace> list;
+        state.ResumeTiming();
+        {
+            Quiet quiet;
+            mass_trace_extraction(list, std::move(copy), p.ppm, p.min_eic, p.miss, p.dist);
+        }
+        traces = list.size();
+        state.PauseTiming();
+        list.clear();
+        state.ResumeTiming();
+    }
+    state.counters["scans"] = static_cast<double>(scans.size());
+    state.counters["centroids"] = static_cast<double>(centroids(scans));
+    state.counters["traces"] = static_cast<double>(traces);
+}
+
+void BM_Synthetic(benchmark::State& state) {
+    const Trace_Params p = read_params(KORVANE_SOURCE_DIR "/examples/config");
+    state.SetLabel("synthetic 2400 scans, " + p.source);
+    time_extraction(state, synthetic_scans(), p);
+}
+BENCHMARK(BM_Synthetic)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+const std::string kKo15 = KORVANE_SOURCE_DIR "/../shared/data/lcms/faahKO/ko15.CDF";
+
+bool load_ko15(std::vector<Spectrum_Scan>& scans, const Para_Configure& para) {
+    std::uint32_t n_scans = 0, n_points = 0;
+    std::vector<std::uint32_t> scan_num, scan_index;
+    std::vector<std::int32_t> point_count;
+    std::vector<double> times, tic;
+    std::vector<float> mz, in;
+    const auto path = std::filesystem::path(kKo15);
+    Quiet quiet;
+    if (!necdf_read(path.parent_path().string(), path.filename().string(), n_scans, n_points, scan_num, scan_index,
+                    point_count, times, mz, in, tic))
+        return false;
+    spectrum_split(scans, n_scans, n_points, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index, times,
+                   point_count, mz, in);
+    if (para.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
+    intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
+                     static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
+                     para.Para_Cutoff_Mode);
+    return true;
+}
+
+void BM_Ko15(benchmark::State& state) {
+    const std::string folder = KORVANE_SOURCE_DIR "/examples/config-faahKO";
+    Para_Configure para;
+    std::vector<Spectrum_Scan> scans;
+    if (!std::filesystem::exists(kKo15) || !Read_Configured_ParafromCSVFile(folder, "config_para.csv", para)) {
+        state.SkipWithError("ko15.CDF or the faahKO parameters are missing");
+        return;
+    }
+    try {
+        if (!load_ko15(scans, para)) {
+            state.SkipWithError("ko15.CDF could not be read");
+            return;
+        }
+    } catch (const std::string& e) {
+        state.SkipWithError(e.c_str());
+        return;
+    }
+    state.SetLabel("ko15.CDF, " + folder + "/config_para.csv");
+    time_extraction(state, scans, read_params(folder));
+}
+BENCHMARK(BM_Ko15)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::vector<Spectrum_Scan> cut300() {
+    const auto& all = synthetic_scans();
+    return std::vector<Spectrum_Scan>(all.begin(), all.begin() + std::min<std::size_t>(300, all.size()));
+}
+
+void BM_Cut300_Engine(benchmark::State& state) {
+    const Trace_Params p = read_params(KORVANE_SOURCE_DIR "/examples/config");
+    time_extraction(state, cut300(), p);
+}
+BENCHMARK(BM_Cut300_Engine)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Cut300_Reference(benchmark::State& state) {
+    const Trace_Params p = read_params(KORVANE_SOURCE_DIR "/examples/config");
+    const auto scans = cut300();
+    std::list<Mass_Trace> fast, slow;
+    for (auto _ : state) {
+        state.PauseTiming();
+        slow.clear();
+        std::vector<Spectrum_Scan> copy = scans;
+        state.ResumeTiming();
+        Quiet quiet;
+        mass_trace_oracle::extraction(slow, std::move(copy), p.ppm, p.min_eic, p.miss, p.dist);
+    }
+    {
+        Quiet quiet;
+        mass_trace_extraction(fast, scans, p.ppm, p.min_eic, p.miss, p.dist);
+    }
+    // The outputs must agree exactly, or the timing means nothing.
+    bool same = fast.size() == slow.size();
+    for (auto a = fast.begin(), b = slow.begin(); same && a != fast.end(); ++a, ++b) {
+        same = a->Cent_Mass == b->Cent_Mass && a->trace_length == b->trace_length &&
+               a->miss_count == b->miss_count && a->EIC_shape.size() == b->EIC_shape.size();
+        for (std::size_t k = 0; same && k < a->EIC_shape.size(); ++k)
+            same = a->EIC_shape[k].scan_num == b->EIC_shape[k].scan_num && a->EIC_shape[k].mz == b->EIC_shape[k].mz &&
+                   a->EIC_shape[k].intensity == b->EIC_shape[k].intensity;
+    }
+    if (!same) state.SkipWithError("engine and reference disagree on the 300-scan cut");
+    state.counters["traces"] = static_cast<double>(slow.size());
+}
+BENCHMARK(BM_Cut300_Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
