@@ -165,7 +165,8 @@ private:
 void remove_earlier_file(const std::string& full_path) {
     std::error_code ec;
     std::filesystem::remove(full_path, ec);
-    if (ec) {
+    // A path under a missing folder or under a file holds no earlier file; open reports it.
+    if (ec && ec != std::errc::not_a_directory) {
         const std::string text = "Unable to remove earlier database file " + full_path + ": " + ec.message();
         throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
     }

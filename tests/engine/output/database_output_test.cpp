@@ -244,6 +244,7 @@ TEST(DatabaseOutput, FailuresAreThrownWithTheirCode) {
     };
     const Case cases[] = {
         {"missing folder", dir.file("missing"), "s.db", 14, "SQLITE_CANTOPEN[14]: "},
+        {"folder is a file", dir.write("plain_file", "text"), "s.db", 14, "SQLITE_CANTOPEN[14]: "},
         {"earlier file cannot be removed", dir.str(), "busy.db", 1000,
          "CPPSQLITE_ERROR[1000]: Unable to remove earlier database file " + dir.file("busy.db")},
     };
