@@ -29,7 +29,7 @@ class Aligner {
 public:
     Aligner(std::vector<Align_Row>& rows, Compound_Align_Mode mode, double mass_tol, double window1,
             double window2)
-        : rows_(rows), two_phase_(mode == Two_Phase_Align), mass_tol_(mass_tol), window1_(window1),
+        : rows_(rows), two_phase_(mode != One_Phase_Align), mass_tol_(mass_tol), window1_(window1),
           window_(mode == One_Phase_Align ? window1 : window2) {}
 
     std::uint32_t run() {
