@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <type_traits>
 
 namespace korvane::test {
 

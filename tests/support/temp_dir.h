@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,10 @@ public:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = "korvane";
         if (info) name += std::string("_") + info->test_suite_name() + "_" + info->name();
+        // The console and workbench builds of a test program run the same test names side by
+        // side under ctest -j; the process id keeps their folders apart.
+        name += '_';
+        name += std::to_string(getpid());
         for (char& c : name)
             if (c == '/') c = '_';
         path_ = std::filesystem::path(::testing::TempDir()) / name;
