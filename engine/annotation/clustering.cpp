@@ -291,10 +291,10 @@ void labeltree(std::vector<cluster_node> cluster_tree, std::vector<bool> conn, s
     cluster_res.insert(cluster_res.end(), T + 1, 1u);
     if (T == 0) return;
 
-    std::vector<std::uint32_t> left_label(T), right_label(T);
+    std::vector<std::uint32_t> left_label, right_label;
     for (std::size_t r = 0; r < T; ++r) {
-        left_label[r] = static_cast<std::uint32_t>(r + 1);
-        right_label[r] = static_cast<std::uint32_t>(r + 1 + T);
+        left_label.push_back(static_cast<std::uint32_t>(r + 1));
+        right_label.push_back(static_cast<std::uint32_t>(r + 1 + T));
     }
     std::vector<bool> pending(T, true);
     // Hands a label to one child of a cut link: an item takes it, a still-connected cluster takes

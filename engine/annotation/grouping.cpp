@@ -1,0 +1,355 @@
+#include "engine/annotation/grouping.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <iostream>
+#include <limits>
+#include <numeric>
+#include <unordered_map>
+#include <utility>
+
+#include "engine/annotation/clustering.h"
+
+namespace {
+
+// The angle is converted with this constant, not with pi: a right angle reads 90.0000015.
+constexpr double kPiConstant = 3.1415926;
+// Shift tolerance of the shape comparison in grouping; the configured apex tolerance only picks
+// the candidates.
+constexpr std::int32_t kGroupShapeShift = 3;
+
+// One peak's intensity profile, kept sparse: the entries from Left_Boundary onward that the shape
+// actually holds. Scans of the common window outside them are zeros, and zeros change no sum, so
+// the sums below have the bits of sums over the full window profile (up to the sign of a zero
+// dot product, which neither the comparisons nor acos can see).
+struct Profile {
+    std::int64_t left = 0;   // Left_Boundary
+    std::int64_t right = 0;  // Right_Boundary; below left for an empty peak
+    std::vector<double> v;   // entries for scans left, left+1, ...; never more than the boundaries span
+    bool finite = true;      // no entry is infinite or not a number
+    double sumsq = 0.0;      // sum of v[t]^2, t upward
+    double norm = 0.0;       // sqrt(sumsq)
+    // Optional, for repeated use: prefix[t] = sum of v[0..t-1]^2 and from[t] = sum of v[t..]^2, each
+    // accumulated upward, so a profile cut at either end needs no new pass.
+    std::vector<double> prefix;
+    std::vector<double> from;
+};
+
+Profile make_profile(const std::vector<Data_Point>& shape, std::uint32_t left, std::uint32_t right, bool with_sums) {
+    Profile p;
+    p.left = left;
+    p.right = right;
+    if (left <= right) {
+        // A shape shorter than its boundaries reads the missing scans as 0, which is what leaving
+        // them out gives; a longer one is read only as far as the boundaries reach.
+        const std::size_t span = static_cast<std::size_t>(right - left) + 1;
+        const std::size_t n = std::min(span, shape.size());
+        p.v.resize(n);
+        for (std::size_t t = 0; t < n; ++t) p.v[t] = shape[t].intensity;
+    }
+    double s = 0.0;
+    for (const double x : p.v) {
+        s += x * x;
+        if (!std::isfinite(x)) p.finite = false;
+    }
+    p.sumsq = s;
+    p.norm = std::sqrt(s);
+    if (with_sums) {
+        p.prefix.resize(p.v.size() + 1);
+        p.prefix[0] = 0.0;
+        for (std::size_t t = 0; t < p.v.size(); ++t) p.prefix[t + 1] = p.prefix[t] + p.v[t] * p.v[t];
+        const std::size_t cuts = std::min<std::size_t>(kGroupShapeShift + 1, p.v.size() + 1);
+        p.from.resize(cuts);
+        for (std::size_t t0 = 0; t0 < cuts; ++t0) {
+            double f = 0.0;
+            for (std::size_t t = t0; t < p.v.size(); ++t) f += p.v[t] * p.v[t];
+            p.from[t0] = f;
+        }
+    }
+    return p;
+}
+
+// Sum of squares of v[t0..t1], accumulated upward from t0, as the profile of a moved peak has it.
+double sum_of_squares(const Profile& p, std::size_t t0, std::size_t t1) {
+    const std::size_t n = p.v.size();
+    if (t0 == 0 && t1 + 1 == n) return p.sumsq;
+    if (t1 + 1 == n && t0 < p.from.size()) return p.from[t0];
+    if (t0 == 0 && !p.prefix.empty()) return p.prefix[t1 + 1];
+    double s = 0.0;
+    for (std::size_t t = t0; t <= t1; ++t) s += p.v[t] * p.v[t];
+    return s;
+}
+
+// Cosine between profile 1 moved by d scans (negative: earlier) and profile 2, over the window of
+// L scans starting at scan `first`. Entries moved out of the window are dropped.
+double moved_cosine(const Profile& p1, const Profile& p2, std::int64_t first, std::int64_t L, std::int64_t d) {
+    const auto n1 = static_cast<std::int64_t>(p1.v.size()), n2 = static_cast<std::int64_t>(p2.v.size());
+    const std::int64_t a_off = p1.left - first + d;  // window position of v1[0]
+    const std::int64_t t0 = std::max<std::int64_t>(0, -a_off);
+    const std::int64_t t1 = std::min(n1 - 1, L - 1 - a_off);
+    const double sa = t0 > t1 ? 0.0 : sum_of_squares(p1, static_cast<std::size_t>(t0), static_cast<std::size_t>(t1));
+    // A zero norm, also one that underflowed, has no direction: cosine 0.
+    if (sa == 0 || p2.sumsq == 0) return 0.0;
+    // Over the full window an infinite or undefined entry meets a zero or an infinite sum in the
+    // dot product, and the cosine is not a number.
+    if (!p2.finite) return std::numeric_limits<double>::quiet_NaN();
+    if (!p1.finite) {
+        for (std::int64_t t = t0; t <= t1; ++t)
+            if (!std::isfinite(p1.v[t])) return std::numeric_limits<double>::quiet_NaN();
+    }
+    const std::int64_t b_off = p2.left - first;
+    const std::int64_t q0 = std::max(a_off + t0, b_off), q1 = std::min(a_off + t1, b_off + n2 - 1);
+    double dot = 0.0;
+    for (std::int64_t q = q0; q <= q1; ++q) dot += p1.v[q - a_off] * p2.v[q - b_off];
+    return dot / (p2.norm * std::sqrt(sa));
+}
+
+double profile_angle(const Profile& p1, const Profile& p2, std::int32_t Tol_Shift) {
+    const std::int64_t first = std::min(p1.left, p2.left), last = std::max(p1.right, p2.right);
+    const std::int64_t L = std::max<std::int64_t>(0, last - first + 1);
+    double best = moved_cosine(p1, p2, first, L, 0);
+    for (std::int64_t s = 1; s <= Tol_Shift; ++s) {
+        double c = moved_cosine(p1, p2, first, L, -s);
+        if (c > best) best = c;
+        c = moved_cosine(p1, p2, first, L, s);
+        if (c > best) best = c;
+        // From here on the moved profile is all zeros: cosine 0 for every larger shift too.
+        if (s >= L) break;
+    }
+    // Rounding can carry the cosine of proportional profiles past 1, where acos has no value.
+    if (best > 1.0) best = 1.0;
+    if (best < -1.0) best = -1.0;
+    return std::acos(best) * 180.0 / kPiConstant;
+}
+
+Chromatogram_Peak_Group shape_only(Chromatogram_Peak_Group_Compound& p) {
+    Chromatogram_Peak_Group g;
+    g.Peak_shape = std::move(p.Peak_shape);
+    g.Left_Boundary = p.Left_Boundary;
+    g.Right_Boundary = p.Right_Boundary;
+    return g;
+}
+
+Chromatogram_Peak_Group widen(Chromatogram_Peak&& p) {
+    Chromatogram_Peak_Group g;
+    g.Peak_shape = std::move(p.Peak_shape);
+    g.EIC_ID = p.EIC_ID;
+    g.Peak_ID = p.Peak_ID;
+    g.Apex_MZ = p.Apex_MZ;
+    g.Apex_Pos = p.Apex_Pos;
+    g.Apex_Retention_Time = p.Apex_Retention_Time;
+    g.Apex_Intensity = p.Apex_Intensity;
+    g.Peak_Area = p.Peak_Area;
+    g.Peak_SNR = p.Peak_SNR;
+    g.Left_Boundary = p.Left_Boundary;
+    g.Right_Boundary = p.Right_Boundary;
+    g.Group_ID = 0;
+    return g;
+}
+
+std::uint64_t id_key(std::uint32_t eic, std::uint32_t peak) { return (std::uint64_t{eic} << 32) | peak; }
+
+// Shape angles of candidate pairs survive from one group to the next: the same two peaks meet
+// again while both are ungrouped, and their angle depends on nothing else.
+class AngleCache {
+public:
+    AngleCache(const std::vector<Profile>& profiles) : profiles_(profiles), n_(profiles.size()) {}
+
+    double get(std::size_t a, std::size_t b) {
+        const auto [it, fresh] = cache_.try_emplace(static_cast<std::uint64_t>(a) * n_ + b, 0.0);
+        if (fresh) it->second = profile_angle(profiles_[a], profiles_[b], kGroupShapeShift);
+        return it->second;
+    }
+
+private:
+    const std::vector<Profile>& profiles_;
+    std::uint64_t n_;
+    std::unordered_map<std::uint64_t, double> cache_;
+};
+
+}  // namespace
+
+double vector_dot(std::vector<double> vec1, std::vector<double> vec2) {
+    if (vec1.size() != vec2.size()) {
+        std::cout << "For Dot product, vec1 and vec2 should have the same size!" << std::endl;
+        return 0;
+    }
+    double dot = 0.0, aa = 0.0, bb = 0.0;
+    for (std::size_t k = 0; k < vec1.size(); ++k) {
+        dot += vec1[k] * vec2[k];
+        aa += vec1[k] * vec1[k];
+        bb += vec2[k] * vec2[k];
+    }
+    // A zero norm, also one that underflowed, has no direction: cosine 0.
+    if (aa == 0 || bb == 0) return 0.0;
+    return dot / (std::sqrt(bb) * std::sqrt(aa));
+}
+
+double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Group Peak2, std::int32_t Tol_Shift) {
+    const Profile p1 = make_profile(Peak1.Peak_shape, Peak1.Left_Boundary, Peak1.Right_Boundary, false);
+    const Profile p2 = make_profile(Peak2.Peak_shape, Peak2.Left_Boundary, Peak2.Right_Boundary, false);
+    return profile_angle(p1, p2, Tol_Shift);
+}
+
+double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Group_Compound Peak2,
+                             std::int32_t Tol_Shift) {
+    return calc_dotproduct_angle(std::move(Peak1), shape_only(Peak2), Tol_Shift);
+}
+
+#if KORVANE_WORKBENCH
+double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogram_Peak_Group Peak2,
+                             std::int32_t Tol_Shift) {
+    return calc_dotproduct_angle(std::move(Peak2), shape_only(Peak1), Tol_Shift);
+}
+
+double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogram_Peak_Group_Compound Peak2,
+                             std::int32_t Tol_Shift) {
+    return calc_dotproduct_angle(shape_only(Peak1), shape_only(Peak2), Tol_Shift);
+}
+#endif
+
+std::vector<Chromatogram_Peak_Group>::iterator get_matchedpeak_by_EIC_ID_Peak_ID(
+    std::vector<Chromatogram_Peak_Group>::iterator It_Lower, std::vector<Chromatogram_Peak_Group>::iterator It_Upper,
+    std::uint32_t EIC_ID, std::uint32_t Peak_ID) {
+    return std::find_if(It_Lower, It_Upper, [&](const Chromatogram_Peak_Group& p) {
+        return p.EIC_ID == EIC_ID && p.Peak_ID == Peak_ID;
+    });
+}
+
+// The ungrouped peaks always keep their input order (every re-sort is stable), so a group's
+// seed is the ungrouped peak first in descending-area order, its candidates come from an index by
+// apex scan, and the groups need one stable sort at the very end.
+void peak_group(std::vector<Chromatogram_Peak_Group>& peaklist_groupped, std::vector<Chromatogram_Peak> peaklist,
+                std::uint32_t Group_Shift_Tol, double Group_Shape_Angle_Tol) {
+    // 1. One record per peak, ungrouped. Records already in the output are left as they are.
+    const std::size_t base = peaklist_groupped.size(), n = peaklist.size();
+    peaklist_groupped.reserve(base + n);
+    for (Chromatogram_Peak& p : peaklist) peaklist_groupped.push_back(widen(std::move(p)));
+    peaklist = {};
+    Chromatogram_Peak_Group* const rec = peaklist_groupped.data() + base;
+
+    std::vector<Profile> profiles;
+    profiles.reserve(n);
+    for (std::size_t k = 0; k < n; ++k)
+        profiles.push_back(make_profile(rec[k].Peak_shape, rec[k].Left_Boundary, rec[k].Right_Boundary, true));
+    AngleCache angles(profiles);
+
+    // 2. Seed order. The seed is the largest area of the ungrouped peaks, the first in input order
+    // among equals; an area that is not a number never beats one that is, but as the first
+    // ungrouped peak nothing beats it either.
+    std::vector<std::size_t> by_area;
+    by_area.reserve(n);
+    for (std::size_t k = 0; k < n; ++k)
+        if (!std::isnan(rec[k].Peak_Area)) by_area.push_back(k);
+    std::stable_sort(by_area.begin(), by_area.end(),
+                     [&](std::size_t a, std::size_t b) { return rec[a].Peak_Area > rec[b].Peak_Area; });
+
+    // 3. Index by apex scan; grouped peaks are skipped through next-alive links.
+    std::vector<std::size_t> by_apex(n);
+    std::iota(by_apex.begin(), by_apex.end(), std::size_t{0});
+    std::stable_sort(by_apex.begin(), by_apex.end(),
+                     [&](std::size_t a, std::size_t b) { return rec[a].Apex_Pos < rec[b].Apex_Pos; });
+    std::vector<std::uint32_t> apex_keys(n);
+    std::vector<std::size_t> apex_slot(n);
+    for (std::size_t s = 0; s < n; ++s) {
+        apex_keys[s] = rec[by_apex[s]].Apex_Pos;
+        apex_slot[by_apex[s]] = s;
+    }
+    std::vector<std::size_t> next_alive(n + 1);
+    std::iota(next_alive.begin(), next_alive.end(), std::size_t{0});
+    auto find_alive = [&](std::size_t s) {
+        std::size_t root = s;
+        while (next_alive[root] != root) root = next_alive[root];
+        while (next_alive[s] != root) s = std::exchange(next_alive[s], root);
+        return root;
+    };
+
+    // 4. Index by (EIC_ID, Peak_ID), input order within equal pairs.
+    std::vector<std::pair<std::uint64_t, std::size_t>> by_id(n);
+    for (std::size_t k = 0; k < n; ++k) by_id[k] = {id_key(rec[k].EIC_ID, rec[k].Peak_ID), k};
+    std::stable_sort(by_id.begin(), by_id.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    std::size_t ungrouped = n, front = 0, area_next = 0;
+    std::uint32_t g = 1;
+    std::vector<std::size_t> candidates, grouped_now;
+    std::vector<double> angle_list;
+    std::vector<cluster_node> tree;
+    std::vector<std::uint32_t> labels;
+    while (ungrouped > 0) {
+#if KORVANE_WORKBENCH
+        std::cout << "Peak Grouping, Group_ID=" << g << "Ungroup PeakNum=" << ungrouped << std::endl;
+#endif
+        // 5.1 The seed.
+        while (rec[front].Group_ID != 0) ++front;
+        std::size_t seed = front;
+        if (!std::isnan(rec[front].Peak_Area)) {
+            while (rec[by_area[area_next]].Group_ID != 0) ++area_next;
+            seed = by_area[area_next];
+        }
+
+        // 5.2 Candidates: ungrouped peaks with the apex in the seed's window, in input order. The
+        // window is taken in 64 bits, so a tolerance near 2^32 neither wraps nor loses the seed.
+        const std::uint64_t apex = rec[seed].Apex_Pos, tol = Group_Shift_Tol;
+        const std::uint64_t lo = apex >= tol ? apex - tol : 0, hi = apex + tol;
+        candidates.clear();
+        const auto first_slot = static_cast<std::size_t>(
+            std::lower_bound(apex_keys.begin(), apex_keys.end(), lo,
+                             [](std::uint32_t key, std::uint64_t v) { return key < v; }) -
+            apex_keys.begin());
+        for (std::size_t s = find_alive(first_slot); s < n && apex_keys[s] <= hi; s = find_alive(s + 1))
+            candidates.push_back(by_apex[s]);
+        std::sort(candidates.begin(), candidates.end());
+
+        // 5.3 Cluster the candidates by shape and give the seed's cluster the number g.
+        grouped_now.clear();
+        auto assign = [&](std::size_t k) {
+            if (rec[k].Group_ID == 0) grouped_now.push_back(k);
+            rec[k].Group_ID = g;
+        };
+        const std::size_t m = candidates.size();
+        if (m > 1) {
+            angle_list.clear();
+            for (std::size_t a = 0; a + 1 < m; ++a)
+                for (std::size_t b = a + 1; b < m; ++b) angle_list.push_back(angles.get(candidates[a], candidates[b]));
+            tree.clear();
+            labels.clear();
+            linkage(angle_list, average_linkage, tree);
+            cluster(tree, Group_Shape_Angle_Tol, labels);
+            if (labels.size() < m) {
+                // No usable tree: every candidate stands alone.
+                labels.resize(m);
+                std::iota(labels.begin(), labels.end(), 1u);
+            }
+            const std::uint64_t seed_key = id_key(rec[seed].EIC_ID, rec[seed].Peak_ID);
+            std::size_t place = 0;
+            for (std::size_t c = 0; c < m; ++c)
+                if (id_key(rec[candidates[c]].EIC_ID, rec[candidates[c]].Peak_ID) == seed_key) place = c;
+            const std::uint32_t seed_label = labels[place];
+            for (std::size_t c = 0; c < m; ++c) {
+                if (labels[c] != seed_label) continue;
+                // The first peak with these ids that was ungrouped when this group began.
+                const std::uint64_t key = id_key(rec[candidates[c]].EIC_ID, rec[candidates[c]].Peak_ID);
+                auto it = std::lower_bound(by_id.begin(), by_id.end(), key,
+                                           [](const auto& e, std::uint64_t v) { return e.first < v; });
+                while (it != by_id.end() && it->first == key && rec[it->second].Group_ID != 0 &&
+                       rec[it->second].Group_ID != g)
+                    ++it;
+                if (it == by_id.end() || it->first != key) {
+                    std::cout << "Can't find the matched peak with the specific EIC_ID and Peak_ID" << std::endl;
+                    continue;
+                }
+                assign(it->second);
+            }
+        } else {
+            assign(seed);
+        }
+        for (const std::size_t k : grouped_now) next_alive[apex_slot[k]] = apex_slot[k] + 1;
+        ungrouped -= grouped_now.size();
+        ++g;
+    }
+
+    // 6. Groups in number order, each in input order; earlier records take part in the sort too.
+    std::stable_sort(peaklist_groupped.begin(), peaklist_groupped.end(), Comp_Grouppeak_by_Group_ID);
+    std::cout << "Peak Grouping Finished! Ttotally," << g - 1 << "Groups are Got!" << std::endl;
+}
