@@ -1,10 +1,13 @@
-// Timing and memory of mass_trace_extraction.
+// Timing of mass_trace_extraction (Release build; the machine shared, so pin a core and repeat).
 //
-//   taskset -c 7 build/bin/bench_mass_trace --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter='Synthetic|Ko15$|Cut300_Engine' \
+//       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter=Reference   (minutes: the reference is slow)
 //
 // BM_Synthetic   the 2,400-scan synthetic sample (about 4.2 million centroids), example parameters
 // BM_Ko15        faahKO ko15.CDF after splitting and the intensity cut-off, faahKO parameters
-// BM_Cut300/*    the first 300 scans of the synthetic sample, engine and reference transcription
+// BM_Ko15_Reference  the reference transcription on ko15, checked against the engine
+// BM_Cut300_*    the first 300 scans of the synthetic sample, engine and reference transcription
 // (peak memory: bench_mass_trace_memory, a separate program so its heap accounting costs no time here)
 #include <benchmark/benchmark.h>
 
@@ -80,6 +83,8 @@ void time_extraction(benchmark::State& state, const std::vector<Spectrum_Scan>& 
     state.counters["traces"] = static_cast<double>(traces);
 }
 
+bool same_traces(const std::list<Mass_Trace>& fast, const std::list<Mass_Trace>& slow);
+
 void BM_Synthetic(benchmark::State& state) {
     const Trace_Params p = read_params(KORVANE_SOURCE_DIR "/examples/config");
     state.SetLabel("synthetic 2400 scans, " + p.source);
@@ -131,6 +136,50 @@ void BM_Ko15(benchmark::State& state) {
 }
 BENCHMARK(BM_Ko15)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The reference method on all of ko15, checked against the engine.
+void BM_Ko15_Reference(benchmark::State& state) {
+    const std::string folder = KORVANE_SOURCE_DIR "/examples/config-faahKO";
+    Para_Configure para;
+    std::vector<Spectrum_Scan> scans;
+    try {
+        if (!std::filesystem::exists(kKo15) || !Read_Configured_ParafromCSVFile(folder, "config_para.csv", para) ||
+            !load_ko15(scans, para)) {
+            state.SkipWithError("ko15.CDF or the faahKO parameters are missing");
+            return;
+        }
+    } catch (const std::string& e) {
+        state.SkipWithError(e.c_str());
+        return;
+    }
+    const Trace_Params p = read_params(folder);
+    std::list<Mass_Trace> fast, slow;
+    for (auto _ : state) {
+        Quiet quiet;
+        mass_trace_oracle::extraction(slow, scans, p.ppm, p.min_eic, p.miss, p.dist);
+    }
+    {
+        Quiet quiet;
+        mass_trace_extraction(fast, scans, p.ppm, p.min_eic, p.miss, p.dist);
+    }
+    if (!same_traces(fast, slow)) state.SkipWithError("engine and reference disagree on ko15");
+    state.counters["traces"] = static_cast<double>(slow.size());
+}
+BENCHMARK(BM_Ko15_Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The outputs must agree exactly, or comparing the timings means nothing.
+bool same_traces(const std::list<Mass_Trace>& fast, const std::list<Mass_Trace>& slow) {
+    bool same = fast.size() == slow.size();
+    for (auto a = fast.begin(), b = slow.begin(); same && a != fast.end(); ++a, ++b) {
+        same = a->Cent_Mass == b->Cent_Mass && a->trace_length == b->trace_length &&
+               a->miss_count == b->miss_count && a->EIC_shape.size() == b->EIC_shape.size();
+        for (std::size_t k = 0; same && k < a->EIC_shape.size(); ++k)
+            same = a->EIC_shape[k].scan_num == b->EIC_shape[k].scan_num && a->EIC_shape[k].mz == b->EIC_shape[k].mz &&
+                   a->EIC_shape[k].intensity == b->EIC_shape[k].intensity &&
+                   a->EIC_shape[k].retention_time == b->EIC_shape[k].retention_time;
+    }
+    return same;
+}
+
 std::vector<Spectrum_Scan> cut300() {
     const auto& all = synthetic_scans();
     return std::vector<Spectrum_Scan>(all.begin(), all.begin() + std::min<std::size_t>(300, all.size()));
@@ -158,15 +207,7 @@ void BM_Cut300_Reference(benchmark::State& state) {
         Quiet quiet;
         mass_trace_extraction(fast, scans, p.ppm, p.min_eic, p.miss, p.dist);
     }
-    // The outputs must agree exactly, or the timing means nothing.
-    bool same = fast.size() == slow.size();
-    for (auto a = fast.begin(), b = slow.begin(); same && a != fast.end(); ++a, ++b) {
-        same = a->Cent_Mass == b->Cent_Mass && a->trace_length == b->trace_length &&
-               a->miss_count == b->miss_count && a->EIC_shape.size() == b->EIC_shape.size();
-        for (std::size_t k = 0; same && k < a->EIC_shape.size(); ++k)
-            same = a->EIC_shape[k].scan_num == b->EIC_shape[k].scan_num && a->EIC_shape[k].mz == b->EIC_shape[k].mz &&
-                   a->EIC_shape[k].intensity == b->EIC_shape[k].intensity;
-    }
+    const bool same = same_traces(fast, slow);
     if (!same) state.SkipWithError("engine and reference disagree on the 300-scan cut");
     state.counters["traces"] = static_cast<double>(slow.size());
 }
