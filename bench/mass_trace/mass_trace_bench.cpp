@@ -1,7 +1,7 @@
 // Timing of mass_trace_extraction (Release build; the machine shared, so pin a core and repeat).
 //
-//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter='Synthetic|Ko15$|Cut300_Engine' \
-//       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter='Synthetic|Ko15$|Cut300_Engine'
+//       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true   (one command line)
 //   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter=Reference   (minutes: the reference is slow)
 //
 // BM_Synthetic   the 2,400-scan synthetic sample (about 4.2 million centroids), example parameters
