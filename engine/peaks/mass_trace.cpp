@@ -13,7 +13,8 @@
 // moved trace is placed before every trace of equal centre; downstream, a trace's position in it
 // is its EIC_ID. Rather than walking a linked list from its head for every point, the sequence is
 // held in blocks of a few dozen (centre, trace) entries with the last centre of every block in a
-// separate array: finding the first centre at or above a bound is two binary searches, and
+// separate array: finding the first centre at or above a bound is a search over block ends, most
+// often a step or two from where the previous point's search ended, then one within a block; and
 // inserting or erasing shifts at most one block. Appending a point usually moves the centre so
 // little that the trace keeps its place; then only its key is rewritten.
 //

@@ -15,20 +15,24 @@
 
 #include "engine/records/records.h"
 
-// Fills mass_trace_list (expected empty) from the scans, in scan-vector order.
+// Replaces the contents of mass_trace_list with the traces of the scans, taken in vector order.
 //   ppm_th               half-width of the m/z window, in ppm of the point's m/z
 //   minimum_eic_num      a trace with at most this many scans is dropped once it has missed
 //                        misscount_th scan numbers, or when the last scan is reached
 //   misscount_th         allowed gap, in scan numbers, for a short trace
 //   inter_trace_dist_th  neighbouring traces whose centres differ by less than this (m/z units)
 //                        are merged; 0 or less turns merging off
-// Prints "Mass trace Extraction Finished!" when done (the workbench's build also prints one
-// progress line per scan).
+// A point that no trace in its window can score (zero, negative or NaN intensity on either side;
+// a negative or NaN tolerance) starts a trace of its own at its place in the order; a point whose
+// m/z is NaN is skipped. An empty scan vector gives an empty list. Prints "Mass trace Extraction
+// Finished!" when done (the workbench's build also prints one progress line per scan).
 void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<Spectrum_Scan> spectrum_arry,
                            double ppm_th, std::int32_t minimum_eic_num, std::int32_t misscount_th,
                            double inter_trace_dist_th);
 
-// Merges two traces point by point over the union of their scan numbers: points of the same scan
-// are combined into one with summed intensity and intensity-weighted m/z; the centre becomes the
-// intensity-weighted mean m/z of all points; miss_count is 0.
+// Merges two traces point by point over the union of their scan numbers (both in ascending scan
+// order): points of the same scan are combined into one with summed intensity and
+// intensity-weighted m/z, keeping the left point's scan and time; the centre becomes the
+// intensity-weighted mean m/z of all points; miss_count is 0. Where intensities sum to zero the
+// plain mean m/z is used instead.
 void mass_trace_merge(Mass_Trace& Merged_mass_trace, Mass_Trace Mass_Trace_Left, Mass_Trace Mass_Trace_Right);
