@@ -219,6 +219,15 @@ TEST(CompoundAlign, TwoPhaseEndsWhenTheMediansMissEveryRow) {
 
     std::vector<Row> same = {make_row(0, 0, 1, 100.0, 100.0, 9.0), make_row(1, 1, 1, 100.0, 104.0, 3.0)};
     EXPECT_EQ(oracle::compound_align(true, 0.01, 10.0, 1.0, same), 2u);
+
+    // A negative first window collects nothing: the founder's own values are the reference, and
+    // the second window still works around them.
+    std::vector<Row> empty_first{make_row(0, 0, 1, 100.0, 100.0, 9.0), make_row(1, 1, 1, 100.0, 102.0, 3.0)};
+    const std::string out2 = align_and_capture(Two_Phase_Align, 0.01, -10.0, 6.0, empty_first);
+    EXPECT_EQ(by_tag(empty_first, 0).Align_ID, 1u);
+    EXPECT_EQ(by_tag(empty_first, 1).Align_ID, 1u);
+    EXPECT_EQ(by_tag(empty_first, 1).Align_RT, 100.0);
+    EXPECT_EQ(last_line(out2), final_line(1));
 }
 
 #if KORVANE_WORKBENCH
