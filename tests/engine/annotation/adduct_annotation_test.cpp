@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -239,6 +242,65 @@ TEST(AdductAnnotation, RefinementAttachesAtExactlyTheThreshold) {
         const Compound& refined = out[0].EIC_ID == 1 ? out[0] : out[1];
         EXPECT_EQ(refined.Compound_ID, c.compound);
         EXPECT_EQ(refined.Adduct_Annotation, "[M+X]+");
+    }
+}
+
+TEST(AdductAnnotation, RandomGroupsKeepTheNumberingAndCompoundRules) {
+    // Groups built from a few neutral masses read through the table's adducts, plus stray peaks,
+    // so that clustering, database matches and refinement all take part.
+    std::mt19937_64 rng(20261209);
+    std::uniform_real_distribution<double> mass_d(80.0, 600.0), noise_mz(100.0, 900.0), rt_d(10.0, 900.0);
+    std::uniform_int_distribution<int> members_d(1, 6), adduct_d(0, 2), shape_d(0, 1);
+    std::vector<Peak> peaks;
+    std::vector<double> hmdb;
+    std::uint32_t tag = 0;
+    for (std::uint32_t g = 1; g <= 60; ++g) {
+        if (g % 7 == 0) continue;  // a Group_ID nobody carries
+        const double M = mass_d(rng);
+        if (g % 3 == 0) hmdb.push_back(M);
+        const double rt = rt_d(rng);
+        const int n = members_d(rng);
+        for (int k = 0; k < n; ++k) {
+            const adduct_configure_node& a = kPositive[static_cast<std::size_t>(adduct_d(rng))];
+            const double mz = k % 3 == 2 ? noise_mz(rng) : (a.Molecule_Count * M + a.Mass_Shift) / a.Charge_Count;
+            peaks.push_back(make_peak(g, tag++, mz, rt + k, shape_d(rng) ? kBell : kValley));
+        }
+    }
+    std::shuffle(peaks.begin(), peaks.end(), rng);
+    const std::vector<Compound> out = annotate(peaks, kPositive, hmdb, 0.002, 15.0);
+    ASSERT_FALSE(out.empty());
+
+    std::uint32_t last_group = 0, largest_id = 0;
+    std::map<std::uint32_t, const Compound*> first_row_of;
+    std::map<std::uint32_t, std::uint32_t> group_of;
+    for (const Compound& row : out) {
+        SCOPED_TRACE(testing::Message() << "EIC_ID " << row.EIC_ID << " group " << row.Group_ID);
+        EXPECT_GE(row.Group_ID, last_group);
+        last_group = row.Group_ID;
+        if (row.Compound_ID == 0) {
+            EXPECT_EQ(row.Adduct_Annotation, "[M+X]+");
+            EXPECT_EQ(row.Compound_MolecularMass, 0.0);
+            EXPECT_EQ(row.Compound_Retention_Time, 0.0);
+            EXPECT_EQ(row.Compound_Intensity, 0.0);
+            continue;
+        }
+        largest_id = std::max(largest_id, row.Compound_ID);
+        auto [it, fresh] = first_row_of.emplace(row.Compound_ID, &row);
+        group_of.emplace(row.Compound_ID, row.Group_ID);
+        EXPECT_EQ(group_of[row.Compound_ID], row.Group_ID);  // a compound never spans groups
+        if (!fresh) {
+            EXPECT_EQ(row.Compound_MolecularMass, it->second->Compound_MolecularMass);
+            EXPECT_EQ(row.Compound_Retention_Time, it->second->Compound_Retention_Time);
+            EXPECT_EQ(row.Compound_Intensity, it->second->Compound_Intensity);
+        }
+        EXPECT_GE(row.Compound_Intensity, row.Apex_Intensity);
+    }
+    // 1..K without gaps, rising with Group_ID.
+    EXPECT_EQ(first_row_of.size(), largest_id);
+    std::uint32_t previous_group = 0;
+    for (const auto& [id, group] : group_of) {
+        EXPECT_GE(group, previous_group) << "compound " << id;
+        previous_group = group;
     }
 }
 
