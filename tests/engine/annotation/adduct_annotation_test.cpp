@@ -335,7 +335,8 @@ TEST(PeaksetUniqueProcess, DependenceChainsDecideWhatSurvives) {
          {1, -2, -3, -4, -5, 1, -6, -7, -8, -9, -1, -10}},
         {"a lone candidate", {0}, {1, 2, 2}, {-1, 2, 2}},
         {"dependence 0 on a later row names no row", {0, 0}, {1, 2, 3, 1}, {-1, -2, -3, -1}},
-        // Mended: row 1 names itself; rows 1 and 2 name each other. Neither reaches row 0.
+        // Cycles: row 1 names itself; rows 1 and 2 name each other. Neither reaches row 0, and the
+        // chain must end rather than loop.
         {"a row naming itself", {0, 2}, {1, 2, 3, 1}, {-1, -2, -3, -1}},
         {"two rows naming each other", {0, 3, 2}, {1, 2, 3, 4, 1, 1}, {-1, -2, -3, -4, -1, -1}},
         {"a cycle beside a complete chain", {0, 1, 3}, {1, 1, 2, 3, 4, 1}, {1, 1, -2, -3, -4, -1}},

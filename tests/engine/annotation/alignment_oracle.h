@@ -2,7 +2,7 @@
 // founding row found by a scan of the unaligned rows, a map of per-sample distances. Slow on
 // purpose; the engine's indexed form must give the same rows in the same order.
 //
-// It carries the two termination mends, which change nothing where the plain loop ends: a pass
+// It carries the two termination rules, which change nothing where the plain loop ends: a pass
 // that takes no row is matched again around the founding row's own values (and the work stops when
 // that takes nothing either), and an empty first-phase collection keeps the founding row's values.
 #pragma once
