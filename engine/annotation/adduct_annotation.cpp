@@ -222,14 +222,15 @@ std::vector<std::pair<Point_Iterator, Point_Iterator>> label_runs(std::vector<pe
     return runs;
 }
 
-// Whether point's dependence chain reaches row 0 through rows present among the label's points.
+// Whether a point's dependence chain reaches row 0 through rows present among the label's points.
 // A chain that runs longer than the table has looped.
 bool chain_complete(std::uint32_t adduct_index, const std::vector<std::int32_t>& dependence,
                     std::vector<peak_adduct_annotation_point>& label_points) {
     std::uint32_t row = adduct_index;
     for (std::size_t steps = 0; row != 0; ++steps) {
         if (steps > dependence.size() || row >= dependence.size()) return false;
-        const std::uint32_t wanted = static_cast<std::uint32_t>(dependence[row] - 1);
+        // Dependence 0 (or less) on a later row names no row: the wrapped index matches nothing.
+        const auto wanted = static_cast<std::uint32_t>(static_cast<std::int64_t>(dependence[row]) - 1);
         if (find_by_adduct_index(label_points.begin(), label_points.end(), wanted) == label_points.end())
             return false;
         row = wanted;
