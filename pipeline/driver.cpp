@@ -146,7 +146,6 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
             in.selected_files.empty() ||
             (!in.selected_align.empty() && in.selected_align.at(static_cast<std::size_t>(i)) != 0);
         if (!joins_alignment) continue;
-        rows.reserve(rows.size() + compounds.size());
         for (Chromatogram_Peak_Group_Compound& c : compounds) {
             Row r;
             r.Peak_shape = std::move(c.Peak_shape);
