@@ -6,7 +6,6 @@
 #include <iostream>
 #include <limits>
 #include <numeric>
-#include <unordered_map>
 #include <utility>
 
 #include "engine/annotation/clustering.h"
@@ -151,21 +150,56 @@ Chromatogram_Peak_Group widen(Chromatogram_Peak&& p) {
 std::uint64_t id_key(std::uint32_t eic, std::uint32_t peak) { return (std::uint64_t{eic} << 32) | peak; }
 
 // Shape angles of candidate pairs survive from one group to the next: the same two peaks meet
-// again while both are ungrouped, and their angle depends on nothing else.
+// again while both are ungrouped, and their angle depends on nothing else. An open-addressing
+// table keyed by the pair (a < b, input positions) keeps the lookups cheap.
 class AngleCache {
 public:
-    AngleCache(const std::vector<Profile>& profiles) : profiles_(profiles), n_(profiles.size()) {}
+    explicit AngleCache(const std::vector<Profile>& profiles) : profiles_(profiles), n_(profiles.size()) {
+        keys_.assign(1024, kEmpty);
+        values_.resize(1024);
+    }
 
     double get(std::size_t a, std::size_t b) {
-        const auto [it, fresh] = cache_.try_emplace(static_cast<std::uint64_t>(a) * n_ + b, 0.0);
-        if (fresh) it->second = profile_angle(profiles_[a], profiles_[b], kGroupShapeShift);
-        return it->second;
+        const std::uint64_t key = static_cast<std::uint64_t>(a) * n_ + b;
+        std::size_t slot = home(key);
+        while (keys_[slot] != kEmpty) {
+            if (keys_[slot] == key) return values_[slot];
+            slot = (slot + 1) & (keys_.size() - 1);
+        }
+        const double angle = profile_angle(profiles_[a], profiles_[b], kGroupShapeShift);
+        keys_[slot] = key;
+        values_[slot] = angle;
+        if (++used_ * 2 > keys_.size()) grow();
+        return angle;
     }
 
 private:
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};  // no pair a * n + b reaches it
+
+    std::size_t home(std::uint64_t key) const {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+    }
+
+    void grow() {
+        const std::size_t size = keys_.size() * 2;
+        const std::vector<std::uint64_t> old_keys = std::exchange(keys_, std::vector<std::uint64_t>(size, kEmpty));
+        const std::vector<double> old_values = std::exchange(values_, std::vector<double>(size));
+        --shift_;
+        for (std::size_t k = 0; k < old_keys.size(); ++k) {
+            if (old_keys[k] == kEmpty) continue;
+            std::size_t slot = home(old_keys[k]);
+            while (keys_[slot] != kEmpty) slot = (slot + 1) & (keys_.size() - 1);
+            keys_[slot] = old_keys[k];
+            values_[slot] = old_values[k];
+        }
+    }
+
     const std::vector<Profile>& profiles_;
     std::uint64_t n_;
-    std::unordered_map<std::uint64_t, double> cache_;
+    std::vector<std::uint64_t> keys_;
+    std::vector<double> values_;
+    std::size_t used_ = 0;
+    int shift_ = 64 - 10;  // log2 of the table size, as a shift of the 64-bit product
 };
 
 }  // namespace
