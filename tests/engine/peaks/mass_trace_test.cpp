@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -127,18 +128,18 @@ std::vector<Spectrum_Scan> random_sample(std::mt19937_64& rng, std::size_t n_sca
 
 TEST(MassTraceExtraction, MatchesReferenceOnRandomSamples) {
     std::mt19937_64 rng(20261209);
-    const double ppms[] = {10, 4, 25, 0, 1e6};
+    const double ppms[] = {10, 4, 25, 0, 1e6, 300};
     const double dists[] = {0, 0.0003, 0.0011, 0.004, 1.0};
     const std::int32_t min_eics[] = {0, 1, 2, 3, 5};
     const std::int32_t misses[] = {0, 1, 2, 3};
     const std::size_t sizes[] = {1, 2, 3, 7, 20, 45};
     int cases = 0;
     for (std::size_t n : sizes) {
-        for (int rep = 0; rep < 40; ++rep) {
+        for (int rep = 0; rep < 80; ++rep) {
             const bool hostile = rep % 4 == 3;
             const auto scans = random_sample(rng, n, rep % 2 ? 14 : 5, hostile);
             Params p;
-            p.ppm = ppms[rep % 5];
+            p.ppm = ppms[rep % 6];
             p.dist = dists[(rep / 5) % 5];
             p.min_eic = min_eics[(rep / 2) % 5];
             p.miss = misses[(rep / 3) % 4];
@@ -152,7 +153,7 @@ TEST(MassTraceExtraction, MatchesReferenceOnRandomSamples) {
             ++cases;
         }
     }
-    EXPECT_EQ(cases, 240);
+    EXPECT_EQ(cases, 480);
 }
 
 // Long samples: thousands of traces alive at once, so the ordered index splits, folds and empties
@@ -164,20 +165,37 @@ TEST(MassTraceExtraction, MatchesReferenceOnLargerSamples) {
         std::size_t scans;
         std::size_t points;
         Params p;
+        bool ascending;  // points of a scan in ascending m/z, as sample files hold them
     };
     const Case cases[] = {
-        {"dense grid, no removal", 30, 400, {10, 0, 3, 0}},
-        {"dense grid, removal and merge", 60, 300, {10, 2, 2, 0.0007}},
-        {"wide window", 40, 200, {400, 1, 1, 0}},
-        {"everything removed at the end", 25, 300, {10, 1000, 1000, 0.0012}},
+        {"dense grid, no removal", 30, 400, {10, 0, 3, 0}, false},
+        {"dense grid, removal and merge", 60, 300, {10, 2, 2, 0.0007}, false},
+        {"wide window", 40, 200, {400, 1, 1, 0}, false},
+        {"everything removed at the end", 25, 300, {10, 1000, 1000, 0.0012}, false},
+        {"ascending scans, example parameters", 60, 400, {10, 5, 3, 0.005}, true},
+        {"ascending scans, faahKO-like parameters", 40, 300, {300, 5, 3, 0.3}, true},
+        {"sparse ascending scans over many blocks", 80, 40, {10, 0, 3, 0}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto scans = random_sample(rng, c.scans, c.points, false);
         // Spread the grid so that several thousand distinct centres coexist.
         std::uniform_int_distribution<int> shift(0, 800);
-        for (auto& s : scans)
+        for (auto& s : scans) {
             for (float& mz : s.mass_values) mz += 0.01f * static_cast<float>(shift(rng));
+            if (c.ascending) {
+                std::vector<std::size_t> idx(s.mass_values.size());
+                for (std::size_t i = 0; i < idx.size(); ++i) idx[i] = i;
+                std::stable_sort(idx.begin(), idx.end(),
+                                 [&](std::size_t a, std::size_t b) { return s.mass_values[a] < s.mass_values[b]; });
+                Spectrum_Scan sorted = s;
+                for (std::size_t i = 0; i < idx.size(); ++i) {
+                    sorted.mass_values[i] = s.mass_values[idx[i]];
+                    sorted.intensity_values[i] = s.intensity_values[idx[i]];
+                }
+                s = sorted;
+            }
+        }
         const Outcome fast = run_engine(scans, c.p);
         const Outcome slow = run_oracle(scans, c.p);
         ASSERT_NO_FATAL_FAILURE(expect_identical(fast.traces, slow.traces));
