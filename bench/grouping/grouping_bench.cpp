@@ -1,12 +1,14 @@
 // Times peak_group on two inputs and prints the median of the repetitions.
 //
-//   taskset -c 7 build/bin/bench_grouping [synthetic|sample|all] [repetitions=5] [--scans N] [--check]
+//   taskset -c 7 build/bin/bench_grouping [synthetic|sample|linkage|all] [repetitions=5] [--scans N] [--check]
 //
 // synthetic  30,000 peaks: 7,500 compounds of 2 to 6 co-eluting ions sharing one elution shape
 //            (Gaussian, FWHM 10 to 40 scans, 5 % intensity noise), over --scans scans (default 2,400)
 // sample     the peaks of the 2,400-scan synthetic sample (about 4.2 million centroids) after the
 //            intensity cut-off, mass trace extraction and peak detection with
 //            examples/config/config_para.csv
+// linkage    linkage alone on 400 items with many tied distances, every method, against the tests'
+//            plain transcription (always compared)
 // --check    also runs the tests' plain transcription once on each input and compares the result
 //            record by record (slow: minutes for the synthetic list)
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
+#include "engine/annotation/clustering.h"
 #include "tests/engine/annotation/grouping_oracle.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
@@ -163,6 +166,41 @@ void time_grouping(const char* label, const std::vector<Chromatogram_Peak>& peak
     if (!same) std::exit(2);
 }
 
+double median_of(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void time_linkage(int repetitions) {
+    const std::size_t m = 400;
+    std::mt19937_64 rng(20261209);
+    std::uniform_int_distribution<int> small(0, 20);
+    std::vector<double> dist(m * (m - 1) / 2);
+    for (double& d : dist) d = small(rng);
+    const char* names[] = {"single", "complete", "average", "weighted", "median"};
+    for (const cluster_method method :
+         {single_linkage, complete_linkage, average_linkage, weighted_linkage, median_linkage}) {
+        std::vector<double> fast_t, slow_t;
+        std::vector<cluster_node> fast, slow;
+        for (int r = 0; r < repetitions; ++r) {
+            fast.clear();
+            auto t0 = std::chrono::steady_clock::now();
+            linkage(dist, method, fast);
+            fast_t.push_back(seconds_since(t0));
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        oracle::linkage(dist, method, slow);
+        slow_t.push_back(seconds_since(t0));
+        bool same = fast.size() == slow.size();
+        for (std::size_t k = 0; same && k < fast.size(); ++k)
+            same = fast[k].left_id == slow[k].left_id && fast[k].right_id == slow[k].right_id &&
+                   std::memcmp(&fast[k].distance, &slow[k].distance, sizeof(double)) == 0;
+        std::printf("linkage %-8s %zu items: median %.4f s, plain transcription %.3f s, tree %s\n", names[method], m,
+                    median_of(fast_t), slow_t[0], same ? "identical" : "DIFFERENT");
+        if (!same) std::exit(2);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -176,7 +214,7 @@ int main(int argc, char** argv) {
             check = true;
         } else if (arg == "--scans" && a + 1 < argc) {
             scans = static_cast<std::uint32_t>(std::stoul(argv[++a]));
-        } else if (arg == "synthetic" || arg == "sample" || arg == "all") {
+        } else if (arg == "synthetic" || arg == "sample" || arg == "linkage" || arg == "all") {
             what = arg;
         } else {
             repetitions = std::max(1, std::atoi(arg.c_str()));
@@ -188,13 +226,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s/config_para.csv\n", folder.c_str());
         return 1;
     }
-    if (what != "sample") {
+    if (what == "linkage" || what == "all") time_linkage(repetitions);
+    if (what == "synthetic" || what == "all") {
         const auto peaks = synthetic_peaks(30000, scans);
         const std::string label = "synthetic (" + std::to_string(scans) + " scans)";
         time_grouping(label.c_str(), peaks, para.Para_Group_Scan_Shift_Tol, para.Para_Group_Shape_Angle_Th, repetitions,
                       check);
     }
-    if (what != "synthetic") {
+    if (what == "sample" || what == "all") {
         const auto peaks = sample_peaks(para);
         time_grouping("sample", peaks, para.Para_Group_Scan_Shift_Tol, para.Para_Group_Shape_Angle_Th, repetitions,
                       check);
