@@ -178,29 +178,25 @@ private:
 };
 
 // What scoring needs of a trace, kept apart from its points so a candidate costs one small read.
+// The last point is mirrored here. Most traces are noise that never gets a second point, so a
+// trace of one point keeps that point here alone and its point vector stays untouched until a
+// second point arrives or the trace survives to the end.
 struct Trace_Head {
     double cent = 0.0;  // Cent_Mass, mirrored from the order entry
     double last_mz = 0.0;
     double last_intensity = 0.0;
     double last_log = 0.0;  // log10(last_intensity) once log_known
     std::uint32_t last_scan = 0;
+    std::uint32_t last_scan_index = 0;  // position in the scan vector, for the retention time
     std::int32_t length = 0;
     bool log_known = false;
-    bool alive = false;
 };
-
-Data_Point make_point(const Spectrum_Scan& scan, double mz, double intensity) {
-    Data_Point d;
-    d.scan_num = scan.scan_num;
-    d.retention_time = scan.scan_acquisition_time;
-    d.mz = mz;
-    d.intensity = intensity;
-    return d;
-}
 
 class Trace_Pool {
 public:
-    std::uint32_t create(const Data_Point& d, double log_i, bool log_known) {
+    explicit Trace_Pool(const std::vector<Spectrum_Scan>& scans) : scans_(&scans) {}
+
+    std::uint32_t create(std::size_t scan_index, double mz, double intensity, double log_i, bool log_known) {
         std::uint32_t id;
         if (!free_.empty()) {
             id = free_.back();
@@ -211,35 +207,75 @@ public:
             shapes.emplace_back();
         }
         Trace_Head& h = heads[id];
-        h.cent = d.mz;
-        h.last_mz = d.mz;
-        h.last_intensity = d.intensity;
+        h.cent = mz;
+        h.last_mz = mz;
+        h.last_intensity = intensity;
         h.last_log = log_i;
         h.log_known = log_known;
-        h.last_scan = d.scan_num;
+        h.last_scan = (*scans_)[scan_index].scan_num;
+        h.last_scan_index = static_cast<std::uint32_t>(scan_index);
         h.length = 1;
-        h.alive = true;
-        shapes[id].push_back(d);
         return id;
     }
 
-    // Most traces are noise that is dropped a few scans after it appeared; their slots, point
-    // buffers included, are reused so that a new trace seldom costs an allocation. Only short
-    // traces are ever dropped, so the buffers kept are small; a large one is given back anyway.
+    // Appends a point of a later scan.
+    void append(std::uint32_t id, std::size_t scan_index, double mz, double intensity) {
+        Trace_Head& h = heads[id];
+        std::vector<Data_Point>& shape = shapes[id];
+        if (h.length == 1) shape.push_back(last_point(h));
+        h.last_mz = mz;
+        h.last_intensity = intensity;
+        h.last_scan = (*scans_)[scan_index].scan_num;
+        h.last_scan_index = static_cast<std::uint32_t>(scan_index);
+        shape.push_back(last_point(h));
+    }
+
+    // Folds a second point of the same scan into the last point.
+    void combine(std::uint32_t id, double mz, double intensity) {
+        Trace_Head& h = heads[id];
+        const double w = intensity / (h.last_intensity + intensity);
+        h.last_mz = (1 - w) * h.last_mz + w * mz;
+        h.last_intensity = h.last_intensity + intensity;
+        h.log_known = false;
+        if (h.length > 1) {
+            shapes[id].back().mz = h.last_mz;
+            shapes[id].back().intensity = h.last_intensity;
+        }
+    }
+
+    std::vector<Data_Point> take_points(std::uint32_t id) {
+        if (heads[id].length == 1) return {last_point(heads[id])};
+        return std::move(shapes[id]);
+    }
+
+    // Slots are reused, point buffers included, so that a new trace seldom costs an allocation.
+    // Only short traces are ever dropped, so the buffers kept are small; a large one is given
+    // back anyway.
     void release(std::uint32_t id) {
-        heads[id].alive = false;
-        if (shapes[id].capacity() > kKeptPoints)
-            std::vector<Data_Point>().swap(shapes[id]);
-        else
-            shapes[id].clear();
+        if (heads[id].length > 1) {
+            if (shapes[id].capacity() > kKeptPoints)
+                std::vector<Data_Point>().swap(shapes[id]);
+            else
+                shapes[id].clear();
+        }
         free_.push_back(id);
     }
 
     std::vector<Trace_Head> heads;
-    std::vector<std::vector<Data_Point>> shapes;
 
 private:
+    Data_Point last_point(const Trace_Head& h) const {
+        Data_Point d;
+        d.scan_num = h.last_scan;
+        d.retention_time = (*scans_)[h.last_scan_index].scan_acquisition_time;
+        d.mz = h.last_mz;
+        d.intensity = h.last_intensity;
+        return d;
+    }
+
     static constexpr std::size_t kKeptPoints = 16;
+    const std::vector<Spectrum_Scan>* scans_;
+    std::vector<std::vector<Data_Point>> shapes;
     std::vector<std::uint32_t> free_;
 };
 
@@ -347,7 +383,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         return;
     }
 
-    Trace_Pool pool;
+    Trace_Pool pool(spectrum_arry);
     Trace_Order order;
     // Traces that removal may still take: once longer than minimum_eic_num a trace stays forever.
     std::vector<std::uint32_t> short_ids;
@@ -375,7 +411,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
             const double p = scan.mass_values[k];
             if (std::isnan(p)) continue;
-            const std::uint32_t id = pool.create(make_point(scan, p, scan.intensity_values[k]), 0.0, false);
+            const std::uint32_t id = pool.create(0, p, scan.intensity_values[k], 0.0, false);
             seeds.push_back({p, id});
         }
         std::stable_sort(seeds.begin(), seeds.end(),
@@ -435,7 +471,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
 
             // 2.2 No candidate with a finite score: a new trace at the point's sorted place.
             if (!found) {
-                const std::uint32_t id = pool.create(make_point(scan, p, I), log_i, log_i_known);
+                const std::uint32_t id = pool.create(s, p, I, log_i, log_i_known);
                 // With nothing in [lower, upper] the window starts where p belongs.
                 order.insert(window_empty && lower <= upper ? window : order.lower_bound_from(p, hint), {p, id});
                 note_if_short(id);
@@ -447,22 +483,13 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
             Trace_Head& h = pool.heads[id];
             double cent = h.cent;
             if (h.last_scan < sp) {
-                pool.shapes[id].push_back(make_point(scan, p, I));
                 cent = (h.length * h.cent + p) / (h.length + 1);
+                pool.append(id, s, p, I);
                 h.length = h.length + 1;
-                h.last_mz = p;
-                h.last_intensity = I;
                 h.last_log = log_i;
                 h.log_known = true;
-                h.last_scan = sp;
             } else if (h.last_scan == sp) {
-                Data_Point& last = pool.shapes[id].back();
-                const double w = I / (last.intensity + I);
-                last.mz = (1 - w) * last.mz + w * p;
-                last.intensity = last.intensity + I;
-                h.last_mz = last.mz;
-                h.last_intensity = last.intensity;
-                h.log_known = false;
+                pool.combine(id, p, I);
             } else {
                 std::cout << "The scan number of new data point is smaller than the last data point of the mass "
                              "trace!, pls check"
@@ -515,10 +542,10 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         t.Cent_Mass = e.key;
         t.trace_length = h.length;
         t.miss_count = static_cast<std::int32_t>(final_scan - h.last_scan);
-        t.EIC_shape = std::move(pool.shapes[e.id]);
+        t.EIC_shape = pool.take_points(e.id);
         traces.push_back(std::move(t));
     });
-    pool = Trace_Pool();
+    pool = Trace_Pool(spectrum_arry);
     order = Trace_Order();
 
     std::vector<bool> alive;
