@@ -40,14 +40,52 @@ std::size_t choose_link(const std::vector<CWT_Data_Point>& candidates, const Pea
     return chosen;
 }
 
-Peak_Branch seed_branch(const CWT_Data_Point& point) {
+// A new ridge at point; it can grow by one point per lower scale down to lowest_scale.
+Peak_Branch seed_branch(const CWT_Data_Point& point, std::uint32_t lowest_scale) {
     Peak_Branch branch;
+    branch.points.reserve(point.scale - lowest_scale + 1);
     branch.points.push_back(point);
     branch.max_point = point;
     branch.gap_count = 0;
     branch.length = 1;
     return branch;
 }
+
+// Which (scale, position) end points the branches of one de-duplication pass already hold. Marks
+// carry the pass number, so a new pass needs no clearing; the table is kept per thread.
+struct EndPointMarks {
+    std::uint32_t lowest_scale = 0;
+    std::size_t width = 0;
+    std::uint64_t epoch = 0;
+    std::vector<std::uint64_t>& marks;
+
+    EndPointMarks(const std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
+                  std::uint32_t Scale_Min)
+        : lowest_scale(Scale_Min), marks(table()) {
+        std::uint32_t largest_position = 0;
+        for (const auto& [scale, points] : maxima_by_scale)
+            if (!points.empty()) largest_position = std::max(largest_position, points.back().position);
+        width = static_cast<std::size_t>(largest_position) + 1;
+        const std::size_t scales = top_scale >= Scale_Min ? top_scale - Scale_Min + 1 : 1;
+        if (marks.size() < scales * width) marks.resize(scales * width, 0);
+    }
+    void new_pass() { epoch = ++last_epoch(); }
+    // Marks p; true when it was not yet marked in this pass.
+    bool mark(const CWT_Data_Point& p) {
+        std::uint64_t& m = marks[(p.scale - lowest_scale) * width + p.position];
+        if (m == epoch) return false;
+        m = epoch;
+        return true;
+    }
+    static std::vector<std::uint64_t>& table() {
+        thread_local std::vector<std::uint64_t> t;
+        return t;
+    }
+    static std::uint64_t& last_epoch() {
+        thread_local std::uint64_t e = 0;
+        return e;
+    }
+};
 
 }  // namespace
 
@@ -97,8 +135,9 @@ std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_
                                         std::uint32_t top_scale, std::uint32_t Scale_Min,
                                         std::int32_t branch_gap_allow, std::int32_t min_branch_length,
                                         std::int32_t span_min, std::int32_t marker_pos_dif_th) {
+    EndPointMarks end_points(maxima_by_scale, top_scale, Scale_Min);
     std::list<Peak_Branch> branches;
-    for (const CWT_Data_Point& point : maxima_by_scale[top_scale]) branches.push_back(seed_branch(point));
+    for (const CWT_Data_Point& point : maxima_by_scale[top_scale]) branches.push_back(seed_branch(point, Scale_Min));
 
     // Counting down from top_scale - 1 to Scale_Min; nothing runs when top_scale <= Scale_Min.
     for (std::uint32_t s = top_scale; s-- > Scale_Min;) {
@@ -124,18 +163,27 @@ std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_
             return b.gap_count > branch_gap_allow && b.length < min_branch_length;
         });
 
-        // 5. Keep one branch per shared end point.
+        // 5. Keep one branch per shared end point. A branch whose end point no branch of the new
+        // list shares cannot match there, so it moves over directly, as unique_branch_test would
+        // append it; only the others need the test.
         if (branches.size() > 1) {
+            end_points.new_pass();
             std::list<Peak_Branch> unique;
-            auto it = branches.begin();
-            unique.push_back(std::move(*it));
-            for (++it; it != branches.end(); ++it) unique_branch_test(unique, std::move(*it), span_min);
+            while (!branches.empty()) {
+                const auto it = branches.begin();
+                if (end_points.mark(it->points.back())) {
+                    unique.splice(unique.end(), branches, it);
+                } else {
+                    unique_branch_test(unique, std::move(*it), span_min);
+                    branches.erase(it);
+                }
+            }
             branches = std::move(unique);
         }
 
         // 6. Maxima no branch took start branches of their own.
         for (const CWT_Data_Point& point : maxima)
-            if (!point.linked) branches.push_back(seed_branch(point));
+            if (!point.linked) branches.push_back(seed_branch(point, Scale_Min));
     }
     return branches;
 }
@@ -190,10 +238,12 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
     // 5. Maxima of every scale.
     std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima_by_scale;
     const auto pos_delta = static_cast<std::uint32_t>(std::min<std::size_t>(n / 4, 3));
-    for (const auto& [s, coef] : coefficients) {
+    for (auto& [s, coef] : coefficients) {
         const double largest = *std::max_element(coef.begin(), coef.end());
         std::map<std::uint32_t, double> local_maximum, local_minimum;
-        local_max_min_det(coef, 0.03 * largest, pos_delta, local_maximum, local_minimum);
+        // Only scale 1 is read again, by the noise estimate.
+        local_max_min_det(s == 1 ? std::vector<double>(coef) : std::move(coef), 0.03 * largest, pos_delta,
+                          local_maximum, local_minimum);
         std::vector<CWT_Data_Point>& points = maxima_by_scale[s];
         points.reserve(local_maximum.size());
         for (const auto& [position, value] : local_maximum) points.push_back({s, position, value, false});

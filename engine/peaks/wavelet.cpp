@@ -39,23 +39,26 @@ std::array<double, 1024> make_mexhat_table() {
 // one term at a time from the largest signal index down, starting at 0.0. The reference also adds
 // the terms that fall on zero padding; those are exact zeros, and since a running sum that starts
 // at +0.0 can never become -0.0, adding or leaving out a zero term changes no bit (finite input).
-// That lets the kernel (a) skip every term whose signal value is zero - the zero-filled gaps of a
-// trace and the padding around a short trace - and (b) add harmless zero terms where that keeps
-// all lanes of a block in step.
+// That lets a block of outputs (a) leave out every term whose signal value is zero - the
+// zero-filled gaps of a trace and the padding around it - and (b) add harmless zero terms where
+// that keeps all lanes of the block in step.
 //
-// Several outputs are computed side by side, one per vector lane; each lane still adds its own
-// terms in the reference order, so vectorising changes nothing either. The kernel is compiled for
-// several instruction sets (plain multiply then add: no fused multiply-add, which would round once
-// instead of twice).
+// Outputs are computed kBlock at a time, one per vector lane, each lane adding its own terms in the
+// reference order, so vectorising changes nothing either. A block walks its terms one of two ways,
+// whichever takes fewer steps; both visit the signal indices from the top down:
+//   by wavelet sample t ascending, over the span where the block's window holds non-zero values
+//   (dense stretches of a trace);
+//   by non-zero signal value, from the last down (sparse traces: isolated points between gaps).
+// The kernels are compiled for several instruction sets, with a plain multiply then add: a fused
+// multiply-add would round once instead of twice.
 
 typedef double lanes8 __attribute__((vector_size(64)));
 constexpr std::ptrdiff_t kVectors = 4;
 constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per kernel call
 
 // out[v] = sum over t = tmin..tmax, ascending, of x[v - t] * h[t], for v = 0..kBlock-1.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block(const double* x, const double* h,
-                                                                                std::ptrdiff_t tmin,
-                                                                                std::ptrdiff_t tmax, double* out) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_sample(
+    const double* x, const double* h, std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
     lanes8 acc[kVectors];
     for (auto& a : acc) a = lanes8{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
     for (std::ptrdiff_t t = tmin; t <= tmax; ++t) {
@@ -72,30 +75,45 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block
     std::memcpy(out, acc, sizeof acc);
 }
 
-// The signal with kBlock zeros on either side, and for every index the nearest non-zero value at or
-// after it and at or before it, so a block can narrow its terms to those that can be non-zero.
+// out[v] = sum over k = count-1 down to 0 of value[k] * h[v - position[k]], for v = 0..kBlock-1,
+// where h is zero outside the wavelet (the caller passes it padded with zeros).
+__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_value(
+    const double* h, const std::ptrdiff_t* position, const double* value, std::ptrdiff_t count, double* out) {
+    lanes8 acc[kVectors];
+    for (auto& a : acc) a = lanes8{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    for (std::ptrdiff_t k = count; k-- > 0;) {
+        const double w = value[k];
+        const lanes8 weight = {w, w, w, w, w, w, w, w};
+        const double* src = h - position[k];
+        for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
+            lanes8 v;
+            std::memcpy(&v, src + 8 * u, sizeof v);
+            const lanes8 product = weight * v;
+            acc[u] += product;
+        }
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
+
+// The signal with kBlock zeros on either side, and its non-zero values with their positions.
 struct PreparedSignal {
     std::ptrdiff_t n = 0;
     std::vector<double> padded;
-    std::vector<std::ptrdiff_t> next_nonzero;  // n when none
-    std::vector<std::ptrdiff_t> prev_nonzero;  // -1 when none
+    std::vector<std::ptrdiff_t> nonzero_position;  // ascending
+    std::vector<double> nonzero_value;
+    std::vector<std::ptrdiff_t> nonzero_before;  // [p]: non-zero values at indices below p; n + 1 entries
 
     explicit PreparedSignal(const std::vector<double>& s)
-        : n(static_cast<std::ptrdiff_t>(s.size())),
-          padded(s.size() + 2 * kBlock, 0.0),
-          next_nonzero(s.size()),
-          prev_nonzero(s.size()) {
+        : n(static_cast<std::ptrdiff_t>(s.size())), padded(s.size() + 2 * kBlock, 0.0), nonzero_before(s.size() + 1) {
         std::copy(s.begin(), s.end(), padded.begin() + kBlock);
-        std::ptrdiff_t last = -1;
         for (std::ptrdiff_t i = 0; i < n; ++i) {
-            if (s[i] != 0.0) last = i;
-            prev_nonzero[i] = last;
+            nonzero_before[static_cast<std::size_t>(i)] = static_cast<std::ptrdiff_t>(nonzero_position.size());
+            if (s[static_cast<std::size_t>(i)] != 0.0) {
+                nonzero_position.push_back(i);
+                nonzero_value.push_back(s[static_cast<std::size_t>(i)]);
+            }
         }
-        std::ptrdiff_t next = n;
-        for (std::ptrdiff_t i = n; i-- > 0;) {
-            if (s[i] != 0.0) next = i;
-            next_nonzero[i] = next;
-        }
+        nonzero_before[static_cast<std::size_t>(n)] = static_cast<std::ptrdiff_t>(nonzero_position.size());
     }
 };
 
@@ -104,31 +122,42 @@ std::vector<double> transform_one_scale(const PreparedSignal& sig, std::uint32_t
     const std::ptrdiff_t a = scale;
     const std::ptrdiff_t m = 16 * a + 1;  // wavelet samples
 
-    // Reversed wavelet samples: h[t] = sample 16a - t.
-    std::vector<double> h(static_cast<std::size_t>(m));
+    // Reversed wavelet samples, h[t] = sample 16a - t, with kBlock zeros on either side.
+    // Scratch reused from scale to scale and trace to trace.
+    thread_local std::vector<double> h_padded, c_kept;
+    h_padded.assign(static_cast<std::size_t>(m + 2 * kBlock), 0.0);
+    double* const h = h_padded.data() + kBlock;
     const double stretch = static_cast<double>(scale) * kMexhatGridStep;
     for (std::ptrdiff_t j = 0; j < m; ++j) {
         const auto index = static_cast<std::size_t>(std::floor(static_cast<double>(j) / stretch));
-        h[static_cast<std::size_t>(m - 1 - j)] = mexhat_wav[index];
+        h[m - 1 - j] = mexhat_wav[index];
     }
 
     // c_kept[k] = c[8a - 1 + k] for k = 0..n.
     const std::ptrdiff_t first = 8 * a - 1;
     const std::ptrdiff_t outputs = n + 1;
     const std::ptrdiff_t blocks = (outputs + kBlock - 1) / kBlock;
-    std::vector<double> c_kept(static_cast<std::size_t>(blocks * kBlock), 0.0);
+    c_kept.assign(static_cast<std::size_t>(blocks * kBlock), 0.0);
     for (std::ptrdiff_t b = 0; b < blocks; ++b) {
         const std::ptrdiff_t i0 = first + b * kBlock;
-        // Signal indices any lane of the block can touch, narrowed to the non-zero ones.
+        double* const out = c_kept.data() + b * kBlock;
+        // Signal indices any lane of the block reads, and the non-zero values among them.
         const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(i0 - (m - 1), 0);
         const std::ptrdiff_t hi = std::min<std::ptrdiff_t>(i0 + kBlock - 1, n - 1);
         if (lo > hi) continue;
-        const std::ptrdiff_t q1 = sig.next_nonzero[static_cast<std::size_t>(lo)];
-        const std::ptrdiff_t q2 = sig.prev_nonzero[static_cast<std::size_t>(hi)];
-        if (q1 > q2) continue;  // only zero terms: the sum stays +0.0
+        const std::ptrdiff_t from = sig.nonzero_before[static_cast<std::size_t>(lo)];
+        const std::ptrdiff_t to = sig.nonzero_before[static_cast<std::size_t>(hi + 1)];
+        if (from == to) continue;  // only zero terms: the sums stay +0.0
+        const std::ptrdiff_t q1 = sig.nonzero_position[static_cast<std::size_t>(from)];
+        const std::ptrdiff_t q2 = sig.nonzero_position[static_cast<std::size_t>(to - 1)];
         const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
         const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(m - 1, i0 + kBlock - 1 - q1);
-        convolve_block(sig.padded.data() + kBlock + i0, h.data(), tmin, tmax, c_kept.data() + b * kBlock);
+        if (to - from < tmax - tmin + 1) {
+            convolve_block_by_value(h + i0, sig.nonzero_position.data() + from, sig.nonzero_value.data() + from,
+                                    to - from, out);
+        } else {
+            convolve_block_by_sample(sig.padded.data() + kBlock + i0, h, tmin, tmax, out);
+        }
     }
 
     const double root = std::sqrt(static_cast<double>(scale));

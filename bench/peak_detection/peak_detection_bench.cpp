@@ -1,0 +1,147 @@
+// Timing of mass_trace_list_peak_detection.
+//
+//   taskset -c 7 build/bin/bench_peak_detection --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//
+// BM_Synthetic  the 2,400-scan synthetic sample (about 4.2 million centroids) through
+//               mass_trace_extraction, examples/config parameters
+// BM_Ko15       faahKO ko15.CDF after splitting and the intensity cut-off, through
+//               mass_trace_extraction, examples/config-faahKO parameters
+// Only the detection call is timed; the trace list it consumes is copied outside the clock.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "engine/io/netcdf_reader.h"
+#include "engine/peaks/mass_trace.h"
+#include "engine/peaks/peak_detection.h"
+#include "engine/peaks/spectrum.h"
+#include "engine/records/para_configure.h"
+#include "tools/generate_sample/synthetic_sample.h"
+
+namespace {
+
+// Silences the stages' own lines while timing.
+struct Quiet {
+    Quiet() { std::cout.setstate(std::ios::failbit); }
+    ~Quiet() { std::cout.clear(); }
+};
+
+struct Prepared {
+    Para_Configure para;
+    std::list<Mass_Trace> traces;
+    std::size_t trace_points = 0;
+    std::string error;
+};
+
+std::list<Mass_Trace> extract(std::vector<Spectrum_Scan> scans, const Para_Configure& p) {
+    std::list<Mass_Trace> traces;
+    Quiet quiet;
+    mass_trace_extraction(traces, std::move(scans), p.Para_PPM, static_cast<std::int32_t>(p.Para_Min_EIC),
+                          static_cast<std::int32_t>(p.Para_Misscount_Allow), p.Para_InterTrace_Dist_Min);
+    return traces;
+}
+
+void count_points(Prepared& prepared) {
+    for (const auto& t : prepared.traces) prepared.trace_points += t.EIC_shape.size();
+}
+
+const Prepared& synthetic() {
+    static const Prepared prepared = [] {
+        Prepared p;
+        if (!Read_Configured_ParafromCSVFile(KORVANE_SOURCE_DIR "/examples/config", "config_para.csv", p.para)) {
+            p.error = "examples/config/config_para.csv is missing";
+            return p;
+        }
+        p.traces = extract(korvane::synth::generate_scans(korvane::synth::Options{}), p.para);
+        count_points(p);
+        return p;
+    }();
+    return prepared;
+}
+
+const Prepared& ko15() {
+    static const Prepared prepared = [] {
+        Prepared p;
+        const std::filesystem::path file = KORVANE_SOURCE_DIR "/../shared/data/lcms/faahKO/ko15.CDF";
+        if (!std::filesystem::exists(file) ||
+            !Read_Configured_ParafromCSVFile(KORVANE_SOURCE_DIR "/examples/config-faahKO", "config_para.csv", p.para)) {
+            p.error = "ko15.CDF or the faahKO parameters are missing";
+            return p;
+        }
+        std::uint32_t n_scans = 0, n_points = 0;
+        std::vector<std::uint32_t> scan_num, scan_index;
+        std::vector<std::int32_t> point_count;
+        std::vector<double> times, tic;
+        std::vector<float> mz, in;
+        std::vector<Spectrum_Scan> scans;
+        try {
+            Quiet quiet;
+            if (!necdf_read(file.parent_path().string(), file.filename().string(), n_scans, n_points, scan_num,
+                            scan_index, point_count, times, mz, in, tic)) {
+                p.error = "ko15.CDF could not be read";
+                return p;
+            }
+            const Para_Configure& para = p.para;
+            spectrum_split(scans, n_scans, n_points, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index,
+                           times, point_count, mz, in);
+            if (para.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
+            intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
+                             static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
+                             para.Para_Cutoff_Mode);
+        } catch (const std::string& e) {
+            p.error = e;
+            return p;
+        }
+        p.traces = extract(std::move(scans), p.para);
+        count_points(p);
+        return p;
+    }();
+    return prepared;
+}
+
+void time_detection(benchmark::State& state, const Prepared& prepared, const std::string& label) {
+    if (!prepared.error.empty()) {
+        state.SkipWithError(prepared.error.c_str());
+        return;
+    }
+    const Para_Configure& p = prepared.para;
+    std::size_t peaks_found = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::list<Mass_Trace> copy = prepared.traces;
+        std::vector<Chromatogram_Peak> peaks;
+        state.ResumeTiming();
+        {
+            Quiet quiet;
+            mass_trace_list_peak_detection(
+                peaks, std::move(copy), p.Para_Min_PeakWidth, p.Para_Max_PeakWidth,
+                static_cast<std::int32_t>(p.Para_Branch_Gap_Allow), static_cast<std::int32_t>(p.Para_Min_Branch_Length),
+                static_cast<std::int32_t>(p.Para_Min_Span), static_cast<std::int32_t>(p.Para_MarkerBranch_Dif_Th),
+                p.Para_PeakIntensity_Th, p.Para_SNR_Th, p.Para_Peak_Significance_Th, p.Para_TPASR_Th,
+                p.Para_Zig_Zag_Index_Th);
+        }
+        peaks_found = peaks.size();
+        benchmark::DoNotOptimize(peaks.data());
+    }
+    state.SetLabel(label);
+    state.counters["traces"] = static_cast<double>(prepared.traces.size());
+    state.counters["trace_points"] = static_cast<double>(prepared.trace_points);
+    state.counters["peaks"] = static_cast<double>(peaks_found);
+}
+
+void BM_Synthetic(benchmark::State& state) {
+    time_detection(state, synthetic(), "synthetic 2400 scans, examples/config");
+}
+BENCHMARK(BM_Synthetic)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Ko15(benchmark::State& state) { time_detection(state, ko15(), "ko15.CDF, examples/config-faahKO"); }
+BENCHMARK(BM_Ko15)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
