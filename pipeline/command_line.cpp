@@ -75,7 +75,8 @@ int parse_cmd_line(int argc, char* argv[], std::string& Config_FileDir, std::str
     };
 
     // Deliberately one word at a time, also after an option took its value: the value word is
-    // tested as an option too. Launch scripts written for this program rely on that behaviour.
+    // tested as an option too ("-c -d D" sets both folders). Kept so that command lines that
+    // work with earlier releases keep doing the same thing.
     for (int pos = 1; pos < argc; ++pos) {
         const std::string_view word = argv[pos];
         const bool has_value = pos + 1 < argc;
