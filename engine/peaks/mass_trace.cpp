@@ -279,6 +279,83 @@ private:
     std::vector<std::uint32_t> free_;
 };
 
+// Which short traces to drop after each scan: those idle for misscount_th scan numbers or more,
+// and at the last scan all of them. The idle count is (scan number - scan number of the trace's
+// last point) taken modulo 2^32, as the running sum of scan-number steps would give it.
+//
+// When scan numbers never decrease and span less than 2^31, that count only grows, so a trace can
+// wait in the bucket of the first scan at which it could be due and is looked at only then (and
+// re-filed if it was extended meanwhile). Otherwise every short trace is checked after every scan.
+class Idle_Schedule {
+public:
+    Idle_Schedule(const std::vector<Spectrum_Scan>& scans, std::int32_t misscount_th) : misscount_th_(misscount_th) {
+        const std::size_t n = scans.size();
+        ordered_ = n > 0 && scans[n - 1].scan_num - scans[0].scan_num <= 0x7fffffffu;
+        for (std::size_t s = 1; ordered_ && s < n; ++s) ordered_ = scans[s - 1].scan_num <= scans[s].scan_num;
+        if (!ordered_) return;
+        // due_[j]: the first scan (from 1 on, removal never runs after the first scan) at which
+        // a trace whose last point came from scan j is idle misscount_th or more; n for never.
+        due_.resize(n);
+        std::size_t q = 1;
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::int64_t target = static_cast<std::int64_t>(scans[j].scan_num) + misscount_th;
+            q = std::max(q, std::max<std::size_t>(j, 1));
+            while (q < n && static_cast<std::int64_t>(scans[q].scan_num) < target) ++q;
+            due_[j] = static_cast<std::uint32_t>(q);
+        }
+        buckets_.resize(n + 1);
+    }
+
+    void add(std::uint32_t id, std::size_t scan_index) {
+        if (ordered_)
+            buckets_[due_[scan_index]].push_back(id);
+        else
+            all_.push_back(id);
+    }
+
+    // Calls drop(id) for every trace to remove after scan s.
+    template <typename Drop>
+    void after_scan(std::size_t s, std::uint32_t scan_num, bool last, const std::vector<Trace_Head>& heads,
+                    std::int32_t minimum_eic_num, Drop&& drop) {
+        if (!ordered_) {
+            std::size_t kept = 0;
+            for (const std::uint32_t id : all_) {
+                const Trace_Head& h = heads[id];
+                if (h.length > minimum_eic_num) continue;  // long for good
+                const auto miss = static_cast<std::int32_t>(scan_num - h.last_scan);
+                if (miss >= misscount_th_ || last) {
+                    drop(id);
+                    continue;
+                }
+                all_[kept++] = id;
+            }
+            all_.resize(kept);
+            return;
+        }
+        const std::size_t end = last ? buckets_.size() : s + 1;
+        for (std::size_t b = s; b < end; ++b) {
+            std::vector<std::uint32_t> waiting;
+            waiting.swap(buckets_[b]);
+            for (const std::uint32_t id : waiting) {
+                const Trace_Head& h = heads[id];
+                if (h.length > minimum_eic_num) continue;
+                const std::uint32_t due = due_[h.last_scan_index];
+                if (last || due <= s)
+                    drop(id);
+                else
+                    buckets_[due].push_back(id);
+            }
+        }
+    }
+
+private:
+    std::int32_t misscount_th_;
+    bool ordered_ = false;
+    std::vector<std::uint32_t> due_;
+    std::vector<std::vector<std::uint32_t>> buckets_;
+    std::vector<std::uint32_t> all_;
+};
+
 // Union of two scan-ordered point sequences. Points of one scan number are combined into one: the
 // left trace's point (else the right's) gives scan and time, intensities are summed and the m/z is
 // their intensity-weighted mean, or the plain mean where the intensities sum to zero.
@@ -386,9 +463,9 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
     Trace_Pool pool(spectrum_arry);
     Trace_Order order;
     // Traces that removal may still take: once longer than minimum_eic_num a trace stays forever.
-    std::vector<std::uint32_t> short_ids;
-    const auto note_if_short = [&](std::uint32_t id) {
-        if (pool.heads[id].length <= minimum_eic_num) short_ids.push_back(id);
+    Idle_Schedule idle(spectrum_arry, misscount_th);
+    const auto note_if_short = [&](std::uint32_t id, std::size_t scan_index) {
+        if (pool.heads[id].length <= minimum_eic_num) idle.add(id, scan_index);
     };
     const auto points_of = [](const Spectrum_Scan& s) {
         return std::min(s.mass_values.size(), s.intensity_values.size());
@@ -417,7 +494,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         std::stable_sort(seeds.begin(), seeds.end(),
                          [](const Order_Entry& a, const Order_Entry& b) { return a.key < b.key; });
         order.assign(seeds);
-        for (const Order_Entry& e : seeds) note_if_short(e.id);
+        for (const Order_Entry& e : seeds) note_if_short(e.id, 0);
         release_scan(spectrum_arry[0]);
     }
 
@@ -474,7 +551,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
                 const std::uint32_t id = pool.create(s, p, I, log_i, log_i_known);
                 // With nothing in [lower, upper] the window starts where p belongs.
                 order.insert(window_empty && lower <= upper ? window : order.lower_bound_from(p, hint), {p, id});
-                note_if_short(id);
+                note_if_short(id, s);
                 continue;
             }
 
@@ -512,23 +589,13 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         }
 
         // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
-        const bool last_scan = s + 1 == n_scans;
-        std::size_t kept = 0;
         hint = 0;
-        for (const std::uint32_t id : short_ids) {
-            const Trace_Head& h = pool.heads[id];
-            if (h.length > minimum_eic_num) continue;
-            const auto miss = static_cast<std::int32_t>(sp - h.last_scan);
-            if (miss >= misscount_th || last_scan) {
-                const Trace_Order::Pos at = order.find(h.cent, id, hint);
-                hint = at.block;
-                order.erase(at);
-                pool.release(id);
-                continue;
-            }
-            short_ids[kept++] = id;
-        }
-        short_ids.resize(kept);
+        idle.after_scan(s, sp, s + 1 == n_scans, pool.heads, minimum_eic_num, [&](std::uint32_t id) {
+            const Trace_Order::Pos at = order.find(pool.heads[id].cent, id, hint);
+            hint = at.block;
+            order.erase(at);
+            pool.release(id);
+        });
         release_scan(scan);
     }
 

@@ -166,6 +166,7 @@ TEST(MassTraceExtraction, MatchesReferenceOnLargerSamples) {
         std::size_t points;
         Params p;
         bool ascending;  // points of a scan in ascending m/z, as sample files hold them
+        bool wide_span = false;  // scan numbers of the second half raised by 2^31
     };
     const Case cases[] = {
         {"dense grid, no removal", 30, 400, {10, 0, 3, 0}, false},
@@ -175,6 +176,7 @@ TEST(MassTraceExtraction, MatchesReferenceOnLargerSamples) {
         {"ascending scans, example parameters", 60, 400, {10, 5, 3, 0.005}, true},
         {"ascending scans, faahKO-like parameters", 40, 300, {300, 5, 3, 0.3}, true},
         {"sparse ascending scans over many blocks", 80, 40, {10, 0, 3, 0}, true},
+        {"scan numbers spanning 2^31, removal", 60, 300, {10, 2, 2, 0}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -196,6 +198,8 @@ TEST(MassTraceExtraction, MatchesReferenceOnLargerSamples) {
                 s = sorted;
             }
         }
+        if (c.wide_span)
+            for (std::size_t i = scans.size() / 2; i < scans.size(); ++i) scans[i].scan_num += 0x80000000u;
         const Outcome fast = run_engine(scans, c.p);
         const Outcome slow = run_oracle(scans, c.p);
         ASSERT_NO_FATAL_FAILURE(expect_identical(fast.traces, slow.traces));
@@ -257,6 +261,15 @@ TEST(MassTraceExtraction, RemovalRules) {
          {10, 2, 6, 0},
          {350.0},
          {0}},
+        // The idle count wraps as the running sum of scan-number steps does: from scan 2 to scan
+        // 0x90000000 it becomes negative, so the short trace at 300 is not dropped there and takes
+        // the point of the last scan.
+        {"idle count taken modulo 2^32",
+         {make_scan(1, {{300.0f, 5.0f}, {350.0f, 1.0f}}), make_scan(2, {{300.0f, 5.0f}}),
+          make_scan(0x90000000u, {{350.0f, 1.0f}}), make_scan(0x90000001u, {{300.0f, 5.0f}, {350.0f, 1.0f}})},
+         {10, 2, 3, 0},
+         {300.0, 350.0},
+         {0, 0}},
         {"long trace survives any gap",
          {make_scan(1, {{300.0f, 5.0f}}), make_scan(2, {{300.0f, 5.0f}}), make_scan(3, {{300.0f, 5.0f}}),
           make_scan(50, {{500.0f, 5.0f}}), make_scan(51, {{500.0f, 5.0f}}), make_scan(52, {{500.0f, 5.0f}})},
