@@ -52,23 +52,24 @@ std::array<double, 1024> make_mexhat_table() {
 // The kernels are compiled for several instruction sets, with a plain multiply then add: a fused
 // multiply-add would round once instead of twice.
 
-typedef double lanes8 __attribute__((vector_size(64)));
-constexpr std::ptrdiff_t kVectors = 4;
-constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per kernel call
+typedef double lanes4 __attribute__((vector_size(32)));
+constexpr std::ptrdiff_t kVectors = 8;  // independent sums in flight: enough to hide the add latency
+constexpr std::ptrdiff_t kBlock = 4 * kVectors;  // outputs per kernel call
 
 // out[v] = sum over t = tmin..tmax, ascending, of x[v - t] * h[t], for v = 0..kBlock-1.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_sample(
     const double* x, const double* h, std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
-    lanes8 acc[kVectors];
-    for (auto& a : acc) a = lanes8{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    lanes4 acc[kVectors];
+    for (auto& a : acc) a = lanes4{0.0, 0.0, 0.0, 0.0};
     for (std::ptrdiff_t t = tmin; t <= tmax; ++t) {
         const double w = h[t];
-        const lanes8 weight = {w, w, w, w, w, w, w, w};
+        const lanes4 weight = {w, w, w, w};
         const double* src = x - t;
+#pragma GCC unroll 8
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
-            lanes8 v;
-            std::memcpy(&v, src + 8 * u, sizeof v);
-            const lanes8 product = v * weight;
+            lanes4 v;
+            std::memcpy(&v, src + 4 * u, sizeof v);
+            const lanes4 product = v * weight;
             acc[u] += product;
         }
     }
@@ -79,16 +80,17 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block
 // where h is zero outside the wavelet (the caller passes it padded with zeros).
 __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_value(
     const double* h, const std::ptrdiff_t* position, const double* value, std::ptrdiff_t count, double* out) {
-    lanes8 acc[kVectors];
-    for (auto& a : acc) a = lanes8{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    lanes4 acc[kVectors];
+    for (auto& a : acc) a = lanes4{0.0, 0.0, 0.0, 0.0};
     for (std::ptrdiff_t k = count; k-- > 0;) {
         const double w = value[k];
-        const lanes8 weight = {w, w, w, w, w, w, w, w};
+        const lanes4 weight = {w, w, w, w};
         const double* src = h - position[k];
+#pragma GCC unroll 8
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
-            lanes8 v;
-            std::memcpy(&v, src + 8 * u, sizeof v);
-            const lanes8 product = weight * v;
+            lanes4 v;
+            std::memcpy(&v, src + 4 * u, sizeof v);
+            const lanes4 product = weight * v;
             acc[u] += product;
         }
     }
