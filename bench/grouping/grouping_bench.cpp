@@ -1,6 +1,7 @@
 // Times peak_group on two inputs and prints the median of the repetitions.
 //
-//   taskset -c 7 build/bin/bench_grouping [synthetic|sample|linkage|all] [repetitions=5] [--scans N] [--check]
+//   taskset -c 7 build/bin/bench_grouping [synthetic|sample|linkage|all] [repetitions=5] [--scans N]
+//                                         [--angle DEGREES] [--tol SCANS] [--check]
 //
 // synthetic  30,000 peaks: 7,500 compounds of 2 to 6 co-eluting ions sharing one elution shape
 //            (Gaussian, FWHM 10 to 40 scans, 5 % intensity noise), over --scans scans (default 2,400)
@@ -9,6 +10,7 @@
 //            examples/config/config_para.csv
 // linkage    linkage alone on 400 items with many tied distances, every method, against the tests'
 //            plain transcription (always compared)
+// --angle, --tol   replace Para_Group_Shape_Angle_Th and Para_Group_Scan_Shift_Tol of the file
 // --check    also runs the tests' plain transcription once on each input and compares the result
 //            record by record (slow: minutes for the synthetic list)
 #include <algorithm>
@@ -208,10 +210,16 @@ int main(int argc, char** argv) {
     int repetitions = 5;
     std::uint32_t scans = 2400;
     bool check = false;
+    double angle = -1;
+    long long tol = -1;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
         if (arg == "--check") {
             check = true;
+        } else if (arg == "--angle" && a + 1 < argc) {
+            angle = std::stod(argv[++a]);
+        } else if (arg == "--tol" && a + 1 < argc) {
+            tol = std::stoul(argv[++a]);
         } else if (arg == "--scans" && a + 1 < argc) {
             scans = static_cast<std::uint32_t>(std::stoul(argv[++a]));
         } else if (arg == "synthetic" || arg == "sample" || arg == "linkage" || arg == "all") {
@@ -226,6 +234,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s/config_para.csv\n", folder.c_str());
         return 1;
     }
+    if (angle >= 0) para.Para_Group_Shape_Angle_Th = angle;
+    if (tol >= 0) para.Para_Group_Scan_Shift_Tol = static_cast<std::uint32_t>(tol);
     if (what == "linkage" || what == "all") time_linkage(repetitions);
     if (what == "synthetic" || what == "all") {
         const auto peaks = synthetic_peaks(30000, scans);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <utility>
 
@@ -19,9 +20,9 @@ constexpr double kPiConstant = 3.1415926;
 constexpr std::int32_t kGroupShapeShift = 3;
 
 // One peak's intensity profile, kept sparse: the entries from Left_Boundary onward that the shape
-// actually holds. Scans of the common window outside them are zeros, and zeros change no sum, so
-// the sums below have the bits of sums over the full window profile (up to the sign of a zero
-// dot product, which neither the comparisons nor acos can see).
+// actually holds. Scans of the common window outside them are zeros, and for finite entries a zero
+// term changes no sum, so the sums below have the bits of sums over the full window profile (up to
+// the sign of a zero dot product, which neither the comparisons nor acos can see).
 struct Profile {
     std::int64_t left = 0;   // Left_Boundary
     std::int64_t right = 0;  // Right_Boundary; below left for an empty peak
@@ -29,13 +30,22 @@ struct Profile {
     bool finite = true;      // no entry is infinite or not a number
     double sumsq = 0.0;      // sum of v[t]^2, t upward
     double norm = 0.0;       // sqrt(sumsq)
-    // Optional, for repeated use: prefix[t] = sum of v[0..t-1]^2 and from[t] = sum of v[t..]^2, each
-    // accumulated upward, so a profile cut at either end needs no new pass.
-    std::vector<double> prefix;
-    std::vector<double> from;
 };
 
-Profile make_profile(const std::vector<Data_Point>& shape, std::uint32_t left, std::uint32_t right, bool with_sums) {
+// What grouping reads for every pair with shift tolerance 3, prepared once per peak: the entries
+// with 2 * 3 zeros on either side, so that all seven moved profiles index it without a bound check,
+// and the norms of the profile cut by up to 3 entries at either end (a moved profile loses those
+// that leave the window), each sum accumulated upward as the full-window sum is.
+struct GroupProfile {
+    static constexpr std::int64_t kPad = 2 * kGroupShapeShift;
+    std::vector<double> padded;
+    double sumsq_from[kGroupShapeShift + 1] = {};  // without the first t entries
+    double norm_from[kGroupShapeShift + 1] = {};
+    double sumsq_upto[kGroupShapeShift + 1] = {};  // without the last t entries
+    double norm_upto[kGroupShapeShift + 1] = {};
+};
+
+Profile make_profile(const std::vector<Data_Point>& shape, std::uint32_t left, std::uint32_t right) {
     Profile p;
     p.left = left;
     p.right = right;
@@ -54,30 +64,24 @@ Profile make_profile(const std::vector<Data_Point>& shape, std::uint32_t left, s
     }
     p.sumsq = s;
     p.norm = std::sqrt(s);
-    if (with_sums) {
-        p.prefix.resize(p.v.size() + 1);
-        p.prefix[0] = 0.0;
-        for (std::size_t t = 0; t < p.v.size(); ++t) p.prefix[t + 1] = p.prefix[t] + p.v[t] * p.v[t];
-        const std::size_t cuts = std::min<std::size_t>(kGroupShapeShift + 1, p.v.size() + 1);
-        p.from.resize(cuts);
-        for (std::size_t t0 = 0; t0 < cuts; ++t0) {
-            double f = 0.0;
-            for (std::size_t t = t0; t < p.v.size(); ++t) f += p.v[t] * p.v[t];
-            p.from[t0] = f;
-        }
-    }
     return p;
 }
 
-// Sum of squares of v[t0..t1], accumulated upward from t0, as the profile of a moved peak has it.
-double sum_of_squares(const Profile& p, std::size_t t0, std::size_t t1) {
+GroupProfile make_group_profile(const Profile& p) {
+    GroupProfile g;
     const std::size_t n = p.v.size();
-    if (t0 == 0 && t1 + 1 == n) return p.sumsq;
-    if (t1 + 1 == n && t0 < p.from.size()) return p.from[t0];
-    if (t0 == 0 && !p.prefix.empty()) return p.prefix[t1 + 1];
-    double s = 0.0;
-    for (std::size_t t = t0; t <= t1; ++t) s += p.v[t] * p.v[t];
-    return s;
+    g.padded.assign(n + 2 * GroupProfile::kPad, 0.0);
+    for (std::size_t t = 0; t < n; ++t) g.padded[GroupProfile::kPad + t] = p.v[t];
+    for (std::size_t cut = 0; cut <= kGroupShapeShift && cut < n; ++cut) {
+        double from = 0.0, upto = 0.0;
+        for (std::size_t t = cut; t < n; ++t) from += p.v[t] * p.v[t];
+        for (std::size_t t = 0; t < n - cut; ++t) upto += p.v[t] * p.v[t];
+        g.sumsq_from[cut] = from;
+        g.norm_from[cut] = std::sqrt(from);
+        g.sumsq_upto[cut] = upto;
+        g.norm_upto[cut] = std::sqrt(upto);
+    }
+    return g;
 }
 
 // Cosine between profile 1 moved by d scans (negative: earlier) and profile 2, over the window of
@@ -87,7 +91,8 @@ double moved_cosine(const Profile& p1, const Profile& p2, std::int64_t first, st
     const std::int64_t a_off = p1.left - first + d;  // window position of v1[0]
     const std::int64_t t0 = std::max<std::int64_t>(0, -a_off);
     const std::int64_t t1 = std::min(n1 - 1, L - 1 - a_off);
-    const double sa = t0 > t1 ? 0.0 : sum_of_squares(p1, static_cast<std::size_t>(t0), static_cast<std::size_t>(t1));
+    double sa = 0.0;
+    for (std::int64_t t = t0; t <= t1; ++t) sa += p1.v[t] * p1.v[t];
     // A zero norm, also one that underflowed, has no direction: cosine 0.
     if (sa == 0 || p2.sumsq == 0) return 0.0;
     // Over the full window an infinite or undefined entry meets a zero or an infinite sum in the
@@ -104,9 +109,21 @@ double moved_cosine(const Profile& p1, const Profile& p2, std::int64_t first, st
     return dot / (p2.norm * std::sqrt(sa));
 }
 
+std::int64_t window_length(const Profile& p1, const Profile& p2, std::int64_t& first) {
+    first = std::min(p1.left, p2.left);
+    return std::max<std::int64_t>(0, std::max(p1.right, p2.right) - first + 1);
+}
+
+double to_degrees(double best) {
+    // Rounding can carry the cosine of proportional profiles past 1, where acos has no value.
+    if (best > 1.0) best = 1.0;
+    if (best < -1.0) best = -1.0;
+    return std::acos(best) * 180.0 / kPiConstant;
+}
+
 double profile_angle(const Profile& p1, const Profile& p2, std::int32_t Tol_Shift) {
-    const std::int64_t first = std::min(p1.left, p2.left), last = std::max(p1.right, p2.right);
-    const std::int64_t L = std::max<std::int64_t>(0, last - first + 1);
+    std::int64_t first = 0;
+    const std::int64_t L = window_length(p1, p2, first);
     double best = moved_cosine(p1, p2, first, L, 0);
     for (std::int64_t s = 1; s <= Tol_Shift; ++s) {
         double c = moved_cosine(p1, p2, first, L, -s);
@@ -116,10 +133,51 @@ double profile_angle(const Profile& p1, const Profile& p2, std::int32_t Tol_Shif
         // From here on the moved profile is all zeros: cosine 0 for every larger shift too.
         if (s >= L) break;
     }
-    // Rounding can carry the cosine of proportional profiles past 1, where acos has no value.
-    if (best > 1.0) best = 1.0;
-    if (best < -1.0) best = -1.0;
-    return std::acos(best) * 180.0 / kPiConstant;
+    return to_degrees(best);
+}
+
+// profile_angle(p1, p2, 3) for finite profiles, with the seven dot products taken in one pass:
+// seven independent sums instead of one long chain each. Each sum still adds its terms in
+// ascending scan order, and the extra terms it meets are products with a padding zero.
+double group_angle(const Profile& p1, const GroupProfile& g1, const Profile& p2) {
+    if (!p1.finite || !p2.finite || p1.v.empty() || p2.v.empty()) return profile_angle(p1, p2, kGroupShapeShift);
+    constexpr std::int64_t S = kGroupShapeShift, kShifts = 2 * S + 1;
+    std::int64_t first = 0;
+    const std::int64_t L = window_length(p1, p2, first);
+    const auto n1 = static_cast<std::int64_t>(p1.v.size()), n2 = static_cast<std::int64_t>(p2.v.size());
+    const std::int64_t a0 = p1.left - first, b0 = p2.left - first;  // window positions of v1[0], v2[0]
+
+    // dot[e] for the move d = e - S: terms p1[q - a0 - d] * p2[q - b0] over p2's scans q that some
+    // moved profile 1 reaches. Profile 2 lies inside the window, so no dropped entry meets it.
+    double dot[kShifts] = {};
+    const std::int64_t q_lo = std::max(b0, a0 - S), q_hi = std::min(b0 + n2 - 1, a0 + n1 - 1 + S);
+    const double* pad = g1.padded.data();
+    const double* v2 = p2.v.data();
+    for (std::int64_t q = q_lo; q <= q_hi; ++q) {
+        const double b = v2[q - b0];
+        const double* at = pad + (q - a0 + GroupProfile::kPad + S);  // at[-e] = moved entry for e
+        for (std::int64_t e = 0; e < kShifts; ++e) dot[e] += at[-e] * b;
+    }
+
+    auto cosine = [&](std::int64_t d) {
+        const std::int64_t a_off = a0 + d;
+        const std::int64_t t0 = std::max<std::int64_t>(0, -a_off), t1 = std::min(n1 - 1, L - 1 - a_off);
+        if (t0 > t1) return 0.0;
+        // Moving earlier only loses leading entries, moving later only trailing ones, at most S.
+        const std::int64_t cut_front = t0, cut_back = n1 - 1 - t1;
+        const double sa = cut_back == 0 ? g1.sumsq_from[cut_front] : g1.sumsq_upto[cut_back];
+        const double na = cut_back == 0 ? g1.norm_from[cut_front] : g1.norm_upto[cut_back];
+        if (sa == 0 || p2.sumsq == 0) return 0.0;
+        return dot[d + S] / (p2.norm * na);
+    };
+    double best = cosine(0);
+    for (std::int64_t s = 1; s <= S; ++s) {
+        double c = cosine(-s);
+        if (c > best) best = c;
+        c = cosine(s);
+        if (c > best) best = c;
+    }
+    return to_degrees(best);
 }
 
 Chromatogram_Peak_Group shape_only(Chromatogram_Peak_Group_Compound& p) {
@@ -150,56 +208,62 @@ Chromatogram_Peak_Group widen(Chromatogram_Peak&& p) {
 std::uint64_t id_key(std::uint32_t eic, std::uint32_t peak) { return (std::uint64_t{eic} << 32) | peak; }
 
 // Shape angles of candidate pairs survive from one group to the next: the same two peaks meet
-// again while both are ungrouped, and their angle depends on nothing else. An open-addressing
-// table keyed by the pair (a < b, input positions) keeps the lookups cheap.
+// again while both are ungrouped, and their angle depends on nothing else. Two candidates of one
+// group have apexes at most 2 * Group_Shift_Tol scans apart, so with the peaks in apex order
+// (slots) every pair that can ever meet lies in a short run of slots after the lower one: one row
+// per slot, filled as pairs come up. Candidates are neighbours in slot order, so the rows they
+// read are neighbours in memory. When the rows would grow too large (a very wide tolerance), the
+// angles are computed afresh every time.
 class AngleCache {
 public:
-    explicit AngleCache(const std::vector<Profile>& profiles) : profiles_(profiles), n_(profiles.size()) {
-        keys_.assign(1024, kEmpty);
-        values_.resize(1024);
+    AngleCache(const std::vector<Profile>& profiles, const std::vector<GroupProfile>& prepared,
+               const std::vector<std::size_t>& slot_of, const std::vector<std::uint32_t>& apex_by_slot,
+               std::uint64_t shift_tol)
+        : profiles_(profiles), prepared_(prepared), slot_of_(slot_of) {
+        const std::size_t n = apex_by_slot.size();
+        reach_.resize(n);
+        row_start_.resize(n + 1);
+        row_start_[0] = 0;
+        std::size_t end = 0;
+        for (std::size_t s = 0; s < n; ++s) {
+            const std::uint64_t last_apex = std::uint64_t{apex_by_slot[s]} + 2 * shift_tol;
+            end = std::max(end, s + 1);
+            while (end < n && apex_by_slot[end] <= last_apex) ++end;
+            reach_[s] = end;  // partners are slots s+1 .. end-1
+            row_start_[s + 1] = row_start_[s] + (end - s - 1);
+            if (row_start_[s + 1] > kMaxEntries) return;  // stays disabled
+        }
+        values_ = std::make_unique<double[]>(row_start_[n]);
+        known_.assign(row_start_[n], 0);
+        enabled_ = true;
     }
 
+    // Angle with peak a (the earlier in input order) moved against peak b.
     double get(std::size_t a, std::size_t b) {
-        const std::uint64_t key = static_cast<std::uint64_t>(a) * n_ + b;
-        std::size_t slot = home(key);
-        while (keys_[slot] != kEmpty) {
-            if (keys_[slot] == key) return values_[slot];
-            slot = (slot + 1) & (keys_.size() - 1);
+        if (!enabled_) return compute(a, b);
+        const std::size_t sa = slot_of_[a], sb = slot_of_[b];
+        const std::size_t lo = std::min(sa, sb), hi = std::max(sa, sb);
+        if (hi >= reach_[lo]) return compute(a, b);
+        const std::size_t k = row_start_[lo] + (hi - lo - 1);
+        if (!known_[k]) {
+            values_[k] = compute(a, b);
+            known_[k] = 1;
         }
-        const double angle = profile_angle(profiles_[a], profiles_[b], kGroupShapeShift);
-        keys_[slot] = key;
-        values_[slot] = angle;
-        if (++used_ * 2 > keys_.size()) grow();
-        return angle;
+        return values_[k];
     }
 
 private:
-    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};  // no pair a * n + b reaches it
+    static constexpr std::size_t kMaxEntries = std::size_t{1} << 23;  // 64 MiB of angles
 
-    std::size_t home(std::uint64_t key) const {
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
-    }
-
-    void grow() {
-        const std::size_t size = keys_.size() * 2;
-        const std::vector<std::uint64_t> old_keys = std::exchange(keys_, std::vector<std::uint64_t>(size, kEmpty));
-        const std::vector<double> old_values = std::exchange(values_, std::vector<double>(size));
-        --shift_;
-        for (std::size_t k = 0; k < old_keys.size(); ++k) {
-            if (old_keys[k] == kEmpty) continue;
-            std::size_t slot = home(old_keys[k]);
-            while (keys_[slot] != kEmpty) slot = (slot + 1) & (keys_.size() - 1);
-            keys_[slot] = old_keys[k];
-            values_[slot] = old_values[k];
-        }
-    }
+    double compute(std::size_t a, std::size_t b) const { return group_angle(profiles_[a], prepared_[a], profiles_[b]); }
 
     const std::vector<Profile>& profiles_;
-    std::uint64_t n_;
-    std::vector<std::uint64_t> keys_;
-    std::vector<double> values_;
-    std::size_t used_ = 0;
-    int shift_ = 64 - 10;  // log2 of the table size, as a shift of the 64-bit product
+    const std::vector<GroupProfile>& prepared_;
+    const std::vector<std::size_t>& slot_of_;
+    std::vector<std::size_t> reach_, row_start_;
+    std::unique_ptr<double[]> values_;
+    std::vector<unsigned char> known_;
+    bool enabled_ = false;
 };
 
 }  // namespace
@@ -221,8 +285,10 @@ double vector_dot(std::vector<double> vec1, std::vector<double> vec2) {
 }
 
 double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Group Peak2, std::int32_t Tol_Shift) {
-    const Profile p1 = make_profile(Peak1.Peak_shape, Peak1.Left_Boundary, Peak1.Right_Boundary, false);
-    const Profile p2 = make_profile(Peak2.Peak_shape, Peak2.Left_Boundary, Peak2.Right_Boundary, false);
+    const Profile p1 = make_profile(Peak1.Peak_shape, Peak1.Left_Boundary, Peak1.Right_Boundary);
+    const Profile p2 = make_profile(Peak2.Peak_shape, Peak2.Left_Boundary, Peak2.Right_Boundary);
+    // Grouping's tolerance takes the one-pass form, so that every caller gets the same bits.
+    if (Tol_Shift == kGroupShapeShift) return group_angle(p1, make_group_profile(p1), p2);
     return profile_angle(p1, p2, Tol_Shift);
 }
 
@@ -264,10 +330,13 @@ void peak_group(std::vector<Chromatogram_Peak_Group>& peaklist_groupped, std::ve
     Chromatogram_Peak_Group* const rec = peaklist_groupped.data() + base;
 
     std::vector<Profile> profiles;
+    std::vector<GroupProfile> prepared;
     profiles.reserve(n);
-    for (std::size_t k = 0; k < n; ++k)
-        profiles.push_back(make_profile(rec[k].Peak_shape, rec[k].Left_Boundary, rec[k].Right_Boundary, true));
-    AngleCache angles(profiles);
+    prepared.reserve(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        profiles.push_back(make_profile(rec[k].Peak_shape, rec[k].Left_Boundary, rec[k].Right_Boundary));
+        prepared.push_back(make_group_profile(profiles.back()));
+    }
 
     // 2. Seed order. The seed is the largest area of the ungrouped peaks, the first in input order
     // among equals; an area that is not a number never beats one that is, but as the first
@@ -290,6 +359,7 @@ void peak_group(std::vector<Chromatogram_Peak_Group>& peaklist_groupped, std::ve
         apex_keys[s] = rec[by_apex[s]].Apex_Pos;
         apex_slot[by_apex[s]] = s;
     }
+    AngleCache angles(profiles, prepared, apex_slot, apex_keys, Group_Shift_Tol);
     std::vector<std::size_t> next_alive(n + 1);
     std::iota(next_alive.begin(), next_alive.end(), std::size_t{0});
     auto find_alive = [&](std::size_t s) {
