@@ -177,21 +177,26 @@ private:
     std::vector<double> last_;  // key of the last entry of each block, ascending
 };
 
-// What scoring needs of a trace, kept apart from its points so a candidate costs one small read.
-// The last point is mirrored here. Most traces are noise that never gets a second point, so a
-// trace of one point keeps that point here alone and its point vector stays untouched until a
-// second point arrives or the trace survives to the end.
-struct Trace_Head {
-    double cent = 0.0;  // Cent_Mass, mirrored from the order entry
+// What scoring needs of a trace, kept apart from everything else so that a candidate costs one
+// small read: the trace's last point and the log10 of its intensity. 32 bytes, two to a line.
+struct alignas(32) Trace_Head {
     double last_mz = 0.0;
     double last_intensity = 0.0;
     double last_log = 0.0;  // log10(last_intensity) once log_known
     std::uint32_t last_scan = 0;
-    std::uint32_t last_scan_index = 0;  // position in the scan vector, for the retention time
-    std::int32_t length = 0;
     bool log_known = false;
 };
 
+// The rest of a trace's bookkeeping, read when it is extended, found or dropped.
+struct Trace_State {
+    double cent = 0.0;  // Cent_Mass, mirrored from the order entry
+    std::uint32_t last_scan_index = 0;  // position in the scan vector of the last point
+    std::int32_t length = 0;
+};
+
+// Trace slots. Most traces are noise that never gets a second point, so a trace of one point
+// keeps that point in its head alone and its point vector stays untouched until a second point
+// arrives or the trace survives to the end.
 class Trace_Pool {
 public:
     explicit Trace_Pool(const std::vector<Spectrum_Scan>& scans) : scans_(&scans) {}
@@ -204,30 +209,33 @@ public:
         } else {
             id = static_cast<std::uint32_t>(heads.size());
             heads.emplace_back();
-            shapes.emplace_back();
+            states.emplace_back();
+            shapes_.emplace_back();
         }
         Trace_Head& h = heads[id];
-        h.cent = mz;
         h.last_mz = mz;
         h.last_intensity = intensity;
         h.last_log = log_i;
         h.log_known = log_known;
         h.last_scan = (*scans_)[scan_index].scan_num;
-        h.last_scan_index = static_cast<std::uint32_t>(scan_index);
-        h.length = 1;
+        Trace_State& t = states[id];
+        t.cent = mz;
+        t.last_scan_index = static_cast<std::uint32_t>(scan_index);
+        t.length = 1;
         return id;
     }
 
-    // Appends a point of a later scan.
+    // Appends a point of a later scan; the caller updates centre and length.
     void append(std::uint32_t id, std::size_t scan_index, double mz, double intensity) {
         Trace_Head& h = heads[id];
-        std::vector<Data_Point>& shape = shapes[id];
-        if (h.length == 1) shape.push_back(last_point(h));
+        Trace_State& t = states[id];
+        std::vector<Data_Point>& shape = shapes_[id];
+        if (t.length == 1) shape.push_back(last_point(id));
         h.last_mz = mz;
         h.last_intensity = intensity;
         h.last_scan = (*scans_)[scan_index].scan_num;
-        h.last_scan_index = static_cast<std::uint32_t>(scan_index);
-        shape.push_back(last_point(h));
+        t.last_scan_index = static_cast<std::uint32_t>(scan_index);
+        shape.push_back(last_point(id));
     }
 
     // Folds a second point of the same scan into the last point.
@@ -237,45 +245,46 @@ public:
         h.last_mz = (1 - w) * h.last_mz + w * mz;
         h.last_intensity = h.last_intensity + intensity;
         h.log_known = false;
-        if (h.length > 1) {
-            shapes[id].back().mz = h.last_mz;
-            shapes[id].back().intensity = h.last_intensity;
+        if (states[id].length > 1) {
+            shapes_[id].back().mz = h.last_mz;
+            shapes_[id].back().intensity = h.last_intensity;
         }
     }
 
     std::vector<Data_Point> take_points(std::uint32_t id) {
-        if (heads[id].length == 1) return {last_point(heads[id])};
-        return std::move(shapes[id]);
+        if (states[id].length == 1) return {last_point(id)};
+        return std::move(shapes_[id]);
     }
 
     // Slots are reused, point buffers included, so that a new trace seldom costs an allocation.
     // Only short traces are ever dropped, so the buffers kept are small; a large one is given
     // back anyway.
     void release(std::uint32_t id) {
-        if (heads[id].length > 1) {
-            if (shapes[id].capacity() > kKeptPoints)
-                std::vector<Data_Point>().swap(shapes[id]);
+        if (states[id].length > 1) {
+            if (shapes_[id].capacity() > kKeptPoints)
+                std::vector<Data_Point>().swap(shapes_[id]);
             else
-                shapes[id].clear();
+                shapes_[id].clear();
         }
         free_.push_back(id);
     }
 
     std::vector<Trace_Head> heads;
+    std::vector<Trace_State> states;
 
 private:
-    Data_Point last_point(const Trace_Head& h) const {
+    Data_Point last_point(std::uint32_t id) const {
         Data_Point d;
-        d.scan_num = h.last_scan;
-        d.retention_time = (*scans_)[h.last_scan_index].scan_acquisition_time;
-        d.mz = h.last_mz;
-        d.intensity = h.last_intensity;
+        d.scan_num = heads[id].last_scan;
+        d.retention_time = (*scans_)[states[id].last_scan_index].scan_acquisition_time;
+        d.mz = heads[id].last_mz;
+        d.intensity = heads[id].last_intensity;
         return d;
     }
 
     static constexpr std::size_t kKeptPoints = 16;
     const std::vector<Spectrum_Scan>* scans_;
-    std::vector<std::vector<Data_Point>> shapes;
+    std::vector<std::vector<Data_Point>> shapes_;
     std::vector<std::uint32_t> free_;
 };
 
@@ -315,14 +324,13 @@ public:
 
     // Calls drop(id) for every trace to remove after scan s.
     template <typename Drop>
-    void after_scan(std::size_t s, std::uint32_t scan_num, bool last, const std::vector<Trace_Head>& heads,
+    void after_scan(std::size_t s, std::uint32_t scan_num, bool last, const Trace_Pool& pool,
                     std::int32_t minimum_eic_num, Drop&& drop) {
         if (!ordered_) {
             std::size_t kept = 0;
             for (const std::uint32_t id : all_) {
-                const Trace_Head& h = heads[id];
-                if (h.length > minimum_eic_num) continue;  // long for good
-                const auto miss = static_cast<std::int32_t>(scan_num - h.last_scan);
+                if (pool.states[id].length > minimum_eic_num) continue;  // long for good
+                const auto miss = static_cast<std::int32_t>(scan_num - pool.heads[id].last_scan);
                 if (miss >= misscount_th_ || last) {
                     drop(id);
                     continue;
@@ -337,9 +345,9 @@ public:
             std::vector<std::uint32_t> waiting;
             waiting.swap(buckets_[b]);
             for (const std::uint32_t id : waiting) {
-                const Trace_Head& h = heads[id];
-                if (h.length > minimum_eic_num) continue;
-                const std::uint32_t due = due_[h.last_scan_index];
+                const Trace_State& t = pool.states[id];
+                if (t.length > minimum_eic_num) continue;
+                const std::uint32_t due = due_[t.last_scan_index];
                 if (last || due <= s)
                     drop(id);
                 else
@@ -465,7 +473,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
     // Traces that removal may still take: once longer than minimum_eic_num a trace stays forever.
     Idle_Schedule idle(spectrum_arry, misscount_th);
     const auto note_if_short = [&](std::uint32_t id, std::size_t scan_index) {
-        if (pool.heads[id].length <= minimum_eic_num) idle.add(id, scan_index);
+        if (pool.states[id].length <= minimum_eic_num) idle.add(id, scan_index);
     };
     const auto points_of = [](const Spectrum_Scan& s) {
         return std::min(s.mass_values.size(), s.intensity_values.size());
@@ -558,11 +566,12 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
             // 2.3 Extend the chosen trace.
             const std::uint32_t id = order.at(best_pos).id;
             Trace_Head& h = pool.heads[id];
-            double cent = h.cent;
+            Trace_State& t = pool.states[id];
+            double cent = t.cent;
             if (h.last_scan < sp) {
-                cent = (h.length * h.cent + p) / (h.length + 1);
+                cent = (t.length * t.cent + p) / (t.length + 1);
                 pool.append(id, s, p, I);
-                h.length = h.length + 1;
+                t.length = t.length + 1;
                 h.last_log = log_i;
                 h.log_known = true;
             } else if (h.last_scan == sp) {
@@ -577,7 +586,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
             // 2.4 Re-place the trace before the first other trace whose centre is not smaller. It
             // stays where it is when its neighbours still bracket the centre: strictly above the
             // one before it, not above the one after.
-            h.cent = cent;
+            t.cent = cent;
             const Order_Entry* before = order.before(best_pos);
             const Order_Entry* after = order.after(best_pos);
             if ((before == nullptr || before->key < cent) && (after == nullptr || !(after->key < cent))) {
@@ -590,8 +599,8 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
 
         // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
         hint = 0;
-        idle.after_scan(s, sp, s + 1 == n_scans, pool.heads, minimum_eic_num, [&](std::uint32_t id) {
-            const Trace_Order::Pos at = order.find(pool.heads[id].cent, id, hint);
+        idle.after_scan(s, sp, s + 1 == n_scans, pool, minimum_eic_num, [&](std::uint32_t id) {
+            const Trace_Order::Pos at = order.find(pool.states[id].cent, id, hint);
             hint = at.block;
             order.erase(at);
             pool.release(id);
@@ -605,10 +614,9 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
     traces.reserve(pool.heads.size());
     order.for_each([&](const Order_Entry& e) {
         Mass_Trace t;
-        const Trace_Head& h = pool.heads[e.id];
         t.Cent_Mass = e.key;
-        t.trace_length = h.length;
-        t.miss_count = static_cast<std::int32_t>(final_scan - h.last_scan);
+        t.trace_length = pool.states[e.id].length;
+        t.miss_count = static_cast<std::int32_t>(final_scan - pool.heads[e.id].last_scan);
         t.EIC_shape = pool.take_points(e.id);
         traces.push_back(std::move(t));
     });
