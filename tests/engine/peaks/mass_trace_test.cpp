@@ -255,12 +255,6 @@ TEST(MassTraceExtraction, RemovalRules) {
          {10, 2, 5, 0},
          {350.0},
          {0}},
-        {"same jump, allowance 6",
-         {make_scan(1, {{300.0f, 5.0f}, {350.0f, 1.0f}}), make_scan(2, {{300.0f, 5.0f}}),
-          make_scan(7, {{350.0f, 1.0f}}), make_scan(8, {{350.0f, 1.0f}}), make_scan(9, {{350.0f, 1.0f}})},
-         {10, 2, 6, 0},
-         {350.0},
-         {0}},
         // The idle count wraps as the running sum of scan-number steps does: from scan 2 to scan
         // 0x90000000 it becomes negative, so the short trace at 300 is not dropped there and takes
         // the point of the last scan.
