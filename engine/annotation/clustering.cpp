@@ -156,7 +156,8 @@ private:
 
         // 6. Row minima. Row i changed whole; a row before j lost column j and, before i, saw its
         // column i change. Only those whose minimum sat on one of the two are searched again.
-        std::vector<RowMin> next(static_cast<std::size_t>(std::max(m_, 0)));
+        std::vector<RowMin>& next = spare_rows_;
+        next.assign(static_cast<std::size_t>(m_), RowMin{});
         for (std::int32_t a = 0; a + 1 < old_m; ++a) {
             if (a == j0) continue;
             const std::int32_t na = a < j0 ? a : a - 1;  // row number after the merge
@@ -202,6 +203,7 @@ private:
     std::vector<std::int32_t> N_;
     std::vector<std::int32_t> R_;
     std::vector<RowMin> rows_;
+    std::vector<RowMin> spare_rows_;  // the next merge's row minima, kept to save an allocation
 };
 
 // Ids of node r may name items (0..T) or clusters made by earlier nodes (T+1 .. T+r). Anything

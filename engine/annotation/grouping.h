@@ -28,7 +28,8 @@ double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogra
                              std::int32_t Tol_Shift);
 #endif
 
-// Gives every peak a Group_ID 1..G and appends them to peaklist_groupped (passed empty), sorted by
+// Gives every peak a Group_ID 1..G and appends them to peaklist_groupped (passed empty; records
+// already there are not regrouped but take part in the final sort by Group_ID), sorted by
 // Group_ID, each group in input order. Group g is seeded by the largest remaining Peak_Area; its
 // candidates are the ungrouped peaks whose apex lies within Group_Shift_Tol scans of the seed's;
 // they are clustered by average linkage on their pairwise shape angles (shift tolerance 3) and the
