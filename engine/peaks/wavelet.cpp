@@ -35,16 +35,16 @@ std::array<double, 1024> make_mexhat_table() {
 // ---- Fast transform ---------------------------------------------------------------------------
 //
 // Coefficient k of scale a needs only two values of the full convolution c = signal * reversed
-// wavelet samples: c[8a - 1 + k] and c[8a + k]. Each value of c is computed as the reference does,
-// one term at a time from the largest signal index down, starting at 0.0. The reference also adds
-// the terms that fall on zero padding; those are exact zeros, and since a running sum that starts
-// at +0.0 can never become -0.0, adding or leaving out a zero term changes no bit (finite input).
-// That lets a block of outputs (a) leave out every term whose signal value is zero - the
-// zero-filled gaps of a trace and the padding around it - and (b) add harmless zero terms where
-// that keeps all lanes of the block in step.
+// wavelet samples: c[8a - 1 + k] and c[8a + k]. Each value of c is summed as the padded, rotating
+// convolution sums it, one term at a time from the largest signal index down, starting at 0.0.
+// That convolution also adds the terms that fall on zero padding; those are exact zeros, and since
+// a running sum that starts at +0.0 can never become -0.0, adding or leaving out a zero term
+// changes no bit (finite input). That lets a block of outputs (a) leave out every term whose
+// signal value is zero - the zero-filled gaps of a trace and the padding around it - and (b) add
+// harmless zero terms where that keeps all lanes of the block in step.
 //
-// Outputs are computed kBlock at a time, one per vector lane, each lane adding its own terms in the
-// reference order, so vectorising changes nothing either. A block walks its terms one of two ways,
+// Outputs are computed kBlock at a time, one per vector lane, each lane adding its own terms in that
+// order, so vectorising changes nothing either. A block walks its terms one of two ways,
 // whichever takes fewer steps; both visit the signal indices from the top down:
 //   by wavelet sample t ascending, over the span where the block's window holds non-zero values
 //   (dense stretches of a trace);
