@@ -56,15 +56,15 @@ typedef double lanes4 __attribute__((vector_size(32)));
 constexpr std::ptrdiff_t kVectors = 8;  // independent sums in flight: enough to hide the add latency
 constexpr std::ptrdiff_t kBlock = 4 * kVectors;  // outputs per kernel call
 
-// out[v] = sum over t = tmin..tmax, ascending, of x[v - t] * h[t], for v = 0..kBlock-1.
+// out[v] = sum over t = tmin..tmax, ascending, of x[i0 + v - t] * h[t], for v = 0..kBlock-1.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_sample(
-    const double* x, const double* h, std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
+    const double* x, std::ptrdiff_t i0, const double* h, std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
     lanes4 acc[kVectors];
     for (auto& a : acc) a = lanes4{0.0, 0.0, 0.0, 0.0};
     for (std::ptrdiff_t t = tmin; t <= tmax; ++t) {
         const double w = h[t];
         const lanes4 weight = {w, w, w, w};
-        const double* src = x - t;
+        const double* src = x + (i0 - t);
 #pragma GCC unroll 8
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
             lanes4 v;
@@ -76,16 +76,17 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block
     std::memcpy(out, acc, sizeof acc);
 }
 
-// out[v] = sum over k = count-1 down to 0 of value[k] * h[v - position[k]], for v = 0..kBlock-1,
+// out[v] = sum over k = count-1 down to 0 of value[k] * h[i0 + v - position[k]], for v = 0..kBlock-1,
 // where h is zero outside the wavelet (the caller passes it padded with zeros).
 __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_value(
-    const double* h, const std::ptrdiff_t* position, const double* value, std::ptrdiff_t count, double* out) {
+    const double* h, std::ptrdiff_t i0, const std::ptrdiff_t* position, const double* value, std::ptrdiff_t count,
+    double* out) {
     lanes4 acc[kVectors];
     for (auto& a : acc) a = lanes4{0.0, 0.0, 0.0, 0.0};
     for (std::ptrdiff_t k = count; k-- > 0;) {
         const double w = value[k];
         const lanes4 weight = {w, w, w, w};
-        const double* src = h - position[k];
+        const double* src = h + (i0 - position[k]);
 #pragma GCC unroll 8
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
             lanes4 v;
@@ -155,10 +156,10 @@ std::vector<double> transform_one_scale(const PreparedSignal& sig, std::uint32_t
         const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
         const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(m - 1, i0 + kBlock - 1 - q1);
         if (to - from < tmax - tmin + 1) {
-            convolve_block_by_value(h + i0, sig.nonzero_position.data() + from, sig.nonzero_value.data() + from,
+            convolve_block_by_value(h, i0, sig.nonzero_position.data() + from, sig.nonzero_value.data() + from,
                                     to - from, out);
         } else {
-            convolve_block_by_sample(sig.padded.data() + kBlock + i0, h, tmin, tmax, out);
+            convolve_block_by_sample(sig.padded.data() + kBlock, i0, h, tmin, tmax, out);
         }
     }
 
