@@ -490,7 +490,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
     {
         const Spectrum_Scan& scan = spectrum_arry[0];
 #if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << '\n';
+        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
 #endif
         std::vector<Order_Entry> seeds;
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
@@ -513,7 +513,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
         Spectrum_Scan& scan = spectrum_arry[s];
         const std::uint32_t sp = scan.scan_num;
 #if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << sp << '\n';
+        std::cout << "Mass Trace Extraction, scan=" << sp << std::endl;
 #endif
         // The miss count is not stored: raised by every scan-number step and zeroed on every
         // append, it always equals (current scan number - scan number of the last point), taken
@@ -579,7 +579,7 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
             } else {
                 std::cout << "The scan number of new data point is smaller than the last data point of the mass "
                              "trace!, pls check"
-                          << '\n';
+                          << std::endl;
                 continue;
             }
 

@@ -6,11 +6,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iostream>
 #include <iterator>
 #include <limits>
 #include <list>
 #include <random>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -479,6 +481,72 @@ TEST(MassTraceExtraction, MessagesEmptyInputAndOutOfOrderScans) {
         expected += kOutOfOrder + kFinished;
         EXPECT_EQ(r.out, expected);
     }
+}
+
+// Captures what is written to std::cout and where the stream was flushed, so a test can tell a
+// line that reaches the terminal at once from one left in a buffer.
+class Flush_Recorder : public std::streambuf {
+public:
+    Flush_Recorder() : previous_(std::cout.rdbuf(this)) {}
+    ~Flush_Recorder() override { std::cout.rdbuf(previous_); }
+    Flush_Recorder(const Flush_Recorder&) = delete;
+    Flush_Recorder& operator=(const Flush_Recorder&) = delete;
+
+    // The lines that were not flushed right after their line end.
+    std::vector<std::string> unflushed_lines() const {
+        std::vector<std::string> lines;
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\n') continue;
+            if (std::find(flushed_at.begin(), flushed_at.end(), i + 1) == flushed_at.end())
+                lines.push_back(text.substr(begin, i - begin));
+            begin = i + 1;
+        }
+        return lines;
+    }
+
+    std::string text;
+    std::vector<std::size_t> flushed_at;  // text.size() at each flush
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int sync() override {
+        flushed_at.push_back(text.size());
+        return 0;
+    }
+
+private:
+    std::streambuf* previous_;
+};
+
+// Progress and problem lines are flushed one by one (the workbench's build adds a progress line
+// per scan), so they interleave correctly with other output and survive a crash.
+TEST(MassTraceExtraction, EveryLineIsFlushedAsItIsWritten) {
+    const std::vector<Spectrum_Scan> scans = {make_scan(8, {{300.0f, 5.0f}}), make_scan(9, {{300.0f, 5.0f}}),
+                                              make_scan(5, {{300.0f, 5.0f}, {300.0f, 5.0f}})};
+    std::list<Mass_Trace> traces;
+    std::vector<std::string> unflushed;
+    std::string text;
+    {
+        Flush_Recorder recorder;
+        mass_trace_extraction(traces, scans, 10, 0, 3, 0);
+        unflushed = recorder.unflushed_lines();
+        text = recorder.text;
+    }
+    std::string expected;
+#if KORVANE_WORKBENCH
+    expected = "Mass Trace Extraction, scan=8\nMass Trace Extraction, scan=9\nMass Trace Extraction, scan=5\n";
+#endif
+    expected += kOutOfOrder + kOutOfOrder + kFinished;
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(unflushed, std::vector<std::string>{});
 }
 
 }  // namespace
