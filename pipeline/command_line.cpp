@@ -49,6 +49,11 @@ void read_job_config_file(std::string folder, std::string name,
     int header_lines = 0;
     while (header_lines < kJobHeaderLines && korvane::read_line(in, line))
         if (!line.empty()) ++header_lines;
+    if (in.bad()) {
+        // A folder of that name opens as a stream and fails on the first read.
+        std::cerr << "Job file could not be opened: " << path << std::endl;
+        return;
+    }
 
     while (korvane::read_line(in, line)) {
         if (line.empty()) continue;

@@ -36,15 +36,25 @@ bool store_parameter(Para_Configure& para, const std::vector<std::string>& piece
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para) {
     std::ifstream in(korvane::path_join(Path, Para_FileName));
     if (!in) return 0;
+    // A file that opens but cannot be read (a folder of that name, a read error) is as good as a
+    // missing one: 0 and Para as it was, not a run on whatever the first lines happened to set.
+    Para_Configure read = Para;
     std::string line;
     bool first = true;
-    while (korvane::read_line(in, line)) {
-        if (first) korvane::strip_utf8_bom(line), first = false;
-        if (line.empty()) continue;
-        const std::vector<std::string> pieces = korvane::split_commas(line);
-        if (pieces.empty()) continue;
-        store_parameter(Para, pieces);
+    try {
+        while (korvane::read_line(in, line)) {
+            if (first) korvane::strip_utf8_bom(line), first = false;
+            if (line.empty()) continue;
+            const std::vector<std::string> pieces = korvane::split_commas(line);
+            if (pieces.empty()) continue;
+            store_parameter(read, pieces);
+        }
+    } catch (...) {
+        Para = read;  // a bad line keeps what the lines before it stored
+        throw;
     }
+    if (in.bad()) return 0;
+    Para = read;
     return 1;
 }
 

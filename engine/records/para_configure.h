@@ -53,8 +53,8 @@ struct Para_Configure {
 #undef KORVANE_PARA_MEMBER
 };
 
-// Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened (Para unchanged)
-// and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
+// Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened or read (Para
+// unchanged) and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
 // repeated key's later line wins. A known key without a value column throws std::out_of_range; a
 // signed value without digits throws std::invalid_argument and one beyond 32 bits
 // std::out_of_range. Members set by earlier lines keep their values when it throws.

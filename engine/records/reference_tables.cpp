@@ -26,6 +26,9 @@ void read_hmdb_file(std::string HMDB_Filename, std::vector<double>& mass_weight_
     if (!in) throw korvane::TableOpenError("HMDB_file could not be opened: " + HMDB_Filename);
     std::string line;
     korvane::read_line(in, line);  // header
+    // A folder of that name opens as a stream here and fails on the first read; it is no table,
+    // and an empty mass list would go unnoticed.
+    if (in.bad()) throw korvane::TableOpenError("HMDB_file could not be opened: " + HMDB_Filename);
     std::size_t rows = 0;
     while (korvane::read_line(in, line)) {
         if (line.empty()) continue;
@@ -46,6 +49,7 @@ void read_adduct_configure_file(std::string adduct_config_filename,
     if (!in) throw korvane::TableOpenError("Adduct Config File could not be opened: " + adduct_config_filename);
     std::string line;
     korvane::read_line(in, line);  // header
+    if (in.bad()) throw korvane::TableOpenError("Adduct Config File could not be opened: " + adduct_config_filename);
     while (korvane::read_line(in, line)) {
         if (line.empty()) continue;
         const std::vector<std::string> pieces = korvane::split_commas(line);

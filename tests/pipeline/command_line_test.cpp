@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -171,16 +172,19 @@ TEST(PipelineJobFile, LineWithoutCommaThrowsAfterAppendingItsName) {
     EXPECT_EQ(flags, (std::vector<std::int32_t>{1}));
 }
 
-TEST(PipelineJobFile, MissingFileIsReportedAndLeavesTheListsEmpty) {
+TEST(PipelineJobFile, MissingOrUnreadableFileIsReportedAndLeavesTheListsEmpty) {
     TempDir dir;
-    std::vector<std::string> files;
-    std::vector<std::int32_t> flags;
-    testing::internal::CaptureStderr();
-    read_job_config_file(dir.str(), "absent.csv", files, flags);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Job file could not be opened: " + dir.file("absent.csv") + "\n");
-    EXPECT_TRUE(files.empty());
-    EXPECT_TRUE(flags.empty());
+    std::filesystem::create_directories(dir.path() / "folder.csv");
+    for (const char* name : {"absent.csv", "folder.csv"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> files;
+        std::vector<std::int32_t> flags;
+        testing::internal::CaptureStderr();
+        read_job_config_file(dir.str(), name, files, flags);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Job file could not be opened: " + dir.file(name) + "\n");
+        EXPECT_TRUE(files.empty());
+        EXPECT_TRUE(flags.empty());
+    }
 }
 
 }  // namespace

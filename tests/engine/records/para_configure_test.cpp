@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -137,11 +138,16 @@ TEST(ParaFile, ErrorsStopReadingButKeepEarlierValues) {
     }
 }
 
-TEST(ParaFile, MissingFileReturnsZeroAndLeavesParametersAlone) {
+TEST(ParaFile, MissingOrUnreadableFileReturnsZeroAndLeavesParametersAlone) {
     TempDir dir;
     Para_Configure p = sample_parameters();
     EXPECT_EQ(Read_Configured_ParafromCSVFile(dir.str(), "absent.csv", p), 0);
     EXPECT_EQ(p.Para_PPM, 10.0);
+    // A folder under the file's name opens as a stream but cannot be read.
+    std::filesystem::create_directories(dir.path() / "config_para.csv");
+    EXPECT_EQ(Read_Configured_ParafromCSVFile(dir.str(), "config_para.csv", p), 0);
+    EXPECT_EQ(p.Para_PPM, 10.0);
+    EXPECT_EQ(p.Para_Polarity, -1);
     const Para_Configure zero{};
     EXPECT_EQ(zero.Para_PPM, 0.0);
     EXPECT_EQ(zero.Para_Max_PeakWidth, 0u);

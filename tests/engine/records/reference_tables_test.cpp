@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -68,12 +70,18 @@ TEST(HmdbReader, HeaderOnlyAndMissingFile) {
     read_hmdb_file(dir.write("h.csv", kHmdbHeader), avg, mono);
     EXPECT_TRUE(avg.empty());
     EXPECT_TRUE(mono.empty());
-    const std::string missing = dir.file("none.csv");
-    try {
-        read_hmdb_file(missing, avg, mono);
-        FAIL() << "no exception";
-    } catch (const korvane::TableOpenError& e) {
-        EXPECT_EQ(std::string(e.what()), "HMDB_file could not be opened: " + missing);
+    read_hmdb_file(dir.write("empty.csv", ""), avg, mono);
+    EXPECT_TRUE(mono.empty());
+    // A folder under the table's name is no table: it must not pass for an empty one.
+    std::filesystem::create_directories(dir.path() / "folder.csv");
+    for (const std::string& missing : {dir.file("none.csv"), dir.file("folder.csv")}) {
+        SCOPED_TRACE(missing);
+        try {
+            read_hmdb_file(missing, avg, mono);
+            ADD_FAILURE() << "no exception";
+        } catch (const korvane::TableOpenError& e) {
+            EXPECT_EQ(std::string(e.what()), "HMDB_file could not be opened: " + missing);
+        }
     }
 }
 
@@ -113,12 +121,15 @@ TEST(AdductReader, EmptyFieldCountsAndWrongFieldCountStopsWithMessage) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].Charge_Count, 0);
 
-    const std::string missing = dir.file("none.csv");
-    try {
-        read_adduct_configure_file(missing, rows);
-        FAIL() << "no exception";
-    } catch (const korvane::TableOpenError& e) {
-        EXPECT_EQ(std::string(e.what()), "Adduct Config File could not be opened: " + missing);
+    std::filesystem::create_directories(dir.path() / "folder.csv");
+    for (const std::string& missing : {dir.file("none.csv"), dir.file("folder.csv")}) {
+        SCOPED_TRACE(missing);
+        try {
+            read_adduct_configure_file(missing, rows);
+            ADD_FAILURE() << "no exception";
+        } catch (const korvane::TableOpenError& e) {
+            EXPECT_EQ(std::string(e.what()), "Adduct Config File could not be opened: " + missing);
+        }
     }
 }
 
