@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <locale.h>
+#include <string>
 #include <utility>
 
 namespace {
@@ -18,6 +20,38 @@ int leading_int(const char* text) {
     if (v > INT_MAX) return INT_MAX;
     if (v < INT_MIN) return INT_MIN;
     return static_cast<int>(v);
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The leading decimal number of a text: blanks, an optional sign, digits with an optional point,
+// an optional exponent; anything after it is ignored and no number gives 0. Plain strtod would
+// also take hexadecimal, "inf" and "nan", and would read the point by LC_NUMERIC, which a desktop
+// program may have set to a comma-decimal locale while SQLite always writes a point.
+double leading_double(const char* text) {
+    std::size_t i = 0;
+    while (is_blank(text[i])) ++i;
+    const std::size_t begin = i;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    std::size_t digits = 0;
+    while (is_digit(text[i])) ++i, ++digits;
+    if (text[i] == '.') {
+        ++i;
+        while (is_digit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return 0.0;
+    if (text[i] == 'e' || text[i] == 'E') {
+        std::size_t j = i + 1;
+        if (text[j] == '+' || text[j] == '-') ++j;
+        if (is_digit(text[j])) {
+            while (is_digit(text[j])) ++j;
+            i = j;
+        }
+    }
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string number(text + begin, i - begin);
+    return strtod_l(number.c_str(), nullptr, c_locale);
 }
 
 }  // namespace
@@ -267,12 +301,12 @@ int CppSQLite3Table::getIntField(const char* szField, int nNullValue) const {
 
 double CppSQLite3Table::getFloatField(int nField, double fNullValue) const {
     const char* text = fieldValue(nField);
-    return text ? std::strtod(text, nullptr) : fNullValue;
+    return text ? leading_double(text) : fNullValue;
 }
 
 double CppSQLite3Table::getFloatField(const char* szField, double fNullValue) const {
     const char* text = fieldValue(szField);
-    return text ? std::strtod(text, nullptr) : fNullValue;
+    return text ? leading_double(text) : fNullValue;
 }
 
 const char* CppSQLite3Table::getStringField(int nField, const char* szNullValue) const {

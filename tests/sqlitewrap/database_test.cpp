@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -451,6 +452,33 @@ TEST(Table, HoldsTheWholeResult) {
     EXPECT_EQ(moved.getIntField("seven"), 7);
     moved.finalize();
     expect_sqlite_error([&] { moved.fieldValue(0); }, 1000, kNoResults);
+}
+
+// Reals are read as a leading decimal number only: no hexadecimal, no words.
+TEST(Table, FloatFieldsReadTheLeadingDecimalNumber) {
+    struct Case {
+        const char* text;
+        double value;
+    };
+    const Case cases[] = {
+        {" \t-.5e1z", -5.0}, {"+7.", 7.0},  {"1e", 1.0},     {"2.5E+2x", 250.0}, {".e3", 0.0},
+        {"0x1A", 0.0},       {"inf", 0.0},  {"-Infinity", 0.0}, {"nan", 0.0},    {"1e999", HUGE_VAL},
+    };
+    CppSQLite3DB db;
+    db.open(":memory:");
+    db.execDML("create table t(v text)");
+    for (const Case& c : cases) {
+        CppSQLite3Buffer sql;
+        db.execDML(sql.format("insert into t values(%Q)", c.text));
+    }
+    CppSQLite3Table table = db.getTable("select v from t order by rowid");
+    ASSERT_EQ(table.numRows(), static_cast<int>(std::size(cases)));
+    for (int row = 0; row < table.numRows(); ++row) {
+        SCOPED_TRACE(cases[row].text);
+        table.setRow(row);
+        EXPECT_EQ(table.getFloatField(0, -1.0), cases[row].value);
+        EXPECT_EQ(table.getFloatField("v", -1.0), cases[row].value);
+    }
 }
 
 // With empty-result callbacks on, a result without rows still carries its header; row 0 does not
