@@ -184,6 +184,38 @@ TEST(AdductAnnotation, AdductClusterMakesOneCompound) {
     EXPECT_TRUE(broken.empty());
 }
 
+// Peak 0 at 101.007276 is [M+H]+ of 100 and [M+Na]+ of 78.018058; peak 1 is [M+Na]+ of 100 and
+// peak 2 [M+H]+ of 78.018058. The two clusters share only peak 0, so neither contains the other
+// and both survive: peak 0 has one row in each compound, under a different adduct each time.
+TEST(AdductAnnotation, PeakInTwoCompoundsHasARowInEach) {
+    const double other = 101.007276 - 22.989218;
+    const std::vector<Peak> peaks{make_peak(1, 0, 101.007276, 60.0, kBell), make_peak(1, 1, 122.989218, 61.0, kBell),
+                                  make_peak(1, 2, other + 1.007276, 62.0, kBell)};
+    const std::vector<Compound> out = annotate(peaks, kPositive, {}, 0.001, 20.0);
+    ASSERT_EQ(out.size(), 4u);
+    std::map<std::uint32_t, std::vector<const Compound*>> by_compound;
+    std::vector<const Compound*> rows_of_peak_0;
+    for (const Compound& row : out) {
+        by_compound[row.Compound_ID].push_back(&row);
+        if (row.EIC_ID == 0) rows_of_peak_0.push_back(&row);
+    }
+    ASSERT_EQ(by_compound.size(), 2u);
+    EXPECT_EQ(by_compound.begin()->first, 1u);
+    EXPECT_EQ(by_compound.rbegin()->first, 2u);
+    ASSERT_EQ(rows_of_peak_0.size(), 2u);
+    EXPECT_NE(rows_of_peak_0[0]->Compound_ID, rows_of_peak_0[1]->Compound_ID);
+    std::vector<std::string> adducts{rows_of_peak_0[0]->Adduct_Annotation, rows_of_peak_0[1]->Adduct_Annotation};
+    std::sort(adducts.begin(), adducts.end());
+    EXPECT_EQ(adducts, (std::vector<std::string>{"[M+H]+", "[M+Na]+"}));
+    for (const auto& [id, rows] : by_compound) {
+        SCOPED_TRACE(id);
+        ASSERT_EQ(rows.size(), 2u);
+        const double mass = rows[0]->Compound_MolecularMass;
+        EXPECT_NEAR(mass, rows[0]->EIC_ID + rows[1]->EIC_ID == 1 ? 100.0 : other, 1e-9);
+        EXPECT_EQ(rows[1]->Compound_MolecularMass, mass);
+    }
+}
+
 TEST(AdductAnnotation, ShapeRefinementTiesUnplacedAndNumbering) {
     // Group 2: two database compounds of identical shape (compounds 1 and 2) and two peaks without
     // a match: one of the same shape (equal mean angles: it joins the lower number), one of another
