@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <string>
+
+#include "engine/peaks/peak_measures.h"
+#include "tests/engine/peaks/peak_detection_oracle.h"
 
 namespace {
 
@@ -255,6 +260,70 @@ TEST(CwtPeakDetection, EmptyNoiseWindowGivesZeroSnr) {
     EXPECT_EQ(edge->Right_Boundary, 1u);
     EXPECT_EQ(edge->Peak_SNR, 0.0);
     EXPECT_EQ(edge->Peak_Area, 7.0);  // 7 + 0 - 2 x 0
+}
+
+// Trace-like signals: a few Gaussian peaks of varied width on a baseline, with noise, and now
+// and then a run of exact zeros (a filled gap); every fourth signal is noise alone.
+std::vector<double> random_trace_signal(std::mt19937_64& rng, std::size_t n) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> s(n, 50.0 * unit(rng));
+    const int peaks = static_cast<int>(rng() % 4) == 0 ? 0 : 1 + static_cast<int>(rng() % 5);
+    for (int k = 0; k < peaks; ++k) {
+        const double apex = unit(rng) * static_cast<double>(n), sigma = 1.0 + 7.0 * unit(rng);
+        const double height = 1e3 + 1e5 * unit(rng);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double x = (static_cast<double>(i) - apex) / sigma;
+            s[i] += height * std::exp(-x * x / 2);
+        }
+    }
+    const double noise = peaks == 0 ? 1e3 : 0.05;
+    for (double& v : s) v = peaks == 0 ? noise * unit(rng) : v * (1.0 + noise * (unit(rng) - 0.5));
+    if (rng() % 3 == 0) {
+        const std::size_t from = rng() % n, run = 11 + rng() % 20;
+        for (std::size_t i = from; i < std::min(n, from + run); ++i) s[i] = 0.0;
+    }
+    return s;
+}
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+TEST(CwtPeakDetection, SamePeaksAsThePlainRidgeSearch) {
+    // Against a literal transcription: all scales from 1 with the rotating convolution, and every
+    // branch re-offered to the duplicate test at every scale.
+    std::mt19937_64 rng(20261209);
+    std::size_t compared = 0;
+    for (int round = 0; round < 160; ++round) {
+        const std::size_t n = 6 + rng() % 150;
+        const auto signal = random_trace_signal(rng, n);
+        const std::uint32_t scale_min = 1 + static_cast<std::uint32_t>(rng() % 4);
+        const auto scale_max = static_cast<std::uint32_t>(
+            std::min<std::size_t>(n, scale_min + 1 + rng() % 11));
+        const auto gap_allow = static_cast<std::int32_t>(rng() % 4);
+        const auto min_length = static_cast<std::int32_t>(rng() % 8) - 1;
+        const auto span_min = static_cast<std::int32_t>(rng() % 7);
+        const auto marker = 1 + static_cast<std::int32_t>(rng() % 12);
+        SCOPED_TRACE(testing::Message() << "round " << round << " n=" << n << " scales " << scale_min << ".."
+                                        << scale_max << " gap " << gap_allow << " length " << min_length << " span "
+                                        << span_min << " marker " << marker);
+        std::vector<Detect_Peak> fast;
+        testing::internal::CaptureStdout();
+        cwt_peak_detection(fast, signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
+        testing::internal::GetCapturedStdout();
+        const auto slow =
+            peak_detection_oracle::ridge_peaks(signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
+        ASSERT_EQ(fast.size(), slow.size());
+        for (std::size_t k = 0; k < fast.size(); ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(fast[k].Apex_Pos, slow[k].apex);
+            EXPECT_EQ(fast[k].Left_Boundary, slow[k].left);
+            EXPECT_EQ(fast[k].Right_Boundary, slow[k].right);
+            EXPECT_TRUE(same_bits(fast[k].Apex_Intensity, slow[k].apex_intensity));
+            EXPECT_TRUE(same_bits(fast[k].Peak_Area, slow[k].area));
+            EXPECT_TRUE(same_bits(fast[k].Peak_SNR, New_Calculate_Peak_SNR(slow[k].coefficient, slow[k].noise)));
+        }
+        compared += fast.size();
+    }
+    EXPECT_GT(compared, 200u);  // the rounds do find ridges to compare
 }
 
 TEST(MassTraceListPeakDetection, GaussianPeaksComeOutWithApexBoundariesAndArea) {
