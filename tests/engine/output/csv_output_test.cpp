@@ -202,6 +202,31 @@ TEST(CsvOutput, SameBytesAsWritingThroughAnOutputStream) {
         OutputChromatographPeaklist2CSVFile(peaks, dir.str(), "fast.csv");
         korvane::oracle::write_csv(peaks, dir.file("slow.csv"));
         ASSERT_EQ(read_file(dir.file("fast.csv")), read_file(dir.file("slow.csv")));
+
+        // The two middle lists, each with every one of its members set from the aligned rows.
+        std::vector<Chromatogram_Peak_Group> groups(rows.size());
+        std::vector<Chromatogram_Peak_Group_Compound> compounds(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const auto& r = rows[i];
+            auto set_peak = [&](auto& p) {
+                p.EIC_ID = r.EIC_ID, p.Peak_ID = r.Peak_ID, p.Apex_MZ = r.Apex_MZ, p.Apex_Pos = r.Apex_Pos;
+                p.Apex_Retention_Time = r.Apex_Retention_Time, p.Apex_Intensity = r.Apex_Intensity;
+                p.Peak_Area = r.Peak_Area, p.Peak_SNR = r.Peak_SNR, p.Left_Boundary = r.Left_Boundary;
+                p.Right_Boundary = r.Right_Boundary, p.Group_ID = r.Group_ID;
+            };
+            set_peak(groups[i]);
+            set_peak(compounds[i]);
+            compounds[i].Adduct_Annotation = r.Adduct_Annotation, compounds[i].Compound_ID = r.Compound_ID;
+            compounds[i].Compound_MolecularMass = r.Compound_MolecularMass;
+            compounds[i].Compound_Retention_Time = r.Compound_Retention_Time;
+            compounds[i].Compound_Intensity = r.Compound_Intensity;
+        }
+        OutputGroupedChromatographPeaklist2CSVFile(groups, dir.str(), "fast.csv");
+        korvane::oracle::write_csv(groups, dir.file("slow.csv"));
+        ASSERT_EQ(read_file(dir.file("fast.csv")), read_file(dir.file("slow.csv")));
+        OutputAnnotatedGroupedChromatographPeaklist2CSVFile(compounds, dir.str(), "fast.csv");
+        korvane::oracle::write_csv(compounds, dir.file("slow.csv"));
+        ASSERT_EQ(read_file(dir.file("fast.csv")), read_file(dir.file("slow.csv")));
     }
 }
 
