@@ -66,6 +66,12 @@ void ensure_output_folder(const std::string& output_dir) {
                                  (ec ? " (" + ec.message() + ")" : std::string()));
 }
 
+void require_readable_folder(const std::string& data_dir) {
+    std::error_code ec;
+    std::filesystem::directory_iterator probe(data_dir.empty() ? std::string(".") : data_dir, ec);
+    if (ec) throw std::runtime_error("Data folder could not be opened: " + data_dir + " (" + ec.message() + ")");
+}
+
 // Marks every sample whose name repeats an earlier one: both would write the same result files.
 std::vector<bool> find_repeated_names(const std::vector<std::string>& files) {
     std::vector<bool> repeated(files.size(), false);
@@ -110,6 +116,9 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
         files = in.selected_files;
         N = static_cast<int>(files.size());
     } else {
+        // The listing cannot tell a folder that is missing from one without samples; a mistyped
+        // data folder would otherwise end as a successful run that processed nothing.
+        require_readable_folder(in.data_dir);
         N = load_filename_from_filedir(in.data_dir, "*.CDF", files);
     }
     const std::vector<bool> repeated = find_repeated_names(files);

@@ -306,7 +306,7 @@ TEST_F(PipelineRun, JobFileFlagsChooseTheAlignedSamples) {
     EXPECT_EQ(read_file(t.file("out/" + kAlignedCsv)), expected_aligned_csv({{3, 0}, {4, 2}}, 2, t.path() / "e"));
 }
 
-TEST_F(PipelineRun, EmptyFolderReachesTheEnd) {
+TEST_F(PipelineRun, EmptyFolderReachesTheEndAndMissingFolderStops) {
     TempDir t;
     fs::create_directories(t.path() / "empty");
     const auto r = run_pipeline(3, {"-c", config_dir(2).string(), "-d", t.file("empty"), "-o", t.file("out")}, t.path());
@@ -316,6 +316,13 @@ TEST_F(PipelineRun, EmptyFolderReachesTheEnd) {
     EXPECT_TRUE(has_line(r.out, "Begin to process Compound Align"));
     EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 1);
     EXPECT_FALSE(fs::exists(t.file("out/" + kAlignedCsv)));
+
+    // A data folder that does not exist is no empty run: the job stops with the folder's name.
+    const auto missing =
+        run_pipeline(3, {"-c", config_dir(2).string(), "-d", t.file("absent"), "-o", t.file("out2")}, t.path());
+    EXPECT_NE(missing.exit_code, 0);
+    EXPECT_NE(missing.err.find("Data folder could not be opened: " + t.file("absent")), std::string::npos) << missing.err;
+    EXPECT_EQ(count_lines_starting(missing.out, "The total processing time is"), 0);
 }
 
 TEST_F(PipelineRun, FailuresEndTheWholeJob) {
