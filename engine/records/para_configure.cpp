@@ -9,7 +9,17 @@
 
 namespace {
 
-void store(std::int32_t& member, const std::string& text) { member = korvane::parse_int32(text); }
+// The conversion's own errors ("stoi") say nothing a user could act on; the reader adds the file
+// and the line.
+void store(std::int32_t& member, const std::string& text) {
+    try {
+        member = korvane::parse_int32(text);
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument("value \"" + text + "\" is not a whole number");
+    } catch (const std::out_of_range&) {
+        throw std::out_of_range("value \"" + text + "\" is beyond the 32-bit range");
+    }
+}
 void store(std::uint32_t& member, const std::string& text) { member = korvane::parse_uint32_auto(text); }
 void store(double& member, const std::string& text) { member = korvane::parse_double(text); }
 
@@ -22,13 +32,17 @@ bool store_parameter(Para_Configure& para, const std::vector<std::string>& piece
     const std::string& key = pieces[0];
 #define KORVANE_PARA_STORE(type, name)                                            \
     if (key == #name) {                                                           \
-        if (pieces.size() < 2) throw std::out_of_range("no value for " #name);    \
+        if (pieces.size() < 2) throw std::out_of_range("no value");               \
         store(para.name, pieces[1]);                                              \
         return true;                                                              \
     }
     KORVANE_PARA_FIELDS(KORVANE_PARA_STORE)
 #undef KORVANE_PARA_STORE
     return false;
+}
+
+std::string where(const std::string& path, const std::string& file, const std::string& line) {
+    return korvane::path_join(path, file) + ": line \"" + line + "\": ";
 }
 
 }  // namespace
@@ -49,9 +63,12 @@ int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName,
             if (pieces.empty()) continue;
             store_parameter(read, pieces);
         }
-    } catch (...) {
+    } catch (const std::invalid_argument& e) {
         Para = read;  // a bad line keeps what the lines before it stored
-        throw;
+        throw std::invalid_argument(where(Path, Para_FileName, line) + e.what());
+    } catch (const std::out_of_range& e) {
+        Para = read;
+        throw std::out_of_range(where(Path, Para_FileName, line) + e.what());
     }
     if (in.bad()) return 0;
     Para = read;

@@ -131,6 +131,16 @@ TEST(ParaFile, ErrorsStopReadingButKeepEarlierValues) {
     dir.write("c.csv", "Para_Polarity,99999999999\n");
     EXPECT_THROW(Read_Configured_ParafromCSVFile(dir.str(), "c.csv", p), std::out_of_range);
 
+    // The message names the file and the line, since the drivers stop with it.
+    dir.write("c.csv", "Para_PPM,7\nPara_Cutoff_Mode, x1\n");
+    try {
+        Read_Configured_ParafromCSVFile(dir.str(), "c.csv", p);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  dir.file("c.csv") + ": line \"Para_Cutoff_Mode, x1\": value \" x1\" is not a whole number");
+    }
+
     for (const char* text : {"Para_PPM\n", "Para_PPM,\n"}) {
         SCOPED_TRACE(text);
         dir.write("c.csv", text);
