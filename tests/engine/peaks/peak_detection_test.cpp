@@ -404,6 +404,21 @@ TEST(MassTraceListPeakDetection, ScaleRangeFollowsThePeakWidths) {
     detect({trace_of(thirteen)}, 26, 30);
     EXPECT_EQ(testing::internal::GetCapturedStdout().find("Scale Number is not enoguh!"), std::string::npos);
 
+    // The count check fires exactly when the two scales come out equal, which pins the rounding of
+    // both: ceil(max / 2) + 1 and floor(min / 2) - 1 raised to 1. A long trace keeps its length out
+    // of the way; an upper scale below the lower one wraps past the check silently.
+    const struct { std::uint32_t width_min, width_max; bool equal; } widths[] = {
+        {26, 21, true},  {27, 21, true}, {28, 21, false}, {26, 22, true}, {26, 23, false},
+        {0, 0, true},    {0, 1, false},  {1, 0, true},    {4, 0, true},   {5, 0, true},  {6, 0, false},
+    };
+    for (const auto& row : widths) {
+        SCOPED_TRACE(testing::Message() << "widths " << row.width_min << ".." << row.width_max);
+        testing::internal::CaptureStdout();
+        detect({gaussian_trace(1000)}, row.width_min, row.width_max);
+        const std::string output = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(output.find("Scale Number is not enoguh!\n") != std::string::npos, row.equal);
+    }
+
     // A minimum width of 0 or 1 gives scale 1, not a wrapped lower scale that finds nothing.
     for (std::uint32_t width_min : {0u, 1u, 4u}) {
         SCOPED_TRACE(width_min);
