@@ -57,7 +57,10 @@ Run_Result run_pipeline(int np, const std::vector<std::string>& args, const fs::
     std::string cmd = "env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 ASAN_OPTIONS=detect_leaks=0 ";
     if (np > 0) cmd += std::string(KORVANE_MPIEXEC) + " --oversubscribe -np " + std::to_string(np) + " ";
     cmd += quoted(KORVANE_PIPELINE_EXE);
-    for (const auto& a : args) cmd += " " + quoted(a);
+    for (const auto& a : args) {
+        cmd += ' ';
+        cmd += quoted(a);
+    }
     const fs::path out = scratch / "stdout.txt", err = scratch / "stderr.txt";
     cmd += " > " + quoted(out.string()) + " 2> " + quoted(err.string()) + " < /dev/null";
     const auto t0 = std::chrono::steady_clock::now();
