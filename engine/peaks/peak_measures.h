@@ -16,9 +16,9 @@ double Calculate_Peak_Area(std::vector<double> signal_data, std::uint32_t Left_b
 
 // signal_level over a noise level estimated from noise_vector (the scale-1 wavelet coefficients
 // across the peak): for a noise vector that swings through its mid-range band more than twice, its
-// mean deviation times (swings - 1), rounded up to an even count of swings; otherwise the 70th
-// percentile magnitude. The workbench's build takes the mean magnitude in both cases. The noise is
-// floored at 0.0001. An empty noise vector gives 0.
+// mean deviation from the mid-range times (swings - 1), the swings rounded up to an even count;
+// otherwise the (trunc(0.7 N) + 1)-th largest of its N magnitudes. The workbench's build takes the
+// mean magnitude in both cases. The noise is floored at 0.0001. An empty noise vector gives 0.
 double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector);
 
 // Roughness of a trace: ln(N) * sum of squared second differences / ((M + 2) * range^2), over
@@ -42,7 +42,8 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
 
 #if KORVANE_WORKBENCH
 // Older signal-to-noise ratio, kept in the workbench's engine but called by nothing: the noise is
-// the 95th percentile magnitude of noise_vector, floored at 0.0001. An empty vector gives 0.
+// the (trunc(0.95 N) + 1)-th largest of the N magnitudes of noise_vector, floored at 0.0001. An
+// empty vector gives 0.
 double Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector);
 
 // Trace-quality index, called by nothing: the cosine between the trace's intensities and their

@@ -61,7 +61,7 @@ TEST(NewCalculatePeakSnr, NoiseEstimateInBothBuilds) {
         {"odd count rounds up", {0, 10, 0, 10}, 10.0 / 15, 10.0 / 15},
         {"all zero is floored", {0, 0, 0}, 100000.0, 100000.0},
         // 10 values without crossings: index trunc(7) of 10..1 is 3; workbench mean is 5.5.
-        {"70th percentile", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 10.0 / 3, 10.0 / 5.5},
+        {"eighth largest magnitude of ten", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 10.0 / 3, 10.0 / 5.5},
         // An empty window carries no evidence of a peak.
         {"empty window", {}, 0.0, 0.0},
     };
