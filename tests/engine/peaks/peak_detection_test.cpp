@@ -9,12 +9,15 @@
 #include <string>
 
 #include "engine/peaks/peak_measures.h"
+#include "engine/peaks/wavelet.h"
 #include "tests/engine/peaks/peak_detection_oracle.h"
 
 namespace {
 
 using korvane::detail::build_eic_signal;
 using korvane::detail::link_ridge_lines;
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 Data_Point point(std::uint32_t scan, double intensity, double mz = 300.0) {
     Data_Point p;
@@ -262,6 +265,27 @@ TEST(CwtPeakDetection, EmptyNoiseWindowGivesZeroSnr) {
     EXPECT_EQ(edge->Peak_Area, 7.0);  // 7 + 0 - 2 x 0
 }
 
+TEST(CwtPeakDetection, ApexAtIndexZeroTakesItsNoiseFromIndexTwo) {
+    // Found by search: a ridge whose largest coefficient lies at scale 3 and index 0. Its noise
+    // window is the scale-1 coefficients at 2 and 3, not 0 to 3.
+    const std::vector<double> signal{1, 0, 4, 0, 0, 1, 3, 5, 8, 3};
+    std::vector<Detect_Peak> peaks;
+    cwt_peak_detection(peaks, signal, 4, 1, 3, 1, 1, 5);
+    const Detect_Peak* edge = nullptr;
+    for (const auto& p : peaks)
+        if (p.Apex_Pos == 0) edge = &p;
+    ASSERT_NE(edge, nullptr);
+    ASSERT_EQ(edge->Left_Boundary, 0u);
+    ASSERT_EQ(edge->Right_Boundary, 3u);
+    std::map<std::uint32_t, std::vector<double>> coef;
+    cwt(signal, {1, 3}, coef);
+    const std::vector<double>& s1 = coef.at(1);
+    const double from_two = New_Calculate_Peak_SNR(coef.at(3)[0], {s1[2], s1[3]});
+    const double from_zero = New_Calculate_Peak_SNR(coef.at(3)[0], {s1[0], s1[1], s1[2], s1[3]});
+    ASSERT_NE(from_two, from_zero);  // the example tells the two windows apart
+    EXPECT_TRUE(same_bits(edge->Peak_SNR, from_two));
+}
+
 // Trace-like signals: a few Gaussian peaks of varied width on a baseline, with noise, and now
 // and then a run of exact zeros (a filled gap); every fourth signal is noise alone.
 std::vector<double> random_trace_signal(std::mt19937_64& rng, std::size_t n) {
@@ -284,8 +308,6 @@ std::vector<double> random_trace_signal(std::mt19937_64& rng, std::size_t n) {
     }
     return s;
 }
-
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 TEST(CwtPeakDetection, SamePeaksAsThePlainRidgeSearch) {
     // Against a literal transcription: all scales from 1 with the rotating convolution, and every
