@@ -11,10 +11,13 @@
 namespace {
 
 const char* const kUsage =
-    "usage: KORVANE_GenerateSample --output FILE.CDF [--scans N] [--points N] [--seed N] [--hmdb hmdb.csv]\n"
+    "usage: KORVANE_GenerateSample --output FILE.CDF [--scans N] [--points N] [--seed N] [--compound-seed N]\n"
+    "                              [--hmdb hmdb.csv]\n"
     "  --scans   number of scans (default 2400)\n"
     "  --points  mean centroids per scan (default 1750)\n"
     "  --seed    random seed (default 1); the same options always give the same file\n"
+    "  --compound-seed  samples made with the same compound seed share their compounds (default 0:\n"
+    "            the compounds come from --seed)\n"
     "  --hmdb    compound masses (default: the bundled examples/config/hmdb.csv)\n";
 
 unsigned long long parse_count(const std::string& option, const std::string& text,
@@ -45,6 +48,7 @@ int main(int argc, char** argv) {
             else if (arg == "--scans") options.scans = static_cast<std::uint32_t>(parse_count(arg, value));
             else if (arg == "--points") options.points_per_scan = static_cast<std::uint32_t>(parse_count(arg, value));
             else if (arg == "--seed") options.seed = parse_count(arg, value, ~0ull);
+            else if (arg == "--compound-seed") options.compound_seed = parse_count(arg, value, ~0ull);
             else if (arg == "--hmdb") options.hmdb_csv = value;
             else throw std::invalid_argument("unknown option " + arg);
         }

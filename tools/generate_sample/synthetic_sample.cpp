@@ -87,21 +87,30 @@ void add_ion(std::vector<Ion>& ions, const Options& o, double mz, double apex_sc
     ions.push_back({mz, apex_scan, sigma, apex, static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)});
 }
 
-// Step 1: the compounds and their ions.
+// Step 1: the compounds and their ions. With a compound seed the compounds, their elution times
+// and sizes come from that seed alone, so samples made with different seeds share them like the
+// samples of one experiment; each sample then shifts them a little with its own seed.
 std::vector<Ion> plant_compounds(const Options& o, Random& rng, std::vector<Planted_Compound>& planted) {
+    Random shared(o.compound_seed);
+    const bool experiment = o.compound_seed != 0;
+    Random& layout = experiment ? shared : rng;
     std::vector<double> masses = usable_masses(o);
     // Fisher-Yates, so each compound is distinct until the export runs out, then it repeats
     // (an isomer eluting elsewhere).
-    for (std::size_t i = masses.size(); i > 1; --i) std::swap(masses[i - 1], masses[rng.below(i)]);
+    for (std::size_t i = masses.size(); i > 1; --i) std::swap(masses[i - 1], masses[layout.below(i)]);
     const double margin = std::min(2.0 * o.max_peak_width_scans, o.scans / 4.0);
     std::vector<Ion> ions;
     for (std::uint32_t c = 0; c < o.compounds; ++c) {
         const double m = masses[c % masses.size()];
-        const double apex_scan = rng.uniform(margin, std::max(margin, o.scans - 1 - margin));
-        const double fwhm = rng.uniform(o.min_peak_width_scans, o.max_peak_width_scans);
+        double apex_scan = layout.uniform(margin, std::max(margin, o.scans - 1 - margin));
+        const double fwhm = layout.uniform(o.min_peak_width_scans, o.max_peak_width_scans);
         const double sigma = fwhm / kFwhmPerSigma;
-        const double apex = rng.log_uniform(2.0e3, 5.0e6);
-        const double sodium_ratio = rng.uniform(0.1, 0.6);
+        double apex = layout.log_uniform(2.0e3, 5.0e6);
+        const double sodium_ratio = layout.uniform(0.1, 0.6);
+        if (experiment) {
+            apex_scan = std::max(0.0, apex_scan + rng.uniform(-2.0, 2.0));
+            apex *= rng.log_uniform(0.7, 1.4);
+        }
         // About one carbon per 14 Da: the M+1 ratio grows with mass as 1.1 % per carbon.
         const double carbons = std::max(1.0, std::floor(m / 14.0));
         const double m1 = 0.0107 * carbons / 0.9893;

@@ -17,6 +17,8 @@ struct Options {
     std::uint32_t points_per_scan = 1750;   // mean centroids per scan; noise fills up to it, so a scan
                                             // never has fewer than its signal and background points
     std::uint64_t seed = 1;
+    std::uint64_t compound_seed = 0;        // 0: compounds come from seed; else shared by every
+                                            // sample made with this compound seed
     std::string hmdb_csv;                   // "" = the bundled examples/config/hmdb.csv
     double scan_time_step = 0.5;            // seconds between scans
     double first_scan_time = 0.0;           // acquisition time of the first scan, seconds

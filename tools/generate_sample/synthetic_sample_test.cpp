@@ -39,6 +39,29 @@ TEST(SyntheticSample, SameOptionsGiveTheSameBytesAndAnotherSeedDoesNot) {
     EXPECT_FALSE(same_bits(a.mass_value_arry, c.mass_value_arry));
 }
 
+// Samples of one experiment: the same compound seed gives the same compounds at nearly the same
+// times, while each sample keeps its own noise; without it the compounds follow the seed.
+TEST(SyntheticSample, CompoundSeedSharesCompoundsAcrossSamples) {
+    std::vector<korvane::synth::Planted_Compound> a, b, c;
+    Options o = small_options(7);
+    o.compound_seed = 42;
+    const Sample sa = korvane::synth::generate_sample(o, a);
+    o.seed = 8;
+    const Sample sb = korvane::synth::generate_sample(o, b);
+    korvane::synth::generate_sample(small_options(8), c);
+    ASSERT_EQ(a.size(), b.size());
+    bool all_same = true;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(a[i].monoisotopic_mass, b[i].monoisotopic_mass);
+        EXPECT_EQ(a[i].fwhm_scans, b[i].fwhm_scans);
+        EXPECT_LE(std::fabs(a[i].apex_time - b[i].apex_time), 4.0 * o.scan_time_step);
+        all_same = all_same && a[i].monoisotopic_mass == c[i].monoisotopic_mass;
+    }
+    EXPECT_FALSE(all_same);
+    EXPECT_FALSE(same_bits(sa.intensity_value_arry, sb.intensity_value_arry));
+}
+
 TEST(SyntheticSample, ArraysAreConsistentAndScansAscendInMz) {
     const Options o = small_options();
     const Sample s = korvane::synth::generate_sample(o);
