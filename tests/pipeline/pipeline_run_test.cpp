@@ -23,9 +23,8 @@
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
-#include "tests/support/cdf_writer.h"
 #include "tests/support/temp_dir.h"
-#include "tools/generate_sample/synthetic_sample.h"
+#include "tools/generate_sample/sample_file.h"
 
 namespace {
 
@@ -123,16 +122,7 @@ protected:
             o.compounds = 60;
             o.seed = 100 + static_cast<std::uint64_t>(k);
             const auto s = korvane::synth::generate_sample(o);
-            korvane::test::Cdf_Content c;
-            c.scan_acquisition_time = s.scan_acquisition_time_arry;
-            c.total_intensity = s.total_intensity_arry;
-            c.mass_values = s.mass_value_arry;
-            c.intensity_values = s.intensity_value_arry;
-            c.scan_index.assign(s.scan_index_arry.begin(), s.scan_index_arry.end());
-            c.point_count.assign(s.point_count_arry.begin(), s.point_count_arry.end());
-            c.actual_scan_number.emplace(s.scan_num_arry.begin(), s.scan_num_arry.end());
-            c.global_units = "Seconds";
-            korvane::test::write_cdf((data_dir() / sample_file(k)).string(), c);
+            korvane::synth::write_sample_cdf((data_dir() / sample_file(k)).string(), s);
         }
         write_config(config_dir(2), 2);
         compounds_ = new std::vector<std::vector<Chromatogram_Peak_Group_Compound>>(kSamples);

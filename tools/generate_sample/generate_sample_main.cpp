@@ -5,8 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "tests/support/cdf_writer.h"
-#include "tools/generate_sample/synthetic_sample.h"
+#include "tools/generate_sample/sample_file.h"
 
 namespace {
 
@@ -55,16 +54,7 @@ int main(int argc, char** argv) {
         if (output.empty()) throw std::invalid_argument("--output is required");
 
         const korvane::synth::Sample s = korvane::synth::generate_sample(options);
-        korvane::test::Cdf_Content c;
-        c.scan_acquisition_time = s.scan_acquisition_time_arry;
-        c.total_intensity = s.total_intensity_arry;
-        c.mass_values = s.mass_value_arry;
-        c.intensity_values = s.intensity_value_arry;
-        c.scan_index.assign(s.scan_index_arry.begin(), s.scan_index_arry.end());
-        c.point_count.assign(s.point_count_arry.begin(), s.point_count_arry.end());
-        c.actual_scan_number.emplace(s.scan_num_arry.begin(), s.scan_num_arry.end());
-        c.global_units = "Seconds";
-        korvane::test::write_cdf(output, c);
+        korvane::synth::write_sample_cdf(output, s);
         std::cout << "Wrote " << output << ": " << s.Total_Scan_Num << " scans, " << s.Total_Point_Num << " points"
                   << std::endl;
         return 0;

@@ -8,7 +8,7 @@
 
 #include "engine/io/netcdf_reader.h"
 #include "engine/records/reference_tables.h"
-#include "tests/support/cdf_writer.h"
+#include "tools/generate_sample/sample_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -153,16 +153,7 @@ TEST(SyntheticSample, BadOptionsAndMissingExportAreRejected) {
 TEST(SyntheticSample, WrittenFileReadsBackUnchanged) {
     const korvane::test::TempDir dir;
     const Sample s = korvane::synth::generate_sample(small_options());
-    korvane::test::Cdf_Content c;
-    c.scan_acquisition_time = s.scan_acquisition_time_arry;
-    c.total_intensity = s.total_intensity_arry;
-    c.mass_values = s.mass_value_arry;
-    c.intensity_values = s.intensity_value_arry;
-    c.scan_index.assign(s.scan_index_arry.begin(), s.scan_index_arry.end());
-    c.point_count.assign(s.point_count_arry.begin(), s.point_count_arry.end());
-    c.actual_scan_number.emplace(s.scan_num_arry.begin(), s.scan_num_arry.end());
-    c.global_units = "Seconds";
-    korvane::test::write_cdf(dir.file("synthetic.CDF"), c);
+    korvane::synth::write_sample_cdf(dir.file("synthetic.CDF"), s);
 
     std::uint32_t scans = 0, points = 0;
     std::vector<std::uint32_t> num, index;
