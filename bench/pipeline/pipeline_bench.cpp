@@ -115,7 +115,8 @@ void run_stages(std::vector<Spectrum_Scan> scans, const Para_Configure& p, const
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string cdf, config = std::string(KORVANE_SOURCE_DIR) + "/examples/config", out = "pipeline_bench_out";
+    std::string cdf, config = std::string(KORVANE_SOURCE_DIR) + "/examples/config",
+                out = (std::filesystem::temp_directory_path() / "korvane_pipeline_bench").string();
     int repeat = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i], value = argv[i + 1];
