@@ -158,16 +158,7 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
         for (Chromatogram_Peak_Group_Compound& c : compounds) {
             Row r;
             r.Peak_shape = std::move(c.Peak_shape);
-            r.EIC_ID = c.EIC_ID;
-            r.Peak_ID = c.Peak_ID;
-            r.Apex_MZ = c.Apex_MZ;
-            r.Apex_Pos = c.Apex_Pos;
-            r.Apex_Retention_Time = c.Apex_Retention_Time;
-            r.Apex_Intensity = c.Apex_Intensity;
-            r.Peak_Area = c.Peak_Area;
-            r.Peak_SNR = c.Peak_SNR;
-            r.Left_Boundary = c.Left_Boundary;
-            r.Right_Boundary = c.Right_Boundary;
+            korvane::copy_peak_scalars(c, r);
             r.Group_ID = c.Group_ID;
             r.Adduct_Annotation = std::move(c.Adduct_Annotation);
             r.Compound_ID = c.Compound_ID;

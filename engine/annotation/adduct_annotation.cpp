@@ -42,16 +42,7 @@ Compound_Row compound_row_of(const Group_Peak& peak, const std::string& label, s
                              double molecular_mass) {
     Compound_Row row;
     row.Peak_shape = peak.Peak_shape;
-    row.EIC_ID = peak.EIC_ID;
-    row.Peak_ID = peak.Peak_ID;
-    row.Apex_MZ = peak.Apex_MZ;
-    row.Apex_Pos = peak.Apex_Pos;
-    row.Apex_Retention_Time = peak.Apex_Retention_Time;
-    row.Apex_Intensity = peak.Apex_Intensity;
-    row.Peak_Area = peak.Peak_Area;
-    row.Peak_SNR = peak.Peak_SNR;
-    row.Left_Boundary = peak.Left_Boundary;
-    row.Right_Boundary = peak.Right_Boundary;
+    korvane::copy_peak_scalars(peak, row);
     row.Group_ID = peak.Group_ID;
     row.Adduct_Annotation = label;
     row.Compound_ID = compound_id;

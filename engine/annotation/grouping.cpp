@@ -191,16 +191,7 @@ Chromatogram_Peak_Group shape_only(Chromatogram_Peak_Group_Compound& p) {
 Chromatogram_Peak_Group widen(Chromatogram_Peak&& p) {
     Chromatogram_Peak_Group g;
     g.Peak_shape = std::move(p.Peak_shape);
-    g.EIC_ID = p.EIC_ID;
-    g.Peak_ID = p.Peak_ID;
-    g.Apex_MZ = p.Apex_MZ;
-    g.Apex_Pos = p.Apex_Pos;
-    g.Apex_Retention_Time = p.Apex_Retention_Time;
-    g.Apex_Intensity = p.Apex_Intensity;
-    g.Peak_Area = p.Peak_Area;
-    g.Peak_SNR = p.Peak_SNR;
-    g.Left_Boundary = p.Left_Boundary;
-    g.Right_Boundary = p.Right_Boundary;
+    korvane::copy_peak_scalars(p, g);
     g.Group_ID = 0;
     return g;
 }

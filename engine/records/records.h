@@ -134,6 +134,24 @@ struct peak_adduct_annotation_point {
     std::int32_t cluster_value = 0;  // 1-based cluster label; negative when dropped
 };
 
+namespace korvane {
+// Copies the scalar members every peak record shares (EIC_ID to Right_Boundary) when a stage
+// widens one record into the next; the shape and the added members are the caller's to set.
+template <typename From, typename To>
+void copy_peak_scalars(const From& from, To& to) {
+    to.EIC_ID = from.EIC_ID;
+    to.Peak_ID = from.Peak_ID;
+    to.Apex_MZ = from.Apex_MZ;
+    to.Apex_Pos = from.Apex_Pos;
+    to.Apex_Retention_Time = from.Apex_Retention_Time;
+    to.Apex_Intensity = from.Apex_Intensity;
+    to.Peak_Area = from.Peak_Area;
+    to.Peak_SNR = from.Peak_SNR;
+    to.Left_Boundary = from.Left_Boundary;
+    to.Right_Boundary = from.Right_Boundary;
+}
+}  // namespace korvane
+
 // Orderings. Each compares one key and nothing else: equal keys are false both ways, and a real
 // key that is not a number compares false. Every sort in the engine is std::stable_sort, since a
 // comparator that is false on NaN is no strict weak order and std::sort may then run out of range.
