@@ -1,0 +1,82 @@
+// The "Annotation Result" and "Alignment Result" pages of the main window: a grid over a result
+// database and the chromatogram plots of the selected row. What the plots show is computed by the
+// functions of result_plot_data.h; these widgets only read their controls, run the queries and draw.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class CKORVANE_Engine;
+
+class AnnotationResultTab : public QWidget {
+    Q_OBJECT
+public:
+    AnnotationResultTab(CKORVANE_Engine* engine, std::function<QString()> runOutputFolder,
+                        QWidget* parent = nullptr);
+    ~AnnotationResultTab() override;
+
+    // Seams for every modal, so tests can answer them. openFileDialog returns std::nullopt when the
+    // user cancels, else the chosen files; saveFileDialog returns an empty string when cancelled.
+    std::function<void(const QString& text)> showMessage;
+    std::function<std::optional<QStringList>(const QString& title, const QString& startFolder,
+                                             const QString& filter)>
+        openFileDialog;
+    std::function<QString(const QString& title, const QString& startFolder, const QString& proposedName,
+                          const QString& filter)>
+        saveFileDialog;
+
+    // The "Browse" buttons, the row click, the plot routine and "Export", callable directly.
+    void browseOutputDatabase();
+    void browseSampleFile();
+    void selectRow(int row);
+    void plotSelectedRow();
+    void exportPseudoSpectrum();
+
+    QString outputFolderName() const { return outputFolderName_; }
+    QString outputFileName() const { return outputFileName_; }
+    int cdfFileExitst() const { return cdfFileExitst_; }
+    const std::vector<double>& pseudoMz() const { return pseudoMz_; }
+    const std::vector<double>& pseudoIntensity() const { return pseudoIntensity_; }
+    const std::vector<QString>& pseudoAnnotation() const { return pseudoAnnotation_; }
+
+private:
+    struct Ui;
+    Ui* ui_ = nullptr;
+    CKORVANE_Engine* engine_;
+    std::function<QString()> runOutputFolder_;
+    QString outputFolderName_, outputFileName_, outputCdfFolderName_;
+    int cdfFileExitst_ = 0;
+    std::vector<double> pseudoMz_, pseudoIntensity_;
+    std::vector<QString> pseudoAnnotation_;
+};
+
+class AlignmentResultTab : public QWidget {
+    Q_OBJECT
+public:
+    AlignmentResultTab(CKORVANE_Engine* engine, std::function<QString()> runOutputFolder,
+                       QWidget* parent = nullptr);
+    ~AlignmentResultTab() override;
+
+    std::function<void(const QString& text)> showMessage;
+    std::function<std::optional<QStringList>(const QString& title, const QString& startFolder,
+                                             const QString& filter)>
+        openFileDialog;
+
+    void browseAlignDatabase();
+    void selectRow(int row);
+    void plotSelectedRow();
+
+    QString alignFolderName() const { return alignFolderName_; }
+    QString alignFileName() const { return alignFileName_; }
+
+private:
+    struct Ui;
+    Ui* ui_ = nullptr;
+    CKORVANE_Engine* engine_;
+    std::function<QString()> runOutputFolder_;
+    QString alignFolderName_, alignFileName_;
+};
