@@ -1,7 +1,284 @@
 #include "workbench/engine/korvane_engine.h"
 
+#include <algorithm>
+#include <utility>
+
+#include "engine/annotation/adduct_annotation.h"
+#include "engine/annotation/alignment.h"
+#include "engine/annotation/grouping.h"
+#include "engine/io/netcdf_reader.h"
+#include "engine/output/csv_output.h"
+#include "engine/peaks/mass_trace.h"
+#include "engine/peaks/peak_detection.h"
+#include "engine/peaks/spectrum.h"
+#include "engine/records/reference_tables.h"
+#include "engine/records/text_util.h"
+#include "pipeline/pipeline_process.h"
+#include "workbench/engine/batch_driver.h"
+#include "workbench/engine/launcher_state.h"
+#include "workbench/engine/pipeline_launch.h"
+#include "workbench/engine/result_queries.h"
+
 std::atomic<double> progressValue{0.0};
 
 CKORVANE_Engine::CKORVANE_Engine() = default;
 
 CKORVANE_Engine::~CKORVANE_Engine() = default;
+
+namespace {
+
+template <class T>
+void release(std::vector<T>& v) {
+    std::vector<T>().swap(v);
+}
+
+// Sorts list by key, then appends the run of records whose key equals id to sub.
+template <class Record, class Less, class Key>
+void append_run(std::vector<Record>& list, Less less, Key key, std::uint32_t id, std::vector<Record>& sub) {
+    std::stable_sort(list.begin(), list.end(), less);
+    const auto first = std::partition_point(list.begin(), list.end(), [&](const Record& r) { return key(r) < id; });
+    const auto last = std::partition_point(first, list.end(), [&](const Record& r) { return key(r) == id; });
+    sub.insert(sub.end(), first, last);
+}
+
+}  // namespace
+
+void CKORVANE_Engine::clean_engine() {
+    release(scan_num_arry);
+    release(scan_index_arry);
+    release(point_count_arry);
+    release(scan_acquisition_time_arry);
+    release(mass_value_arry);
+    release(intensity_value_arry);
+    release(total_intensity_arry);
+    release(spectrum_arry);
+    mass_trace_list.clear();
+    release(peaklist);
+    release(peaklist_groupped);
+    release(peaklist_adduct_annotation);
+    release(peaklist_align);
+    release(mass_weight_average_arry);
+    release(mass_weight_mono_arry);
+}
+
+void CKORVANE_Engine::Config_Engine(std::string config_file_path, std::string data_file_path,
+                                    std::string data_file_Name, std::string output_path) {
+    this->config_file_path = std::move(config_file_path);
+    this->data_file_path = std::move(data_file_path);
+    this->data_file_Name = std::move(data_file_Name);
+    this->output_path = std::move(output_path);
+}
+
+int CKORVANE_Engine::CDF_File_Load() {
+    // 1. Nothing of the previous sample survives, whatever the reader does.
+    release(scan_num_arry);
+    release(scan_index_arry);
+    release(point_count_arry);
+    release(scan_acquisition_time_arry);
+    release(mass_value_arry);
+    release(intensity_value_arry);
+    release(total_intensity_arry);
+
+    // 2-4.
+    if (necdf_read(data_file_path, data_file_Name, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
+                   point_count_arry, scan_acquisition_time_arry, mass_value_arry, intensity_value_arry,
+                   total_intensity_arry) != 1)
+        return 0;
+    Sample_Name = extract_sample_name(data_file_Name);
+    release(spectrum_arry);
+    return 1;
+}
+
+int CKORVANE_Engine::Config_File_Load(std::string Config_FileDir, std::string Config_File_Name) {
+    return Read_Configured_ParafromCSVFile(Config_FileDir, Config_File_Name, Para) != 0 ? 1 : 0;
+}
+
+int CKORVANE_Engine::Config_File_Save(std::string Config_FileDir, std::string Config_File_Name) {
+    OutputConfiguredPara2CSVFile(Para, Config_FileDir, Config_File_Name);
+    return 1;
+}
+
+int CKORVANE_Engine::Adduct_File_Load(std::string Config_FileDir, std::string adduct_file) {
+    adduct_configure_arry.clear();
+    read_adduct_configure_file(korvane::path_join(Config_FileDir, adduct_file), adduct_configure_arry);
+    return 1;
+}
+
+int CKORVANE_Engine::HMDB_File_Load(std::string Config_FileDir, std::string adduct_file) {
+    mass_weight_average_arry.clear();
+    mass_weight_mono_arry.clear();
+    read_hmdb_file(korvane::path_join(Config_FileDir, adduct_file), mass_weight_average_arry, mass_weight_mono_arry);
+    return 1;
+}
+
+int CKORVANE_Engine::EIC_Extraction_Mass_Trace_mehtod() {
+    // No operation fills the scans from the loaded arrays; a program driving the stages one by
+    // one gets them split here, as the per-sample pipeline does, instead of extracting nothing.
+    if (spectrum_arry.empty() && !scan_num_arry.empty())
+        spectrum_split(spectrum_arry, Total_Scan_Num, Total_Point_Num, Para.Para_Start_Scan, Para.Para_End_Scan,
+                       scan_num_arry, scan_index_arry, scan_acquisition_time_arry, point_count_arry, mass_value_arry,
+                       intensity_value_arry);
+    if (Para.Para_Profile_Centroid == 0) spectrum_centroiding(spectrum_arry);
+    intensity_cutoff(spectrum_arry, cutoff_intensity_from_parameter(Para.Para_Cutoff_Intensity),
+                     static_cast<std::uint32_t>(Para.Para_Cutoff_TopNumber), Para.Para_Cutoff_LowPercent,
+                     Para.Para_Cutoff_Mode);
+    mass_trace_list.clear();
+    mass_trace_extraction(mass_trace_list, spectrum_arry, Para.Para_PPM, static_cast<std::int32_t>(Para.Para_Min_EIC),
+                          static_cast<std::int32_t>(Para.Para_Misscount_Allow), Para.Para_InterTrace_Dist_Min);
+    return 1;
+}
+
+int CKORVANE_Engine::Peak_Detection() {
+    peaklist.clear();
+    mass_trace_list_peak_detection(
+        peaklist, mass_trace_list, Para.Para_Min_PeakWidth, Para.Para_Max_PeakWidth,
+        static_cast<std::int32_t>(Para.Para_Branch_Gap_Allow), static_cast<std::int32_t>(Para.Para_Min_Branch_Length),
+        static_cast<std::int32_t>(Para.Para_Min_Span), static_cast<std::int32_t>(Para.Para_MarkerBranch_Dif_Th),
+        Para.Para_PeakIntensity_Th, Para.Para_SNR_Th, Para.Para_Peak_Significance_Th, Para.Para_TPASR_Th,
+        Para.Para_Zig_Zag_Index_Th);
+    OutputChromatographPeaklist2CSVFile(peaklist, output_path, Sample_Name + "_chromatograph_peaklist.csv");
+    return 1;
+}
+
+int CKORVANE_Engine::Peak_Grouping() {
+    peaklist_groupped.clear();
+    peak_group(peaklist_groupped, peaklist, Para.Para_Group_Scan_Shift_Tol, Para.Para_Group_Shape_Angle_Th);
+    OutputGroupedChromatographPeaklist2CSVFile(peaklist_groupped, output_path,
+                                               Sample_Name + "_grouped_chromatograph_peaklist.csv");
+    return 1;
+}
+
+int CKORVANE_Engine::Peak_Annotation() {
+    LC_Polar_Mode mode = LC_Positive_Mode;
+    if (Para.Para_Polarity == 0) {
+        Adduct_File_Load(config_file_path, "Adduct_Config_Positive.csv");
+    } else {
+        Adduct_File_Load(config_file_path, "Adduct_Config_Negative.csv");
+        mode = LC_Negative_Mode;
+    }
+    HMDB_File_Load(config_file_path, "hmdb.csv");
+    peaklist_adduct_annotation.clear();
+    adduct_annotation(peaklist_groupped, adduct_configure_arry, mass_weight_mono_arry, Para.Para_Annotate_Mass_Tol,
+                      Para.Para_Refinement_Shape_Th, mode, peaklist_adduct_annotation);
+    OutputAnnotatedGroupedChromatographPeaklist2CSVFile(peaklist_adduct_annotation, output_path,
+                                                        Sample_Name + "_annotated_grouped_chromatograph_peaklist.csv");
+    return 1;
+}
+
+int CKORVANE_Engine::Compound_Alignment() {
+    const Compound_Align_Mode mode = Para.Para_One_Two_Phase_Align == 1 ? One_Phase_Align : Two_Phase_Align;
+    compound_align(mode, Para.Para_Align_Mass_Tol, Para.Para_Align_Window1, Para.Para_Align_Window2, peaklist_align);
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(peaklist_align, output_path,
+                                                               "aligned_annotated_grouped_chromatograph_peaklist.csv");
+    return 1;
+}
+
+int CKORVANE_Engine::Batch_Pipeline(std::vector<std::string> Selected_FileName_Vec,
+                                    std::vector<int> Selected_Align_Vec) {
+    peaklist_align.clear();
+    korvane::wb::batch_par_pipeline_process(config_file_path, data_file_path, std::move(Selected_FileName_Vec),
+                                            std::move(Selected_Align_Vec), output_path, peaklist_align);
+    return 1;
+}
+
+void CKORVANE_Engine::Save_Run_Config_Parameter(std::vector<std::string> Selected_FileName_Vec,
+                                                std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode,
+                                                int CPU_Num) {
+    Save_Run_Config_Parameter2CSV("Job_Run_Config.csv", config_file_path, data_file_path, output_path,
+                                  std::move(Selected_FileName_Vec), std::move(Selected_Align_Vec), Paral_Batch_Mode,
+                                  CPU_Num);
+}
+
+void CKORVANE_Engine::Parallel_Pipeline(std::vector<std::string> /*Selected_FileName_Vec*/,
+                                        std::vector<int> /*Selected_Align_Vec*/, int CPU_NUM) {
+    // The job file carries the selection; the launcher gets only the folders.
+    const auto [launcher, pipeline] = korvane::wb::launcher_programs();
+    korvane::wb::run_launcher(korvane::wb::launch_arguments(launcher, pipeline, CPU_NUM, config_file_path,
+                                                            data_file_path, output_path));
+}
+
+int CKORVANE_Engine::Retrieve_Sub_Peaklist_with_GroupID(std::uint32_t GroupID,
+                                                        std::vector<Chromatogram_Peak_Group>& peaklist_sub) {
+    append_run(peaklist_groupped, Comp_Grouppeak_by_Group_ID,
+               [](const Chromatogram_Peak_Group& r) { return r.Group_ID; }, GroupID, peaklist_sub);
+    return static_cast<int>(peaklist_sub.size());
+}
+
+int CKORVANE_Engine::Retrieve_Sub_Peaklist_with_CompoundID(
+    std::uint32_t CompoundID, std::vector<Chromatogram_Peak_Group_Compound>& peaklist_sub) {
+    append_run(peaklist_adduct_annotation, Comp_Compoundpeak_by_Compound_ID,
+               [](const Chromatogram_Peak_Group_Compound& r) { return r.Compound_ID; }, CompoundID, peaklist_sub);
+    return static_cast<int>(peaklist_sub.size());
+}
+
+int CKORVANE_Engine::Retrieve_Sub_Peaklist_with_AlignID(
+    std::uint32_t AlignID, std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_sub) {
+    append_run(peaklist_align, Comp_Alignpeak_by_Align_ID,
+               [](const Chromatogram_Peak_Group_Compound_Align& r) { return r.Align_ID; }, AlignID, peaklist_sub);
+    std::stable_sort(peaklist_sub.begin(), peaklist_sub.end(), Comp_Alignpeak_by_Sample_ID);
+    return static_cast<int>(peaklist_sub.size());
+}
+
+void CKORVANE_Engine::Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Align_ID, std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist) {
+    Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(std::move(Path), std::move(FileName), Align_ID,
+                                                                         peaklist);
+    std::stable_sort(peaklist.begin(), peaklist.end(), Comp_Alignpeak_by_Sample_ID);
+}
+
+void CKORVANE_Engine::Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Sample_ID, int Compound_ID,
+    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist) {
+    Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(std::move(Path), std::move(FileName), Sample_ID,
+                                                                  Compound_ID, peaklist);
+}
+
+void CKORVANE_Engine::Engine_Query_GroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Sample_ID, int Group_ID,
+    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist) {
+    Query_GroupedChromatographPeaklist_FromAlignDataBase(std::move(Path), std::move(FileName), Sample_ID, Group_ID,
+                                                         peaklist);
+}
+
+void CKORVANE_Engine::Engine_Query_ChromatographPeak_FromAlignDataBase(
+    std::string Path, std::string FileName, int Sample_ID, int EIC_ID, int Peak_ID,
+    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist) {
+    Query_ChromatographPeak_FromAlignDataBase(std::move(Path), std::move(FileName), Sample_ID, EIC_ID, Peak_ID,
+                                              peaklist);
+}
+
+void CKORVANE_Engine::Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(
+    std::string Path, std::string FileName, int Compound_ID, std::vector<Chromatogram_Peak_Group_Compound>& peaklist) {
+    Query_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(std::move(Path), std::move(FileName), Compound_ID,
+                                                                     peaklist);
+}
+
+void CKORVANE_Engine::Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(
+    std::string Path, std::string FileName, int Group_ID, std::vector<Chromatogram_Peak_Group_Compound>& peaklist) {
+    Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(std::move(Path), std::move(FileName), Group_ID, peaklist);
+    // One peak per m/z: the plot of a group draws each ion once.
+    std::stable_sort(peaklist.begin(), peaklist.end(), Comp_Compoundpeak_by_Peak_Apex_MZ);
+    peaklist.erase(std::unique(peaklist.begin(), peaklist.end(), Compoundpeak_by_Unique_Peak_Apex_MZ), peaklist.end());
+}
+
+void CKORVANE_Engine::Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(
+    std::string Path, std::string FileName, int EIC_ID, int Peak_ID,
+    std::vector<Chromatogram_Peak_Group_Compound>& peaklist) {
+    Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(std::move(Path), std::move(FileName), EIC_ID, Peak_ID,
+                                                            peaklist);
+}
+
+void CKORVANE_Engine::Engine_Query_extracted_eic_FromAnnoatedDataBase(std::string Path, std::string FileName,
+                                                                      int EIC_ID, Mass_Trace& eic) {
+    Query_extracted_eic_FromAnnoatedDataBase(std::move(Path), std::move(FileName), EIC_ID, eic);
+}
+
+void CKORVANE_Engine::Engine_EIC_extraction_binning(double mass_bin, double ppm, double bin_size, bool PPM_DA,
+                                                    Mass_Trace& EIC_extracted) {
+    // The counts outlive clean_engine; with nothing loaded there are no scans to bin.
+    const bool loaded = !scan_num_arry.empty();
+    const std::uint32_t scans = loaded ? Total_Scan_Num : 0;
+    EIC_extraction_binning(scans, Total_Point_Num, 0, scans, scan_num_arry.data(), scan_index_arry.data(),
+                           scan_acquisition_time_arry.data(), point_count_arry.data(), mass_value_arry.data(),
+                           intensity_value_arry.data(), mass_bin, ppm, bin_size, PPM_DA, EIC_extracted);
+}

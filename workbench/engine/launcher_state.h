@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <mutex>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -12,6 +13,8 @@ namespace korvane::wb {
 
 // Pid of the launcher Parallel_Pipeline started, 0 when none is running (cleared after waitpid).
 extern std::atomic<pid_t> started_launcher_pid;
+// Guards publishing, signalling and clearing that pid.
+extern std::mutex launcher_mutex;
 
 // {launcher, pipeline} as set by set_launcher_programs, the pipeline defaulted beside this program.
 std::pair<std::string, std::string> launcher_programs();

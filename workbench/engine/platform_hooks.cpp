@@ -5,6 +5,7 @@
 
 #include <iostream>
 #include <mutex>
+#include <filesystem>
 #include <utility>
 
 #include "workbench/engine/launcher_state.h"
@@ -80,10 +81,11 @@ std::string default_pipeline_program() {
 }
 
 bool kill_started_launcher() {
+    // The waiting thread clears the pid and reaps the child under this lock, so the pid signalled
+    // here is still our child's (at worst a zombie that has not been reaped yet).
+    std::lock_guard<std::mutex> lock(launcher_mutex);
     const pid_t pid = started_launcher_pid.load();
     if (pid <= 0) return false;
-    // The pid stays ours (not reaped) until the waiting thread's waitpid returns, and that thread
-    // clears it right after, so this cannot hit a recycled pid unless the race is lost by a hair.
     return ::kill(pid, SIGTERM) == 0;
 }
 

@@ -1,0 +1,22 @@
+// Starting the console pipeline under the MPI launcher and waiting for it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvane::wb {
+
+// The launcher's argument vector: {launcher, "-np", CPU_NUM, pipeline, "-c", config, "-d", data,
+// "-o", output, "-x", "Job_Run_Config.csv"}. Passed as a vector, so folders need no quoting.
+std::vector<std::string> launch_arguments(const std::string& launcher, const std::string& pipeline, int CPU_NUM,
+                                          const std::string& config_file_path, const std::string& data_file_path,
+                                          const std::string& output_path);
+
+// Starts argv[0] (found on PATH) with argv, inheriting this process's environment, standard
+// output and standard error, and waits until it ends. When it cannot be started: writes
+// "ERROR: CreateProcess failed!" to standard output and shows the "MPI Run Failed" warning. When
+// it ends with a non-zero status or by a signal, says so on standard output and shows the same
+// warning, instead of letting a failed run pass as done. Returns true for a run that exited 0.
+bool run_launcher(const std::vector<std::string>& argv);
+
+}  // namespace korvane::wb
