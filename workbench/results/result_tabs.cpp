@@ -1,27 +1,748 @@
 #include "workbench/results/result_tabs.h"
 
-#include <QMessageBox>
+#include <QAbstractButton>
+#include <QButtonGroup>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <cmath>
+#include <qcustomplot.h>
+#include <stdexcept>
 
+#include "sqlitewrap/cppsqlite3.h"
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/result_grid.h"
+#include "workbench/results/result_plot_data.h"
 
-struct AnnotationResultTab::Ui {};
-struct AlignmentResultTab::Ui {};
+using namespace korvane::wb;
+
+namespace {
+
+const QColor kHighlight(144, 238, 144);  // light green
+
+// One graph pane: the plot and the title element above it.
+struct Pane {
+    QCustomPlot* plot = nullptr;
+    QCPTextElement* title = nullptr;
+};
+
+Pane make_pane(const QString& object_name, QWidget* parent) {
+    Pane p;
+    p.plot = new QCustomPlot(parent);
+    p.plot->setObjectName(object_name);
+    p.plot->setMinimumSize(240, 180);
+    p.plot->plotLayout()->insertRow(0);
+    p.title = new QCPTextElement(p.plot, QString(), QFont(QStringLiteral("sans"), 10, QFont::Bold));
+    p.plot->plotLayout()->addElement(0, 0, p.title);
+    p.plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    return p;
+}
+
+void reset_pane(const Pane& p) {
+    p.plot->clearGraphs();
+    p.plot->clearItems();
+    p.plot->xAxis->grid()->setVisible(true);
+    p.plot->yAxis->grid()->setVisible(true);
+    p.plot->legend->setVisible(false);
+}
+
+void draw_pane(const Pane& p, const PlotPane& pane) {
+    p.title->setText(pane.title);
+    p.plot->xAxis->setLabel(pane.xTitle);
+    p.plot->yAxis->setLabel(pane.yTitle);
+    bool any_label = false, any_sticks = false;
+    for (const PlotCurve& c : pane.curves) {
+        QCPGraph* g = p.plot->addGraph();
+        g->setPen(QPen(c.color));
+        g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+        g->setLineStyle(c.sticks ? QCPGraph::lsImpulse : QCPGraph::lsLine);
+        g->setData(QVector<double>(c.x.begin(), c.x.end()), QVector<double>(c.y.begin(), c.y.end()));
+        g->setName(c.label);
+        if (c.label.isEmpty())
+            g->removeFromLegend();
+        else
+            any_label = true;
+        any_sticks = any_sticks || c.sticks;
+    }
+    p.plot->legend->setVisible(any_label);
+    p.plot->rescaleAxes();
+    if (any_sticks && p.plot->yAxis->range().lower > 0) p.plot->yAxis->setRangeLower(0);
+    p.plot->replot();
+}
+
+void clear_and_replot(const Pane& p) {
+    reset_pane(p);
+    p.plot->replot();
+}
+
+// A grid cell as the queries take it: the number truncated to a whole number.
+int cell_int(const QStandardItemModel* model, int row, int column) {
+    const QVariant v = model->data(model->index(row, column));
+    switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+            return static_cast<int>(v.toLongLong());
+        default: {
+            const double d = std::trunc(v.toDouble());
+            if (!(d >= -2147483648.0 && d <= 2147483647.0)) return 0;
+            return static_cast<int>(d);
+        }
+    }
+}
+
+QString cell_text(const QStandardItemModel* model, int row, int column) {
+    return model->data(model->index(row, column)).toString();
+}
+
+// Paints every row white, then the rows whose key column equals key light green with black text.
+void paint_rows(QStandardItemModel* model, int key_column, std::optional<int> key) {
+    for (int r = 0; r < model->rowCount(); ++r) {
+        const bool hit = key && cell_int(model, r, key_column) == *key;
+        for (int c = 0; c < model->columnCount(); ++c) {
+            QStandardItem* item = model->item(r, c);
+            if (!item) continue;
+            item->setBackground(hit ? kHighlight : QColor(Qt::white));
+            if (hit) item->setForeground(QColor(Qt::black));
+        }
+    }
+}
+
+QTableView* make_grid(const QString& object_name, QStandardItemModel* model, QWidget* parent) {
+    auto* grid = new QTableView(parent);
+    grid->setObjectName(object_name);
+    grid->setModel(model);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->verticalHeader()->setVisible(false);
+    return grid;
+}
+
+QRadioButton* make_radio(const QString& text, const QString& object_name, QButtonGroup* group, QLayout* layout,
+                         bool checked = false) {
+    auto* b = new QRadioButton(text);
+    b->setObjectName(object_name);
+    b->setChecked(checked);
+    group->addButton(b);
+    layout->addWidget(b);
+    return b;
+}
+
+QPushButton* make_button(const QString& text, const QString& object_name) {
+    auto* b = new QPushButton(text);
+    b->setObjectName(object_name);
+    return b;
+}
+
+QLineEdit* make_box(const QString& text, const QString& object_name, bool read_only) {
+    auto* e = new QLineEdit(text);
+    e->setObjectName(object_name);
+    e->setReadOnly(read_only);
+    return e;
+}
+
+// The error's own text, whatever the engine or the grid provider threw.
+template <class F>
+std::optional<QString> run_catching(F&& f) {
+    try {
+        f();
+    } catch (const CppSQLite3Exception& e) {
+        return QString::fromUtf8(e.errorMessage());
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+    return std::nullopt;
+}
+
+void default_message(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+std::optional<QStringList> default_open_dialog(QWidget* parent, const QString& title, const QString& start,
+                                               const QString& filter) {
+    QFileDialog dialog(parent, title, start, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.selectedFiles();
+}
+
+std::string local_8bit(const QString& s) { return QFile::encodeName(s).toStdString(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// "Annotation Result"
+
+struct AnnotationResultTab::Ui {
+    QLineEdit* outputFileTextBox;
+    QLineEdit* cdfFileTextBox;
+    QWidget* gridPanel;
+    QWidget* plotPanel;
+    QStandardItemModel* model;
+    QTableView* grid;
+    QRadioButton *peakPlot, *groupPlot, *compoundPlot;
+    QRadioButton *scanNumber, *retentionTime;
+    QRadioButton *standard, *nomalized;
+    QPushButton* exportButton;
+    QGroupBox* binningGroup;
+    QLineEdit *mzBox, *ppmBox, *binBox;
+    QRadioButton *ppmRadio, *binRadio;
+    Pane peaks, pseudo, eic, tic, binning;
+};
 
 AnnotationResultTab::AnnotationResultTab(CKORVANE_Engine* engine, std::function<QString()> runOutputFolder,
                                          QWidget* parent)
-    : QWidget(parent), engine_(engine), runOutputFolder_(std::move(runOutputFolder)) {}
+    : QWidget(parent), engine_(engine), runOutputFolder_(std::move(runOutputFolder)) {
+    showMessage = [this](const QString& text) { default_message(this, text); };
+    openFileDialog = [this](const QString& title, const QString& start, const QString& filter) {
+        return default_open_dialog(this, title, start, filter);
+    };
+    saveFileDialog = [this](const QString& title, const QString& start, const QString& proposed,
+                            const QString& filter) {
+        return QFileDialog::getSaveFileName(this, title, QDir(start).filePath(proposed), filter);
+    };
+    buildUi();
+}
+
 AnnotationResultTab::~AnnotationResultTab() { delete ui_; }
-void AnnotationResultTab::browseOutputDatabase() {}
-void AnnotationResultTab::browseSampleFile() {}
-void AnnotationResultTab::selectRow(int) {}
-void AnnotationResultTab::plotSelectedRow() {}
-void AnnotationResultTab::exportPseudoSpectrum() {}
+
+void AnnotationResultTab::buildUi() {
+    ui_ = new Ui;
+    auto* top = new QVBoxLayout(this);
+
+    auto* dbRow = new QHBoxLayout;
+    dbRow->addWidget(new QLabel(QStringLiteral("Select Output (.db) File :")));
+    ui_->outputFileTextBox = make_box(QString(), QStringLiteral("outputFileTextBox"), true);
+    dbRow->addWidget(ui_->outputFileTextBox, 1);
+    auto* dbBrowse = make_button(QStringLiteral("Browse"), QStringLiteral("outputBrowseButton"));
+    dbRow->addWidget(dbBrowse);
+    top->addLayout(dbRow);
+
+    auto* cdfRow = new QHBoxLayout;
+    cdfRow->addWidget(new QLabel(QStringLiteral("Select CDF File : ")));
+    ui_->cdfFileTextBox = make_box(QString(), QStringLiteral("cdfFileTextBox"), true);
+    cdfRow->addWidget(ui_->cdfFileTextBox, 1);
+    auto* cdfBrowse = make_button(QStringLiteral("Browse"), QStringLiteral("cdfBrowseButton"));
+    cdfRow->addWidget(cdfBrowse);
+    top->addLayout(cdfRow);
+
+    auto* splitter = new QSplitter(Qt::Horizontal);
+    top->addWidget(splitter, 1);
+
+    // Grid panel: the peak table and which records the plot takes.
+    ui_->gridPanel = new QWidget;
+    ui_->gridPanel->setObjectName(QStringLiteral("gridPanel"));
+    auto* gridLayout = new QVBoxLayout(ui_->gridPanel);
+    ui_->model = new QStandardItemModel(this);
+    ui_->grid = make_grid(QStringLiteral("outputDataGridView"), ui_->model, ui_->gridPanel);
+    gridLayout->addWidget(ui_->grid, 1);
+    auto* modeBox = new QHBoxLayout;
+    auto* modeGroup = new QButtonGroup(this);
+    ui_->peakPlot = make_radio(QStringLiteral("Peak Plot"), QStringLiteral("peakPlotRadioButton"), modeGroup, modeBox, true);
+    ui_->groupPlot = make_radio(QStringLiteral("Group Plot"), QStringLiteral("groupPlotRadioButton"), modeGroup, modeBox);
+    ui_->compoundPlot =
+        make_radio(QStringLiteral("Compound Plot"), QStringLiteral("compoundPlotRadioButton"), modeGroup, modeBox);
+    gridLayout->addLayout(modeBox);
+    splitter->addWidget(ui_->gridPanel);
+
+    // Plot panel.
+    ui_->plotPanel = new QWidget;
+    ui_->plotPanel->setObjectName(QStringLiteral("plotPanel"));
+    auto* plotLayout = new QVBoxLayout(ui_->plotPanel);
+    auto* radios = new QHBoxLayout;
+    auto* xGroup = new QButtonGroup(this);
+    ui_->scanNumber = make_radio(QStringLiteral("Scan Number"), QStringLiteral("scanNumberRadioButton"), xGroup, radios, true);
+    ui_->retentionTime =
+        make_radio(QStringLiteral("Retention Time"), QStringLiteral("retentionTimeRadioButton"), xGroup, radios);
+    radios->addSpacing(20);
+    auto* scaleGroup = new QButtonGroup(this);
+    ui_->standard = make_radio(QStringLiteral("Standard"), QStringLiteral("standardRadioButton"), scaleGroup, radios, true);
+    ui_->nomalized = make_radio(QStringLiteral("Nomalized"), QStringLiteral("nomalizedRadioButton"), scaleGroup, radios);
+    radios->addStretch(1);
+    ui_->exportButton = make_button(QStringLiteral("Export"), QStringLiteral("exportButton"));
+    radios->addWidget(ui_->exportButton);
+    plotLayout->addLayout(radios);
+
+    auto* panes = new QGridLayout;
+    ui_->peaks = make_pane(QStringLiteral("peaksGraph"), ui_->plotPanel);
+    ui_->pseudo = make_pane(QStringLiteral("pseudoSpectrumGraph"), ui_->plotPanel);
+    ui_->eic = make_pane(QStringLiteral("extractedEicGraph"), ui_->plotPanel);
+    ui_->tic = make_pane(QStringLiteral("ticGraph"), ui_->plotPanel);
+    ui_->binning = make_pane(QStringLiteral("binningEicGraph"), ui_->plotPanel);
+    panes->addWidget(ui_->peaks.plot, 0, 0);
+    panes->addWidget(ui_->pseudo.plot, 0, 1);
+    panes->addWidget(ui_->eic.plot, 1, 0);
+    panes->addWidget(ui_->tic.plot, 1, 1);
+    panes->addWidget(ui_->binning.plot, 2, 0);
+
+    ui_->binningGroup = new QGroupBox;
+    ui_->binningGroup->setObjectName(QStringLiteral("binningGroupBox"));
+    auto* binLayout = new QGridLayout(ui_->binningGroup);
+    binLayout->addWidget(new QLabel(QStringLiteral("M/Z :")), 0, 0);
+    ui_->mzBox = make_box(QStringLiteral("100"), QStringLiteral("mzTextBox"), false);
+    binLayout->addWidget(ui_->mzBox, 0, 1);
+    binLayout->addWidget(new QLabel(QStringLiteral("(Da)")), 0, 2);
+    auto* binModeGroup = new QButtonGroup(this);
+    ui_->ppmRadio = new QRadioButton(QStringLiteral("ppm (0-1000)"));
+    ui_->ppmRadio->setObjectName(QStringLiteral("ppmRadioButton"));
+    ui_->ppmRadio->setChecked(true);
+    binModeGroup->addButton(ui_->ppmRadio);
+    binLayout->addWidget(ui_->ppmRadio, 1, 0);
+    ui_->ppmBox = make_box(QStringLiteral("40"), QStringLiteral("ppmTextBox"), false);
+    binLayout->addWidget(ui_->ppmBox, 1, 1);
+    ui_->binRadio = new QRadioButton(QStringLiteral("bin size (0-1)"));
+    ui_->binRadio->setObjectName(QStringLiteral("binSizeRadioButton"));
+    binModeGroup->addButton(ui_->binRadio);
+    binLayout->addWidget(ui_->binRadio, 2, 0);
+    ui_->binBox = make_box(QStringLiteral("0.1"), QStringLiteral("binSizeTextBox"), true);
+    binLayout->addWidget(ui_->binBox, 2, 1);
+    binLayout->setRowStretch(3, 1);
+    panes->addWidget(ui_->binningGroup, 2, 1);
+    plotLayout->addLayout(panes, 1);
+    splitter->addWidget(ui_->plotPanel);
+    splitter->setStretchFactor(1, 2);
+
+    ui_->gridPanel->setVisible(false);
+    ui_->plotPanel->setVisible(false);
+    ui_->binningGroup->setVisible(false);
+
+    connect(dbBrowse, &QPushButton::clicked, this, [this] { browseOutputDatabase(); });
+    connect(cdfBrowse, &QPushButton::clicked, this, [this] { browseSampleFile(); });
+    connect(ui_->exportButton, &QPushButton::clicked, this, [this] { exportPseudoSpectrum(); });
+    connect(ui_->grid, &QTableView::clicked, this, [this](const QModelIndex& index) { selectRow(index.row()); });
+    for (QRadioButton* b : {ui_->peakPlot, ui_->groupPlot, ui_->compoundPlot, ui_->scanNumber, ui_->retentionTime,
+                            ui_->standard, ui_->nomalized})
+        connect(b, &QRadioButton::toggled, this, [this](bool on) {
+            if (on) redraw(false);
+        });
+    connect(ui_->ppmRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) binningModeChanged();
+    });
+    connect(ui_->binRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) binningModeChanged();
+    });
+    connect(ui_->mzBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(0); });
+    connect(ui_->ppmBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(1); });
+    connect(ui_->binBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(2); });
+}
+
+void AnnotationResultTab::browseOutputDatabase() {
+    const auto files = openFileDialog(QStringLiteral("Select a Result File"), runOutputFolder_ ? runOutputFolder_() : QString(),
+                                      QStringLiteral("db Files (*.db)"));
+    if (!files) return;
+    if (files->size() != 1) {
+        ui_->outputFileTextBox->clear();
+        showMessage(QStringLiteral("Please select the db(.db) file(s)!"));
+        return;
+    }
+    const QFileInfo info(files->front());
+    outputFolderName_ = info.path();
+    outputFileName_ = info.fileName();
+    ui_->outputFileTextBox->setText(files->front());
+    if (const auto error = run_catching([&] { populateOutputGrid(outputFolderName_, outputFileName_); })) {
+        clearAllPanes();
+        showMessage(*error);
+    } else {
+        ui_->gridPanel->setVisible(true);
+        ui_->plotPanel->setVisible(true);
+        ui_->binningGroup->setVisible(false);
+        selectRow(0);
+    }
+    ui_->cdfFileTextBox->clear();
+    cdfFileExitst_ = 0;
+}
+
+void AnnotationResultTab::populateOutputGrid(const QString& DataPath1, const QString& DataFile1) {
+    load_result_table(DataPath1, DataFile1, QString::fromLatin1(kAnnotationGridSelect), *ui_->model);
+}
+
+void AnnotationResultTab::browseSampleFile() {
+    const auto files = openFileDialog(QStringLiteral("Select a CDF File"), runOutputFolder_ ? runOutputFolder_() : QString(),
+                                      QStringLiteral("CDF File (*.CDF)"));
+    if (files && !files->isEmpty()) {
+        if (ui_->outputFileTextBox->text().isEmpty()) {
+            showMessage(QStringLiteral("Please select output file"));
+            return;
+        }
+        const QString path = files->front();
+        ui_->cdfFileTextBox->setText(path);
+        const QFileInfo info(path);
+        outputCdfFolderName_ = QFileInfo(info.path()).path();
+        engine_->data_file_Name = local_8bit(info.fileName());
+        engine_->data_file_path = local_8bit(info.path());
+        int loaded = 0;
+        const auto error = run_catching([&] { loaded = engine_->CDF_File_Load(); });
+        // A file the reader refuses is reported like one that throws, instead of leaving the
+        // TIC and binning panes silently empty behind a path that looks loaded.
+        cdfFileExitst_ = !error && loaded == 1 ? 1 : 0;
+        if (cdfFileExitst_ == 0) showMessage(QStringLiteral("Could not load the CDF file!"));
+        redraw(false);
+        return;
+    }
+    ui_->cdfFileTextBox->clear();
+    cdfFileExitst_ = 0;
+    showMessage(QStringLiteral("Please select the CDF(.CDF) file!"));
+}
+
+void AnnotationResultTab::selectRow(int row) {
+    if (row < 0) return;
+    ui_->plotPanel->setVisible(true);
+    if (row < ui_->model->rowCount()) ui_->grid->selectRow(row);
+    redraw(false);
+}
+
+void AnnotationResultTab::plotSelectedRow() { redraw(false); }
+
+void AnnotationResultTab::redraw(bool quiet) {
+    if (outputFileName_.isEmpty()) return;
+    const auto error = run_catching([this] { plotRoutine(); });
+    if (error && !quiet) showMessage(*error);
+}
+
+void AnnotationResultTab::clearAllPanes() {
+    for (const Pane* p : {&ui_->peaks, &ui_->pseudo, &ui_->eic, &ui_->tic, &ui_->binning}) clear_and_replot(*p);
+    pseudoMz_.clear();
+    pseudoIntensity_.clear();
+    pseudoAnnotation_.clear();
+}
+
+void AnnotationResultTab::plotRoutine() {
+    QStandardItemModel* model = ui_->model;
+    const QModelIndexList selected = ui_->grid->selectionModel()->selectedRows();
+    const int row = selected.isEmpty() ? -1 : selected.front().row();
+    if (row < 0 || row >= model->rowCount()) {
+        // No row to show (an empty peak table): empty panes rather than a guessed row.
+        clearAllPanes();
+        return;
+    }
+    const std::string path = local_8bit(outputFolderName_);
+    const std::string file = local_8bit(outputFileName_);
+    const int eic_id = cell_int(model, row, 0);
+    const int peak_id = cell_int(model, row, 1);
+
+    // 1.
+    reset_pane(ui_->peaks);
+    reset_pane(ui_->pseudo);
+    paint_rows(model, 0, std::nullopt);
+
+    // 2.
+    const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
+                          : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
+                                                           : PlotMode::PeakPlot;
+    std::vector<Chromatogram_Peak_Group_Compound> records;
+    if (mode == PlotMode::PeakPlot) {
+        ui_->exportButton->setVisible(false);
+        engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
+    } else if (mode == PlotMode::GroupPlot) {
+        ui_->exportButton->setVisible(true);
+        const int group_id = cell_int(model, row, 10);
+        paint_rows(model, 10, group_id);
+        engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, group_id, records);
+    } else {
+        ui_->exportButton->setVisible(true);
+        const int compound_id = cell_int(model, row, 12);
+        if (compound_id == 0) {
+            engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
+        } else {
+            paint_rows(model, 12, compound_id);
+            engine_->Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, compound_id,
+                                                                                             records);
+        }
+    }
+
+    // 3.
+    const PseudoSpectrum spectrum = build_pseudo_spectrum(records);
+    pseudoMz_ = spectrum.mz;
+    pseudoIntensity_ = spectrum.intensity;
+    pseudoAnnotation_ = spectrum.annotation;
+
+    // 4.
+    reset_pane(ui_->eic);
+    reset_pane(ui_->tic);
+    reset_pane(ui_->binning);
+
+    const XAxisMode x_mode = ui_->retentionTime->isChecked() ? XAxisMode::RetentionTime : XAxisMode::ScanNumber;
+
+    // 5. and 6.
+    Mass_Trace binned;
+    PlotPane tic_data = tic_pane({}, {}, {}, 0, x_mode);
+    if (cdfFileExitst_ == 1) {
+        tic_data = tic_pane(engine_->scan_num_arry, engine_->scan_acquisition_time_arry, engine_->total_intensity_arry,
+                            engine_->Total_Scan_Num, x_mode);
+        ui_->binningGroup->setVisible(true);
+        bool mz_ok = false, width_ok = false;
+        const double mass_bin = ui_->mzBox->text().trimmed().toDouble(&mz_ok);
+        // A box that holds no number leaves the binning pane empty instead of binning around 0.
+        if (ui_->ppmRadio->isChecked()) {
+            const double ppm = ui_->ppmBox->text().trimmed().toDouble(&width_ok);
+            if (mz_ok && width_ok) engine_->Engine_EIC_extraction_binning(mass_bin, ppm, 0.1, true, binned);
+        } else {
+            const double bin_size = ui_->binBox->text().trimmed().toDouble(&width_ok);
+            if (mz_ok && width_ok) engine_->Engine_EIC_extraction_binning(mass_bin, 40, bin_size, false, binned);
+        }
+    } else {
+        ui_->binningGroup->setVisible(false);
+    }
+
+    // 7.
+    Mass_Trace eic;
+    engine_->Engine_Query_extracted_eic_FromAnnoatedDataBase(path, file, eic_id, eic);
+
+    // 8. to 15.
+    draw_pane(ui_->peaks, annotation_peaks_pane(records, mode, x_mode,
+                                                ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard,
+                                                outputFileName_));
+    draw_pane(ui_->eic, trace_pane(QStringLiteral("Extracted EIC Plot"), eic, x_mode));
+    draw_pane(ui_->binning, trace_pane(QStringLiteral("Binning EIC Plot"), binned, x_mode));
+    draw_pane(ui_->tic, tic_data);
+    draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
+}
+
+void AnnotationResultTab::binningTextChanged(int box) {
+    struct Check {
+        QLineEdit* edit;
+        double high;
+        const char* message;
+    };
+    const Check checks[] = {{ui_->mzBox, 3000, "Please select M/Z value within the range 0~3000"},
+                            {ui_->ppmBox, 1000, "Please select ppm within the range 0~1000"},
+                            {ui_->binBox, 1, "Please select binsize within the range 0~1"}};
+    const Check& c = checks[box];
+    const QString text = c.edit->text().trimmed();
+    if (text.isEmpty()) return;
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok) return;
+    if (!(v >= 0 && v <= c.high)) {
+        showMessage(QString::fromLatin1(c.message));
+        return;
+    }
+    redraw(true);
+}
+
+void AnnotationResultTab::binningModeChanged() {
+    const bool ppm = ui_->ppmRadio->isChecked();
+    ui_->ppmBox->setReadOnly(!ppm);
+    ui_->binBox->setReadOnly(ppm);
+    redraw(false);
+}
+
+void AnnotationResultTab::exportPseudoSpectrum() {
+    const QString path = saveFileDialog(QStringLiteral("Save a pseudo spectrum file"),
+                                        runOutputFolder_ ? runOutputFolder_() : QString(),
+                                        QStringLiteral("pseudospectrum.txt"), QStringLiteral("Text File  (pseudospectrum*.txt)"));
+    if (path.isEmpty()) return;
+    const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
+                          : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
+                                                           : PlotMode::PeakPlot;
+    const PseudoSpectrum spectrum{pseudoMz_, pseudoIntensity_, pseudoAnnotation_};
+    // A file that could not be written is reported as such, never as exported.
+    if (const auto error = run_catching([&] { write_pseudo_spectrum_file(path, pseudo_spectrum_file_bytes(spectrum, mode)); }))
+        showMessage(*error);
+    else
+        showMessage(QStringLiteral("Pseudo spectrum file has been exported!"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// "Alignment Result"
+
+struct AlignmentResultTab::Ui {
+    QLineEdit* alignFileTextBox;
+    QWidget* gridPanel;
+    QWidget* plotPanel;
+    QStandardItemModel* model;
+    QTableView* grid;
+    QRadioButton *peakPlot, *groupPlot, *compoundPlot;
+    QRadioButton *standard, *nomalized;
+    QRadioButton *scanNumber, *rtOriginal, *rtCorrected;
+    Pane aligned, perSample;
+};
 
 AlignmentResultTab::AlignmentResultTab(CKORVANE_Engine* engine, std::function<QString()> runOutputFolder,
                                        QWidget* parent)
-    : QWidget(parent), engine_(engine), runOutputFolder_(std::move(runOutputFolder)) {}
+    : QWidget(parent), engine_(engine), runOutputFolder_(std::move(runOutputFolder)) {
+    showMessage = [this](const QString& text) { default_message(this, text); };
+    openFileDialog = [this](const QString& title, const QString& start, const QString& filter) {
+        return default_open_dialog(this, title, start, filter);
+    };
+    buildUi();
+}
+
 AlignmentResultTab::~AlignmentResultTab() { delete ui_; }
-void AlignmentResultTab::browseAlignDatabase() {}
-void AlignmentResultTab::selectRow(int) {}
-void AlignmentResultTab::plotSelectedRow() {}
+
+void AlignmentResultTab::buildUi() {
+    ui_ = new Ui;
+    auto* top = new QVBoxLayout(this);
+    auto* fileRow = new QHBoxLayout;
+    fileRow->addWidget(new QLabel(QStringLiteral("Select Aligned Result (.aligndb) File :")));
+    ui_->alignFileTextBox = make_box(QString(), QStringLiteral("alignFileTextBox"), true);
+    fileRow->addWidget(ui_->alignFileTextBox, 1);
+    auto* browse = make_button(QStringLiteral("Browse"), QStringLiteral("alignBrowseButton"));
+    fileRow->addWidget(browse);
+    top->addLayout(fileRow);
+
+    auto* splitter = new QSplitter(Qt::Vertical);
+    top->addWidget(splitter, 1);
+    ui_->gridPanel = new QWidget;
+    ui_->gridPanel->setObjectName(QStringLiteral("alignGridPanel"));
+    auto* gridLayout = new QVBoxLayout(ui_->gridPanel);
+    ui_->model = new QStandardItemModel(this);
+    ui_->grid = make_grid(QStringLiteral("alignDataGridView"), ui_->model, ui_->gridPanel);
+    gridLayout->addWidget(ui_->grid);
+    splitter->addWidget(ui_->gridPanel);
+
+    ui_->plotPanel = new QWidget;
+    ui_->plotPanel->setObjectName(QStringLiteral("alignPlotPanel"));
+    auto* plotLayout = new QVBoxLayout(ui_->plotPanel);
+    auto* radios = new QHBoxLayout;
+    auto* modeGroup = new QButtonGroup(this);
+    ui_->peakPlot =
+        make_radio(QStringLiteral("Peak Plot"), QStringLiteral("alignPeakPlotRadioButton"), modeGroup, radios, true);
+    ui_->groupPlot = make_radio(QStringLiteral("Group Plot"), QStringLiteral("alignGroupPlotRadioButton"), modeGroup, radios);
+    ui_->compoundPlot =
+        make_radio(QStringLiteral("Compound Plot"), QStringLiteral("alignCompoundPlotRadioButton"), modeGroup, radios);
+    radios->addSpacing(20);
+    auto* scaleGroup = new QButtonGroup(this);
+    ui_->standard =
+        make_radio(QStringLiteral("Standard"), QStringLiteral("alignStandardRadioButton"), scaleGroup, radios, true);
+    ui_->nomalized = make_radio(QStringLiteral("Nomalized"), QStringLiteral("alignNomalizedRadioButton"), scaleGroup, radios);
+    radios->addSpacing(20);
+    auto* xGroup = new QButtonGroup(this);
+    ui_->scanNumber =
+        make_radio(QStringLiteral("Scan Number"), QStringLiteral("alignScanNumberRadioButton"), xGroup, radios, true);
+    ui_->rtOriginal = make_radio(QStringLiteral("RT_Original"), QStringLiteral("rtOriginalRadioButton"), xGroup, radios);
+    ui_->rtCorrected = make_radio(QStringLiteral("RT_Corrected"), QStringLiteral("rtCorrectedRadioButton"), xGroup, radios);
+    radios->addStretch(1);
+    plotLayout->addLayout(radios);
+    auto* panes = new QHBoxLayout;
+    ui_->aligned = make_pane(QStringLiteral("alignedGraph"), ui_->plotPanel);
+    ui_->perSample = make_pane(QStringLiteral("perSampleGraph"), ui_->plotPanel);
+    panes->addWidget(ui_->aligned.plot);
+    panes->addWidget(ui_->perSample.plot);
+    plotLayout->addLayout(panes, 1);
+    splitter->addWidget(ui_->plotPanel);
+
+    ui_->gridPanel->setVisible(false);
+    ui_->plotPanel->setVisible(false);
+
+    connect(browse, &QPushButton::clicked, this, [this] { browseAlignDatabase(); });
+    connect(ui_->grid, &QTableView::clicked, this, [this](const QModelIndex& index) { selectRow(index.row()); });
+    for (QRadioButton* b : {ui_->peakPlot, ui_->groupPlot, ui_->compoundPlot, ui_->standard, ui_->nomalized,
+                            ui_->scanNumber, ui_->rtOriginal, ui_->rtCorrected})
+        connect(b, &QRadioButton::toggled, this, [this](bool on) {
+            if (on) plotSelectedRow();
+        });
+}
+
+void AlignmentResultTab::browseAlignDatabase() {
+    const auto files = openFileDialog(QStringLiteral("Select a Aligned Result File"),
+                                      runOutputFolder_ ? runOutputFolder_() : QString(),
+                                      QStringLiteral("aligndb Files (*.aligndb)"));
+    if (!files) return;
+    if (files->size() != 1) {
+        ui_->alignFileTextBox->clear();
+        showMessage(QStringLiteral("Please select the aligndb(.aligndb) file(s)!"));
+        return;
+    }
+    const QFileInfo info(files->front());
+    alignFolderName_ = info.path();
+    alignFileName_ = info.fileName();
+    ui_->alignFileTextBox->setText(files->front());
+    if (const auto error = run_catching([&] { populateAlignGrid(alignFolderName_, alignFileName_); })) {
+        for (const Pane* p : {&ui_->aligned, &ui_->perSample}) clear_and_replot(*p);
+        showMessage(*error);
+        return;
+    }
+    ui_->gridPanel->setVisible(true);
+    ui_->plotPanel->setVisible(true);
+    selectRow(0);
+}
+
+void AlignmentResultTab::populateAlignGrid(const QString& DataPath1, const QString& DataFile1) {
+    load_result_table(DataPath1, DataFile1, QString::fromLatin1(kAlignmentGridSelect), *ui_->model);
+}
+
+void AlignmentResultTab::selectRow(int row) {
+    if (row < 0) return;
+    ui_->plotPanel->setVisible(true);
+    if (row < ui_->model->rowCount()) ui_->grid->selectRow(row);
+    plotSelectedRow();
+}
+
+void AlignmentResultTab::plotSelectedRow() {
+    if (alignFileName_.isEmpty()) return;
+    if (const auto error = run_catching([this] { plotRoutine(); })) showMessage(*error);
+}
+
+void AlignmentResultTab::plotRoutine() {
+    QStandardItemModel* model = ui_->model;
+    const QModelIndexList selected = ui_->grid->selectionModel()->selectedRows();
+    const int row = selected.isEmpty() ? -1 : selected.front().row();
+    // 1.
+    reset_pane(ui_->aligned);
+    reset_pane(ui_->perSample);
+    paint_rows(model, 0, std::nullopt);
+    if (row < 0 || row >= model->rowCount()) {
+        ui_->aligned.plot->replot();
+        ui_->perSample.plot->replot();
+        return;
+    }
+    const std::string path = local_8bit(alignFolderName_);
+    const std::string file = local_8bit(alignFileName_);
+    const int eic_id = cell_int(model, row, 0);
+    const int peak_id = cell_int(model, row, 1);
+    const int group_id = cell_int(model, row, 10);
+    const int compound_id = cell_int(model, row, 12);
+    const int sample_id = cell_int(model, row, 16);
+    const QString sample_name = cell_text(model, row, 17);
+    const int align_id = cell_int(model, row, 18);
+
+    // 2.
+    std::vector<Chromatogram_Peak_Group_Compound_Align> aligned;
+    if (align_id == 0) {
+        engine_->Engine_Query_ChromatographPeak_FromAlignDataBase(path, file, sample_id, eic_id, peak_id, aligned);
+    } else {
+        paint_rows(model, 18, align_id);
+        engine_->Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(path, file, align_id,
+                                                                                             aligned);
+    }
+
+    // 3.
+    const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
+                          : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
+                                                           : PlotMode::PeakPlot;
+    std::vector<Chromatogram_Peak_Group_Compound_Align> per_sample;
+    if (mode == PlotMode::GroupPlot)
+        engine_->Engine_Query_GroupedChromatographPeaklist_FromAlignDataBase(path, file, sample_id, group_id, per_sample);
+    else if (mode == PlotMode::CompoundPlot && compound_id != 0)
+        engine_->Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(path, file, sample_id,
+                                                                                      compound_id, per_sample);
+    else
+        engine_->Engine_Query_ChromatographPeak_FromAlignDataBase(path, file, sample_id, eic_id, peak_id, per_sample);
+
+    // 4. to 8.
+    const XAxisMode x_mode = ui_->rtCorrected->isChecked()  ? XAxisMode::RetentionTimeCorrected
+                             : ui_->rtOriginal->isChecked() ? XAxisMode::RetentionTime
+                                                            : XAxisMode::ScanNumber;
+    const ScaleMode scale = ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard;
+    draw_pane(ui_->aligned, aligned_pane(aligned, x_mode, scale, cell_text(model, row, 18)));
+    draw_pane(ui_->perSample, per_sample_pane(per_sample, mode, x_mode, scale, sample_name));
+}

@@ -29,7 +29,8 @@ public:
                           const QString& filter)>
         saveFileDialog;
 
-    // The "Browse" buttons, the row click, the plot routine and "Export", callable directly.
+    // The "Browse" buttons, the row click, the plot routine and "Export", callable directly. The
+    // plot routine shows an error of the queries in a message box and ends there.
     void browseOutputDatabase();
     void browseSampleFile();
     void selectRow(int row);
@@ -38,6 +39,7 @@ public:
 
     QString outputFolderName() const { return outputFolderName_; }
     QString outputFileName() const { return outputFileName_; }
+    QString outputCdfFolderName() const { return outputCdfFolderName_; }
     int cdfFileExitst() const { return cdfFileExitst_; }
     const std::vector<double>& pseudoMz() const { return pseudoMz_; }
     const std::vector<double>& pseudoIntensity() const { return pseudoIntensity_; }
@@ -45,6 +47,15 @@ public:
 
 private:
     struct Ui;
+    void buildUi();
+    void populateOutputGrid(const QString& DataPath1, const QString& DataFile1);
+    void plotRoutine();
+    void clearAllPanes();
+    void binningTextChanged(int box);
+    void binningModeChanged();
+    // Runs a redraw; its error is shown, or dropped when quiet.
+    void redraw(bool quiet);
+
     Ui* ui_ = nullptr;
     CKORVANE_Engine* engine_;
     std::function<QString()> runOutputFolder_;
@@ -75,6 +86,10 @@ public:
 
 private:
     struct Ui;
+    void buildUi();
+    void populateAlignGrid(const QString& DataPath1, const QString& DataFile1);
+    void plotRoutine();
+
     Ui* ui_ = nullptr;
     CKORVANE_Engine* engine_;
     std::function<QString()> runOutputFolder_;
