@@ -9,7 +9,9 @@
 // --source=synthetic makes traces and rows of the same size in this program instead: every one
 // of the 4.2 million centroids in a trace (the most the sample could give), 6000 peaks.
 //
-// Each repetition writes the three per-sample CSV files and then the per-sample database into
+// Each repetition writes the three per-sample CSV files, the per-sample database, and the aligned
+// CSV file and database of sixteen samples holding copies of these rows (what the first process of
+// a sixteen-sample run writes at its end), into
 // FOLDER (default: the system temp folder). Printed: medians and all runs, the size of the largest
 // shape text and the writer's peak resident-memory growth over its input (Linux: VmHWM after
 // resetting it through /proc/self/clear_refs).
@@ -207,7 +209,20 @@ int main(int argc, char** argv) {
               << " points, " << in.peaks.size() << " peaks; shape text " << total_shape / (1024 * 1024)
               << " MiB in all, largest " << largest_shape << " bytes" << std::endl;
 
-    std::vector<double> csv_s, db_s, extra_kib;
+    std::vector<Chromatogram_Peak_Group_Compound_Align> aligned;
+    for (std::uint32_t sample = 0; sample < 16; ++sample) {
+        for (const auto& c : annotated) {
+            Chromatogram_Peak_Group_Compound_Align a = widen<Chromatogram_Peak_Group_Compound_Align>(c);
+            a.Group_ID = c.Group_ID, a.Adduct_Annotation = c.Adduct_Annotation, a.Compound_ID = c.Compound_ID;
+            a.Compound_MolecularMass = c.Compound_MolecularMass;
+            a.Compound_Retention_Time = c.Compound_Retention_Time, a.Compound_Intensity = c.Compound_Intensity;
+            a.SAMPLE_ID = sample, a.SAMPLE_NAME = "bench_" + std::to_string(sample + 1);
+            a.Align_ID = c.Compound_ID, a.Align_RT = c.Compound_Retention_Time;
+            aligned.push_back(std::move(a));
+        }
+    }
+
+    std::vector<double> csv_s, db_s, extra_kib, aligned_csv_s, aligned_db_s;
     for (int r = 0; r < repeat; ++r) {
         auto t0 = std::chrono::steady_clock::now();
         OutputChromatographPeaklist2CSVFile(in.peaks, dir, "bench_chromatograph_peaklist.csv");
@@ -228,11 +243,27 @@ int main(int argc, char** argv) {
         t1 = std::chrono::steady_clock::now();
         db_s.push_back(std::chrono::duration<double>(t1 - t0).count());
         if (hwm_reset) extra_kib.push_back(static_cast<double>(status_kib("VmHWM:") - base));
+
+        t0 = std::chrono::steady_clock::now();
+        OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
+            aligned, dir, "aligned_annotated_grouped_chromatograph_peaklist.csv");
+        t1 = std::chrono::steady_clock::now();
+        aligned_csv_s.push_back(std::chrono::duration<double>(t1 - t0).count());
+        std::vector<Chromatogram_Peak_Group_Compound_Align> aligned_rows = aligned;
+        t0 = std::chrono::steady_clock::now();
+        OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
+            std::move(aligned_rows), dir, "aligned_annotated_grouped_chromatograph_peaklist.aligndb");
+        t1 = std::chrono::steady_clock::now();
+        aligned_db_s.push_back(std::chrono::duration<double>(t1 - t0).count());
     }
     const auto db_bytes = std::filesystem::file_size(dir + "/bench_annotated_grouped_chromatograph_peaklist.db");
     std::cout << "three CSV files: median " << median(csv_s) << " s (runs: " << runs(csv_s) << ")\n"
               << "database: median " << median(db_s) << " s (runs: " << runs(db_s) << "), file "
-              << db_bytes / (1024 * 1024) << " MiB\n";
+              << db_bytes / (1024 * 1024) << " MiB\n"
+              << "aligned CSV file, " << aligned.size() << " rows: median " << median(aligned_csv_s)
+              << " s (runs: " << runs(aligned_csv_s) << ")\n"
+              << "aligned database, " << aligned.size() << " rows: median " << median(aligned_db_s)
+              << " s (runs: " << runs(aligned_db_s) << ")\n";
     if (!extra_kib.empty())
         std::cout << "database writer peak extra resident memory: median " << median(extra_kib) << " KiB (runs: "
                   << runs(extra_kib) << "); largest shape text " << largest_shape / 1024 << " KiB\n";
