@@ -1,0 +1,575 @@
+// The main window and its Data Process page, driven headless through the handlers and the widgets,
+// with every dialog and message box answered by the test.
+#include "workbench/window/main_form.h"
+
+#include <gtest/gtest.h>
+#include <qcustomplot.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "engine/records/text_util.h"
+#include "tests/support/temp_dir.h"
+#include "tools/generate_sample/sample_file.h"
+#include "workbench/engine/korvane_engine.h"
+#include "workbench/engine/platform_hooks.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvane::test::read_file;
+using korvane::test::TempDir;
+
+void process_events() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+// Runs the event loop until the condition holds or the time is up.
+template <typename Condition>
+bool wait_until(Condition done, int seconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > seconds * 1000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void copy_example_config(const fs::path& dir) {
+    fs::create_directories(dir);
+    for (const char* f : {"config_para.csv", "hmdb.csv", "Adduct_Config_Positive.csv", "Adduct_Config_Negative.csv"})
+        fs::copy_file(fs::path(KORVANE_SOURCE_DIR) / "examples" / "config" / f, dir / f,
+                      fs::copy_options::overwrite_existing);
+}
+
+// A small synthetic sample: scans numbered 1..scans.
+void write_sample(const fs::path& path, std::uint64_t seed, std::uint32_t scans = 150) {
+    korvane::synth::Options o;
+    o.scans = scans;
+    o.points_per_scan = 120;
+    o.compounds = 40;
+    o.seed = seed;
+    o.compound_seed = 7;  // shared compounds, so alignment has something to match
+    korvane::synth::write_sample_cdf(path.string(), korvane::synth::generate_sample(o));
+}
+
+class MainFormTest : public testing::Test {
+protected:
+    void SetUp() override {
+        form = std::make_unique<MainForm>();
+        form->showMessage = [this](const QString& text) { messages.push_back(text); };
+        form->openFilesDialog = [this](const QString& title, const QString&) {
+            dialogTitles.push_back(title);
+            return nextFiles;
+        };
+        form->folderDialog = [this](const QString& proposed) {
+            proposedFolder = proposed;
+            return nextFolder;
+        };
+        form->exitApplication = [this](int code) { exitCodes.push_back(code); };
+        form->show();
+        process_events();
+    }
+    void TearDown() override {
+        if (form) {
+            EXPECT_TRUE(wait_until([this] { return !form->runBusy(); }, 300));
+        }
+        form.reset();
+        process_events();
+    }
+
+    template <typename T>
+    T* child(const char* name) {
+        T* w = form->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QTableWidget* grid() { return child<QTableWidget>("dataGridView1"); }
+    bool mark(int row, int column) { return grid()->item(row, column)->checkState() == Qt::Checked; }
+    bool alignEditable(int row) { return grid()->item(row, 3)->flags().testFlag(Qt::ItemIsUserCheckable); }
+
+    // Chooses the given files and loads them into the grid.
+    void loadFiles(const QStringList& paths) {
+        nextFiles = paths;
+        form->DataLoadBrowseButton_Click();
+        form->LoadDataFileButton_Click();
+        process_events();
+    }
+    void chooseConfig(const fs::path& dir) {
+        nextFolder = QString::fromStdString(dir.string());
+        form->configFileButton_Click();
+    }
+
+    TempDir dir;
+    std::unique_ptr<MainForm> form;
+    std::vector<QString> messages;
+    std::vector<QString> dialogTitles;
+    std::vector<int> exitCodes;
+    std::optional<QStringList> nextFiles;
+    QString nextFolder, proposedFolder;
+};
+
+TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
+    const QStringList paths = {"/data/run/c.CDF", "/data/run/a.CDF", "/data/run/b.cdf"};
+    loadFiles(paths);
+    EXPECT_EQ(dialogTitles, std::vector<QString>{"Select LC-MS CDF Files"});
+    EXPECT_EQ(child<QPlainTextEdit>("textBox1")->toPlainText(), "/data/run/c.CDF;/data/run/a.CDF;/data/run/b.cdf;");
+    EXPECT_EQ(form->fileNumberValue(), 3);
+    EXPECT_EQ(form->filePathData(), "/data/run");
+    QTableWidget* g = grid();
+    ASSERT_EQ(g->rowCount(), 3);
+    ASSERT_EQ(g->columnCount(), 4);
+    const char* names[] = {"c.CDF", "a.CDF", "b.cdf"};
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(g->item(row, 0)->text(), names[row]);
+        EXPECT_EQ(g->item(row, 1)->text(), "/data/run");
+        EXPECT_FALSE(mark(row, 2));
+        EXPECT_FALSE(mark(row, 3));
+        EXPECT_FALSE(alignEditable(row));
+    }
+    EXPECT_EQ(g->horizontalHeaderItem(0)->text(), "File Name");
+    EXPECT_EQ(g->horizontalHeaderItem(1)->text(), "Folder Name");
+    EXPECT_EQ(g->horizontalHeaderItem(2)->text(), "   Process");
+    EXPECT_EQ(g->horizontalHeaderItem(3)->text(), "   Align");
+    EXPECT_TRUE(g->isColumnHidden(1));
+    EXPECT_EQ(g->columnWidth(0), 145);
+    EXPECT_EQ(g->columnWidth(2), 60);
+    EXPECT_EQ(g->columnWidth(3), 45);
+    EXPECT_TRUE(g->selectedItems().isEmpty());
+    EXPECT_EQ(form->checkboxCountValue(), 0);
+    EXPECT_FALSE(child<QWidget>("panel1")->isHidden());
+    EXPECT_FALSE(child<QPushButton>("batchButton")->isHidden());
+    EXPECT_TRUE(child<QPushButton>("mpiButton")->isHidden());
+    EXPECT_TRUE(child<QWidget>("panel2")->isHidden());
+
+    // The header boxes sit 2 px right of and 4 px below their header cells' corners.
+    QHeaderView* header = g->horizontalHeader();
+    for (auto [name, column] : {std::pair{"checkboxHeader", 2}, std::pair{"checkboxHeader2", 3}}) {
+        SCOPED_TRACE(name);
+        auto* box = child<QCheckBox>(name);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->geometry(), QRect(header->sectionViewportPosition(column) + 2, 4, 15, 15));
+    }
+    // Loading again replaces the header boxes instead of stacking more.
+    form->LoadDataFileButton_Click();
+    EXPECT_EQ(header->viewport()->findChildren<QCheckBox*>().size(), 2);
+}
+
+TEST_F(MainFormTest, ChoosingNoFileAndLoadingNothing) {
+    loadFiles({"/d/x.CDF"});
+    // Cancelled: the text box is emptied, the earlier table stays, nothing is said.
+    nextFiles = std::nullopt;
+    form->DataLoadBrowseButton_Click();
+    EXPECT_TRUE(child<QPlainTextEdit>("textBox1")->toPlainText().isEmpty());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(form->fileNumberValue(), 1);
+    // Confirmed with no file.
+    nextFiles = QStringList{};
+    form->DataLoadBrowseButton_Click();
+    EXPECT_EQ(messages, std::vector<QString>{"Please select the LCMS Data(.CDF) file(s) before loading!"});
+    // "Load Data" with an empty text box hides both panels.
+    messages.clear();
+    form->LoadDataFileButton_Click();
+    EXPECT_EQ(messages, std::vector<QString>{"Please load the LCMS Data(.CDF) file(s)!"});
+    EXPECT_TRUE(child<QWidget>("panel1")->isHidden());
+    EXPECT_TRUE(child<QWidget>("panel2")->isHidden());
+}
+
+TEST_F(MainFormTest, RunStartChecksComeInOrderAndStartNothing) {
+    const fs::path config = dir.path() / "config";
+    copy_example_config(config);
+    const QString data = QString::fromStdString((dir.path() / "data").string());
+    struct Row {
+        const char* name;
+        bool files, config;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"no file", false, true, "Please select LCMS file(s)"},
+        {"no configuration", true, false, "Please select parameter file"},
+        {"no Process mark", true, true, "Please check at least 1 process check box to run!"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        form = std::make_unique<MainForm>();
+        form->showMessage = [this](const QString& text) { messages.push_back(text); };
+        form->openFilesDialog = [this](const QString&, const QString&) { return nextFiles; };
+        form->folderDialog = [this](const QString&) { return nextFolder; };
+        if (row.files) loadFiles({data + "/s.CDF"});
+        if (row.config) chooseConfig(config);
+        for (bool batch : {true, false}) {
+            messages.clear();
+            batch ? form->batchButton_Click() : form->mpiButton_Click();
+            EXPECT_EQ(messages, std::vector<QString>{row.message});
+            EXPECT_FALSE(form->runBusy());
+        }
+        EXPECT_FALSE(fs::exists(dir.path() / "data" / "Result"));
+    }
+}
+
+TEST_F(MainFormTest, MarksKeepTheCountAndAlignFollowsProcess) {
+    loadFiles({"/d/a.CDF", "/d/b.CDF", "/d/c.CDF"});
+    form->dataGridView1_CellClick(0, 2);
+    form->dataGridView1_CellClick(2, 2);
+    EXPECT_EQ(form->checkboxCountValue(), 2);
+    EXPECT_TRUE(mark(0, 2));
+    EXPECT_TRUE(alignEditable(0));
+    EXPECT_FALSE(alignEditable(1));
+    EXPECT_TRUE(alignEditable(2));
+    EXPECT_TRUE(grid()->selectedItems().isEmpty());
+
+    // The Align header ticks only rows that are processed.
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    EXPECT_TRUE(mark(0, 3));
+    EXPECT_FALSE(mark(1, 3));
+    EXPECT_TRUE(mark(2, 3));
+
+    // Clearing a row's Process mark clears its Align mark and locks it.
+    form->dataGridView1_CellClick(2, 2);
+    EXPECT_EQ(form->checkboxCountValue(), 1);
+    EXPECT_FALSE(mark(2, 3));
+    EXPECT_FALSE(alignEditable(2));
+
+    // The Process header marks every row and unlocks every Align cell.
+    child<QCheckBox>("checkboxHeader")->setChecked(true);
+    EXPECT_EQ(form->checkboxCountValue(), 3);
+    for (int row = 0; row < 3; ++row) EXPECT_TRUE(mark(row, 2) && alignEditable(row)) << row;
+    child<QCheckBox>("checkboxHeader2")->setChecked(false);
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    for (int row = 0; row < 3; ++row) EXPECT_TRUE(mark(row, 3)) << row;
+
+    // Clearing it clears every Process and Align mark and the Align header.
+    child<QCheckBox>("checkboxHeader")->setChecked(false);
+    EXPECT_EQ(form->checkboxCountValue(), 0);
+    EXPECT_FALSE(child<QCheckBox>("checkboxHeader2")->isChecked());
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_FALSE(mark(row, 2));
+        EXPECT_FALSE(mark(row, 3));
+        EXPECT_FALSE(alignEditable(row));
+    }
+    form->dataGridView1_CellClick(1, 2);
+    EXPECT_EQ(form->checkboxCountValue(), 1);
+}
+
+TEST_F(MainFormTest, RunModeShowsTheButtonsOfTheMode) {
+    loadFiles({"/d/a.CDF"});
+    child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
+    EXPECT_TRUE(child<QPushButton>("batchButton")->isHidden());
+    EXPECT_FALSE(child<QPushButton>("mpiButton")->isHidden());
+    EXPECT_FALSE(child<QLabel>("label32")->isHidden());
+    EXPECT_FALSE(child<QLineEdit>("cpuNumberTextBox")->isHidden());
+    EXPECT_EQ(child<QLineEdit>("cpuNumberTextBox")->text(), "2");
+    child<QRadioButton>("batchRunRadioButton")->setChecked(true);
+    EXPECT_FALSE(child<QPushButton>("batchButton")->isHidden());
+    EXPECT_TRUE(child<QPushButton>("mpiButton")->isHidden());
+    EXPECT_TRUE(child<QLabel>("label32")->isHidden());
+    EXPECT_TRUE(child<QLineEdit>("cpuNumberTextBox")->isHidden());
+}
+
+TEST_F(MainFormTest, ConfigurationFolderIsKeptOnlyWhenItsParameterFileReads) {
+    nextFolder = QString::fromStdString(dir.str());  // no config_para.csv there
+    form->configFileButton_Click();
+    EXPECT_EQ(proposedFolder, QDir::currentPath() + "/configFiles");
+    EXPECT_EQ(messages, std::vector<QString>{"Could not find configure files!"});
+    EXPECT_TRUE(form->configPath().isEmpty());
+    EXPECT_TRUE(child<QLineEdit>("configFileTextBox")->text().isEmpty());
+
+    messages.clear();
+    const fs::path config = dir.path() / "config";
+    copy_example_config(config);
+    chooseConfig(config);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(form->configPath().toStdString(), config.string());
+    EXPECT_EQ(child<QLineEdit>("configFileTextBox")->text().toStdString(), config.string());
+    EXPECT_EQ(form->engine()->Para.Para_Cutoff_TopNumber, 500);
+
+    // A file with a bad signed value raises inside the reader: reported, not a crash.
+    messages.clear();
+    std::ofstream(config / "config_para.csv", std::ios::app) << "Para_Polarity,abc\n";
+    chooseConfig(config);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Could not read configure files: ")) << messages[0].toStdString();
+    EXPECT_TRUE(form->configPath().isEmpty());
+}
+
+class SampleViewTest : public MainFormTest {
+protected:
+    void SetUp() override {
+        MainFormTest::SetUp();
+        write_sample(dir.path() / "s1.CDF", 11, 60);
+        loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string())});
+        form->dataGridView1_CellClick(0, 0);
+        process_events();
+    }
+    QCustomPlot* dataPlot() { return child<QCustomPlot>("zedGraphControl1"); }
+    QCustomPlot* spectrumPlot() { return child<QCustomPlot>("zedGraphControl2"); }
+
+    void press(QCustomPlot* plot, QPointF pos) {
+        QMouseEvent down(QEvent::MouseButtonPress, pos, plot->mapToGlobal(pos), Qt::LeftButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(plot, &down);
+        QMouseEvent up(QEvent::MouseButtonRelease, pos, plot->mapToGlobal(pos), Qt::LeftButton, Qt::NoButton,
+                       Qt::NoModifier);
+        QCoreApplication::sendEvent(plot, &up);
+        process_events();
+    }
+};
+
+TEST_F(SampleViewTest, ClickingAFileNameLoadsAndPlotsItsTic) {
+    EXPECT_FALSE(child<QWidget>("panel2")->isHidden());
+    EXPECT_EQ(form->engine()->data_file_Name, "s1.CDF");
+    EXPECT_EQ(form->engine()->data_file_path, dir.str());
+    EXPECT_EQ(form->dataPlotTitle(), "TIC Plot: s1.CDF");
+    ASSERT_EQ(form->sampleView().scan_count(), 60u);
+    QCustomPlot* plot = dataPlot();
+    ASSERT_EQ(plot->graphCount(), 1);
+    EXPECT_EQ(plot->graph(0)->data()->size(), 60);
+    EXPECT_EQ(plot->graph(0)->data()->at(0)->key, 1.0);
+    EXPECT_EQ(plot->graph(0)->data()->at(0)->value, form->sampleView().tic[0]);
+    EXPECT_EQ(plot->xAxis->label(), "Scan Number");
+    EXPECT_EQ(plot->yAxis->label(), "Total Intensity");
+    EXPECT_EQ(plot->graph(0)->pen().color(), QColor(Qt::blue));
+    EXPECT_EQ(plot->graph(0)->scatterStyle().shape(), QCPScatterStyle::ssNone);
+    EXPECT_EQ(plot->yAxis->numberFormat(), "f");
+    EXPECT_TRUE(child<QLineEdit>("textBox5")->isHidden());
+
+    child<QRadioButton>("RetentionTimeRadioButton")->setChecked(true);
+    EXPECT_EQ(plot->xAxis->label(), "Retention Time (seconds)");
+    EXPECT_EQ(plot->graph(0)->data()->at(0)->key, form->sampleView().retentionTime[0]);
+
+    child<QRadioButton>("twoDRadioButton")->setChecked(true);
+    EXPECT_EQ(form->dataPlotTitle(), "2D Plot: s1.CDF");
+    EXPECT_EQ(plot->yAxis->label(), "M/Z");
+    EXPECT_EQ(plot->graph(0)->lineStyle(), QCPGraph::lsNone);
+    EXPECT_EQ(plot->graph(0)->scatterStyle().size(), 1.0);
+    EXPECT_FALSE(child<QLineEdit>("textBox5")->isHidden());
+    const int above10 = plot->graph(0)->data()->size();
+    std::size_t positive = 0;
+    for (double v : form->sampleView().intensity_value_arry1) positive += v > 0;
+    // Emptying the threshold box puts "0" in it and draws every point of positive intensity.
+    child<QLineEdit>("textBox5")->clear();
+    EXPECT_EQ(child<QLineEdit>("textBox5")->text(), "0");
+    EXPECT_EQ(static_cast<std::size_t>(plot->graph(0)->data()->size()), positive);
+    EXPECT_GE(static_cast<std::size_t>(plot->graph(0)->data()->size()), static_cast<std::size_t>(above10));
+    // Text that is no whole number keeps the last threshold.
+    child<QLineEdit>("textBox5")->setText("abc");
+    EXPECT_EQ(static_cast<std::size_t>(plot->graph(0)->data()->size()), positive);
+}
+
+TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
+    QCustomPlot* plot = dataPlot();
+    const auto& view = form->sampleView();
+    // Ten pixels per scan, starting two scans left of the first; the press lands 0.6 scans left
+    // of the first point (6 px, within the plot's selection tolerance): x rounds to 0, clamped to 1.
+    const double width = plot->axisRect()->width();
+    plot->xAxis->setRange(view.scanNumber[0] - 2, view.scanNumber[0] - 2 + width / 10);
+    double top = 0;
+    for (double t : view.tic) top = std::max(top, t);
+    plot->yAxis->setRange(0, 2 * top);
+    plot->replot();
+    const QPointF at(plot->xAxis->coordToPixel(view.scanNumber[0] - 0.6), plot->yAxis->coordToPixel(view.tic[0]));
+    press(plot, at);
+    EXPECT_EQ(form->spectrumPlotTitle(), "Spectrum at Scan Number = 1");
+    QCustomPlot* spectrum = spectrumPlot();
+    ASSERT_EQ(spectrum->graphCount(), 1);
+    EXPECT_EQ(spectrum->graph(0)->lineStyle(), QCPGraph::lsImpulse);
+    EXPECT_EQ(spectrum->xAxis->label(), "M/Z");
+    EXPECT_EQ(spectrum->yAxis->label(), "Intensity");
+    ASSERT_EQ(spectrum->graph(0)->data()->size(), view.point_count_arry1[0]);
+    EXPECT_EQ(spectrum->graph(0)->data()->at(0)->key, view.mass_value_arry1[0]);
+
+    // Far from the curve: the spectrum plot is only cleared.
+    press(plot, QPointF(at.x() + 50, plot->yAxis->coordToPixel(1.9 * top)));
+    EXPECT_EQ(spectrum->graphCount(), 0);
+}
+
+TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    write_sample(data / "sample_a.CDF", 21);
+    write_sample(data / "sample_b.CDF", 22);
+    copy_example_config(config);
+    const QString folder = QString::fromStdString(data.string());
+    // The middle row names a file that does not exist: were it passed to the run, the run would
+    // list it in the job file.
+    loadFiles({folder + "/sample_a.CDF", folder + "/ghost.CDF", folder + "/sample_b.CDF"});
+    chooseConfig(config);
+    form->dataGridView1_CellClick(0, 2);
+    form->dataGridView1_CellClick(1, 2);
+    grid()->item(1, 3)->setCheckState(Qt::Checked);  // as the grid's own editing would
+    form->dataGridView1_CellClick(1, 2);              // Process cleared again
+    form->dataGridView1_CellClick(2, 2);
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    ASSERT_EQ(form->checkboxCountValue(), 2);
+
+    child<QPushButton>("batchButton")->click();
+    EXPECT_TRUE(form->runBusy());
+    EXPECT_FALSE(child<QProgressBar>("progressBar1")->isHidden());
+    // A second start while the first is busy is refused.
+    child<QPushButton>("batchButton")->click();
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 300));
+
+    EXPECT_EQ(messages, (std::vector<QString>{"A run is still in progress; please wait until it has finished!",
+                                              "Batch Run completed!"}));
+    EXPECT_EQ(form->filePathOut().toStdString(), (data / "Result").string());
+    for (const char* name : {"sample_a", "sample_b"})
+        for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.db"})
+            EXPECT_TRUE(fs::exists(data / "Result" / (std::string(name) + suffix))) << name << suffix;
+    EXPECT_TRUE(fs::exists(data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.aligndb"));
+    EXPECT_TRUE(fs::exists(data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.csv"));
+    EXPECT_FALSE(form->engine()->peaklist_align.empty());
+
+    const std::string job = read_file((data / "Result" / "Job_Run_Config.csv").string());
+    EXPECT_NE(job.find("Sequential Batch"), std::string::npos) << job;
+    EXPECT_NE(job.find("sample_a.CDF,1"), std::string::npos) << job;
+    EXPECT_NE(job.find("sample_b.CDF,1"), std::string::npos) << job;
+    EXPECT_EQ(job.find("ghost"), std::string::npos) << job;
+
+    EXPECT_EQ(child<QProgressBar>("progressBar1")->value(), 100);
+    EXPECT_FALSE(child<QProgressBar>("progressBar1")->isHidden());
+    EXPECT_EQ(progressValue.load(), 0.0);
+    EXPECT_EQ(form->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    write_sample(data / "sample_a.CDF", 31, 60);
+    copy_example_config(config);
+    loadFiles({QString::fromStdString((data / "sample_a.CDF").string())});
+    chooseConfig(config);
+    fs::remove(config / "hmdb.csv");  // the run's reader of the HMDB table throws
+    form->dataGridView1_CellClick(0, 2);
+    form->batchButton_Click();
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 120));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Batch Run failed: ")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("hmdb.csv")) << messages[0].toStdString();
+    EXPECT_EQ(progressValue.load(), 0.0);
+}
+
+TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    copy_example_config(config);
+    const fs::path args = dir.path() / "launcher_args.txt";
+    const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() + "'\n");
+    ::chmod(stub.c_str(), 0755);
+    korvane::wb::set_launcher_programs(stub, "/bin/true");
+    loadFiles({QString::fromStdString((data / "a.CDF").string()), QString::fromStdString((data / "b.CDF").string())});
+    chooseConfig(config);
+    form->dataGridView1_CellClick(1, 2);
+    child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
+
+    child<QLineEdit>("cpuNumberTextBox")->setText("two");
+    form->mpiButton_Click();
+    EXPECT_EQ(messages, std::vector<QString>{"Please enter a whole number of processes (1 or more) in \"CPU#:\"!"});
+    EXPECT_FALSE(form->runBusy());
+
+    messages.clear();
+    child<QLineEdit>("cpuNumberTextBox")->setText("3");
+    form->mpiButton_Click();
+    EXPECT_TRUE(child<QProgressBar>("progressBar1")->isHidden());  // no progress for parallel runs
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    korvane::wb::set_launcher_programs("mpiexec", "");
+    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed!"});
+    const std::string launched = read_file(args.string());
+    EXPECT_EQ(launched.rfind("-np\n3\n/bin/true\n-c\n" + config.string() + "\n", 0), 0u) << launched;
+    const std::string job = read_file((data / "Result" / "Job_Run_Config.csv").string());
+    EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
+    EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
+}
+
+TEST_F(MainFormTest, ExitEndsWithCodeZeroAndAboutOpensANewWindowEachTime) {
+    form->exitMenu_Click();
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    form->aboutMenu_Click();
+    form->aboutMenu_Click();
+    process_events();
+    int abouts = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() != "About" || !w->isVisible()) continue;
+        ++abouts;
+        EXPECT_EQ(w->windowTitle(), "About KORVANE");
+        EXPECT_EQ(w->size(), QSize(257, 273));
+        auto* label = w->findChild<QLabel*>();
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), "KORVANE");
+        EXPECT_EQ(label->pos(), QPoint(12, 9));
+    }
+    EXPECT_EQ(abouts, 2);
+    EXPECT_EQ(form->windowTitle(), "KORVANE");
+    QStringList tabs;
+    auto* tabWidget = child<QTabWidget>("tabControl1");
+    for (int i = 0; i < tabWidget->count(); ++i) tabs << tabWidget->tabText(i);
+    EXPECT_EQ(tabs, (QStringList{"Data Process", "Parameter Setup", "Annotation Result", "Alignment Result"}));
+    form->close();
+    process_events();
+}
+
+// The engine's warnings reach a QMessageBox shown by the window's thread, also when a worker
+// raises them; the worker waits until the box is closed.
+TEST(MessageBoxHandler, AWorkerThreadsWarningIsShownByTheWindowThread) {
+    korvane::wb::install_qt_message_box_handler();
+    QString seenText, seenTitle;
+    bool seenOnGuiThread = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seenText = box->text();
+            seenTitle = box->windowTitle();
+            seenOnGuiThread = QThread::currentThread() == box->thread();
+            box->accept();
+        }
+    });
+    closer.start(20);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        korvane::wb::show_message_box("MPI Run Failed", "Warning");
+        done = true;
+    });
+    EXPECT_TRUE(wait_until([&] { return done.load(); }, 30));
+    worker.join();
+    korvane::wb::set_message_box_handler(nullptr);
+    EXPECT_EQ(seenText, "MPI Run Failed");
+    EXPECT_EQ(seenTitle, "Warning");
+    EXPECT_TRUE(seenOnGuiThread);
+}
+
+// The program itself starts headless and stays up until it is told to end.
+TEST(KorvaneForm, StartsHeadlessAndRunsUntilEnded) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(KORVANE_FORM_EXE, {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    EXPECT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.state(), QProcess::Running);
+    program.terminate();
+    EXPECT_TRUE(program.waitForFinished(10000));
+}
+
+}  // namespace

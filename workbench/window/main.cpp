@@ -1,0 +1,22 @@
+// KORVANE_FORM: the workbench's one window.
+#include <QApplication>
+#include <clocale>
+#include <cstdlib>
+
+#include "workbench/window/main_form.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // QApplication adopts the user's locale; every number the engine reads or writes is C-locale.
+    std::setlocale(LC_NUMERIC, "C");
+    korvane::wb::install_qt_message_box_handler();
+    int code = 0;
+    {
+        MainForm form;
+        form.show();
+        code = app.exec();
+        // A batch run cannot be interrupted; like any background work it ends with the program.
+        if (form.runBusy()) std::_Exit(code);
+    }
+    return code;
+}

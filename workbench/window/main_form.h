@@ -1,0 +1,137 @@
+// The workbench's main window: menus, the "Data Process" page (sample files, marks, runs and the
+// sample plots), the "Parameter Setup" page and the two result pages.
+#pragma once
+
+#include <QFutureWatcher>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "workbench/window/data_view.h"
+
+class CKORVANE_Engine;
+class QCheckBox;
+class QCustomPlot;
+class QCPTextElement;
+class QLabel;
+class QLineEdit;
+class QMouseEvent;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+class QTabWidget;
+class ParameterSetupTab;
+class AnnotationResultTab;
+class AlignmentResultTab;
+
+namespace korvane::wb {
+// Routes the engine's warnings to a QMessageBox (text and caption, OK button); a call from a
+// worker thread waits while the window's thread shows it.
+void install_qt_message_box_handler();
+}  // namespace korvane::wb
+
+class MainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainForm(QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // Seams for every modal, so tests answer them without a screen. openFilesDialog returns
+    // std::nullopt when cancelled, else the chosen paths; folderDialog returns the folder the
+    // dialog holds when it closes (the proposed one when cancelled).
+    std::function<void(const QString& text)> showMessage;
+    std::function<std::optional<QStringList>(const QString& title, const QString& filter)> openFilesDialog;
+    std::function<QString(const QString& proposed)> folderDialog;
+    std::function<void(int code)> exitApplication;
+
+    // The handlers, callable directly.
+    void DataLoadBrowseButton_Click();
+    void LoadDataFileButton_Click();
+    void configFileButton_Click();
+    void batchButton_Click();
+    void mpiButton_Click();
+    void dataGridView1_CellClick(int row, int column);
+    void redrawDataPlot();
+    void dataPlotMousePress(QMouseEvent* event);
+    void exitMenu_Click();
+    void aboutMenu_Click();
+
+    CKORVANE_Engine* engine() const { return engine_.get(); }
+    const QString& filePathData() const { return FilePathData; }
+    const QString& filePathOut() const { return FilePathOut; }
+    const QString& configPath() const { return ConfigPath; }
+    int checkboxCountValue() const { return checkboxCount; }
+    int fileNumberValue() const { return fileNumber; }
+    const korvane::wb::Sample_View& sampleView() const { return view_; }
+    // True from a run's start until its completion message has been shown and its progress
+    // poller has ended.
+    bool runBusy() const { return runBusy_ || pollerBusy_; }
+    ParameterSetupTab* parameterTab() const { return paramTab_; }
+    QString dataPlotTitle() const;
+    QString spectrumPlotTitle() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildDataProcessTab(QWidget* page);
+    void startRun(bool batch);
+    void runFinished();
+    void setRunPanelVisible(bool visible);
+    void placeHeaderCheckBoxes();
+    void processHeaderToggled(bool checked);
+    void alignHeaderToggled(bool checked);
+    void setAlignEditable(int row, bool editable);
+    void endGridEdit();
+    korvane::wb::Plot_Mode plotMode() const;
+
+    std::unique_ptr<CKORVANE_Engine> engine_;
+    QString FilePathData, FilePathOut, ConfigPath;
+    std::vector<std::pair<QString, QString>> Result_Data_Load1;  // (folder, file name) per file
+    int fileNumber = 0;
+    int checkboxCount = 0;
+    bool batchButtonWasClicked = false, mpiButtonnWasClicked = false;
+    QString fileNameTitle;
+    korvane::wb::Sample_View view_;
+    int threshold_ = 10;  // the last whole number the threshold box held
+
+    bool runBusy_ = false, pollerBusy_ = false;
+    std::atomic<bool> workerRunning_{false};
+    QFutureWatcher<QString> runWatcher_;
+    QFutureWatcher<void> pollWatcher_;
+
+    QTabWidget* tabs_ = nullptr;
+    QPlainTextEdit* textBox1 = nullptr;
+    QLineEdit* configFileTextBox = nullptr;
+    QWidget* runPanel = nullptr;
+    QWidget* plotPanel = nullptr;
+    QTableWidget* dataGridView1 = nullptr;
+    QCheckBox* checkboxHeader = nullptr;
+    QCheckBox* checkboxHeader2 = nullptr;
+    QRadioButton* batchRunRadioButton = nullptr;
+    QRadioButton* mpiRunRadioButton = nullptr;
+    QPushButton* batchButton = nullptr;
+    QPushButton* mpiButton = nullptr;
+    QLabel* label32 = nullptr;
+    QLineEdit* cpuNumberTextBox = nullptr;
+    QProgressBar* progressBar1 = nullptr;
+    QRadioButton* ScanNumberRadioButton = nullptr;
+    QRadioButton* RetentionTimeRadioButton = nullptr;
+    QRadioButton* twoDRadioButton = nullptr;
+    QLabel* label30 = nullptr;
+    QLineEdit* textBox5 = nullptr;
+    QCustomPlot* zedGraphControl1 = nullptr;
+    QCustomPlot* zedGraphControl2 = nullptr;
+    QCPTextElement* dataTitle_ = nullptr;
+    QCPTextElement* spectrumTitle_ = nullptr;
+    ParameterSetupTab* paramTab_ = nullptr;
+    AnnotationResultTab* annotationTab_ = nullptr;
+    AlignmentResultTab* alignmentTab_ = nullptr;
+};
