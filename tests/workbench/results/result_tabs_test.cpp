@@ -1,0 +1,518 @@
+// The result pages driven headless: dialogs and message boxes answered through the pages' seams,
+// databases written by the engine's own writers, a synthetic sample file for the binning plots.
+#include "workbench/results/result_tabs.h"
+
+#include <gtest/gtest.h>
+
+#include <QBrush>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <filesystem>
+#include <qcustomplot.h>
+
+#include "engine/output/database_output.h"
+#include "tests/support/temp_dir.h"
+#include "tools/generate_sample/sample_file.h"
+#include "workbench/engine/korvane_engine.h"
+
+namespace {
+
+using korvane::test::TempDir;
+
+std::vector<Data_Point> shape(std::initializer_list<std::array<double, 3>> pts, double mz = 100) {
+    std::vector<Data_Point> s;
+    for (const auto& p : pts) {
+        Data_Point d;
+        d.scan_num = static_cast<std::uint32_t>(p[0]);
+        d.retention_time = p[1];
+        d.mz = mz;
+        d.intensity = p[2];
+        s.push_back(d);
+    }
+    return s;
+}
+
+Chromatogram_Peak_Group_Compound peak(std::uint32_t eic, std::uint32_t pk, double mz, std::uint32_t group,
+                                      std::uint32_t compound, const std::string& annotation,
+                                      std::vector<Data_Point> points) {
+    Chromatogram_Peak_Group_Compound p;
+    p.EIC_ID = eic;
+    p.Peak_ID = pk;
+    p.Apex_MZ = mz;
+    p.Group_ID = group;
+    p.Compound_ID = compound;
+    p.Adduct_Annotation = annotation;
+    p.Peak_shape = std::move(points);
+    return p;
+}
+
+const char* const kDbName = "s1_annotated_grouped_chromatograph_peaklist.db";
+const char* const kAlignName = "aligned_annotated_grouped_chromatograph_peaklist.aligndb";
+
+// Four peaks on four traces: three in group 1 (two of them compound 1), one in group 2.
+std::string write_annotation_db(const TempDir& dir) {
+    std::vector<Chromatogram_Peak_Group_Compound> peaks = {
+        peak(0, 0, 100.1, 1, 1, "[M+H]+", shape({{10, 5.0, 10}, {11, 5.5, 100}, {12, 6.0, 20}})),
+        peak(1, 0, 122.08, 1, 1, "[M+Na]+", shape({{10, 5.0, 5}, {11, 5.5, 50}, {12, 6.0, 5}})),
+        peak(2, 1, 150.5, 1, 0, "", shape({{10, 5.0, 20}, {11, 5.5, 40}, {12, 6.0, 20}})),
+        peak(3, 0, 200.2, 2, 0, "", shape({{30, 15.0, 7}, {31, 15.5, 8}})),
+    };
+    std::list<Mass_Trace> traces;
+    for (int t = 0; t < 4; ++t) {
+        Mass_Trace m;
+        m.Cent_Mass = 100 + t;
+        m.EIC_shape = shape({{5, 2.5, 1.0 + t}, {6, 3.0, 2}, {7, 3.5, 3}});
+        traces.push_back(m);
+    }
+    OutputAnnotatedGroupedChromatographPeaklist2database(peaks, traces, dir.str(), kDbName);
+    return dir.file(kDbName);
+}
+
+Chromatogram_Peak_Group_Compound_Align align_row(std::uint32_t sample, const std::string& name, std::uint32_t eic,
+                                                 std::uint32_t align_id, double align_rt, double compound_rt,
+                                                 std::vector<Data_Point> points) {
+    Chromatogram_Peak_Group_Compound_Align a;
+    a.SAMPLE_ID = sample;
+    a.SAMPLE_NAME = name;
+    a.EIC_ID = eic;
+    a.Apex_MZ = 180.06;
+    a.Group_ID = 1;
+    a.Compound_ID = align_id == 0 ? 0 : 1;
+    a.Align_ID = align_id;
+    a.Align_RT = align_rt;
+    a.Compound_Retention_Time = compound_rt;
+    a.Peak_shape = std::move(points);
+    return a;
+}
+
+std::string write_align_db(const TempDir& dir) {
+    // Sample 1 first in the table: the aligned query still returns sample 0 first.
+    std::vector<Chromatogram_Peak_Group_Compound_Align> rows = {
+        align_row(1, "S1", 1, 1, 310, 305, shape({{38, 300, 5}, {39, 301, 15}})),
+        align_row(0, "S0", 0, 1, 310, 300, shape({{40, 295, 10}, {41, 296, 30}})),
+        align_row(1, "S1", 2, 0, 0, 0, shape({{50, 320, 3}})),
+    };
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(rows, dir.str(), kAlignName);
+    return dir.file(kAlignName);
+}
+
+// Records the messages; answers the dialogs with queued replies.
+struct Answers {
+    std::vector<QString> messages;
+    std::vector<std::optional<QStringList>> open_replies;
+    std::vector<QString> save_replies;
+    std::vector<QString> titles;
+};
+
+template <class Tab>
+void wire(Tab& tab, Answers& a) {
+    tab.showMessage = [&a](const QString& text) { a.messages.push_back(text); };
+    tab.openFileDialog = [&a](const QString& title, const QString&, const QString&) -> std::optional<QStringList> {
+        a.titles.push_back(title);
+        if (a.open_replies.empty()) {
+            ADD_FAILURE() << "unexpected open dialog " << title.toStdString();
+            return std::nullopt;
+        }
+        auto r = a.open_replies.front();
+        a.open_replies.erase(a.open_replies.begin());
+        return r;
+    };
+}
+
+QCustomPlot* pane(QWidget& tab, const char* name) {
+    auto* p = tab.findChild<QCustomPlot*>(QString::fromLatin1(name));
+    EXPECT_NE(p, nullptr) << name;
+    return p;
+}
+
+QString title_of(QCustomPlot* p) {
+    auto* t = qobject_cast<QCPTextElement*>(p->plotLayout()->element(0, 0));
+    return t ? t->text() : QString();
+}
+
+std::vector<std::pair<double, double>> points(QCustomPlot* p, int graph) {
+    std::vector<std::pair<double, double>> out;
+    for (auto it = p->graph(graph)->data()->constBegin(); it != p->graph(graph)->data()->constEnd(); ++it)
+        out.emplace_back(it->key, it->value);
+    return out;
+}
+
+QStandardItemModel* grid_model(QWidget& tab, const char* name) {
+    auto* view = tab.findChild<QTableView*>(QString::fromLatin1(name));
+    EXPECT_NE(view, nullptr) << name;
+    return qobject_cast<QStandardItemModel*>(view->model());
+}
+
+std::vector<int> green_rows(QStandardItemModel* m) {
+    std::vector<int> rows;
+    for (int r = 0; r < m->rowCount(); ++r) {
+        const QVariant bg = m->data(m->index(r, 0), Qt::BackgroundRole);
+        if (bg.isValid() && bg.value<QBrush>().color() == QColor(144, 238, 144)) {
+            rows.push_back(r);
+            EXPECT_EQ(m->data(m->index(r, 5), Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::black));
+        }
+    }
+    return rows;
+}
+
+QStringList headers(QStandardItemModel* m) {
+    QStringList h;
+    for (int c = 0; c < m->columnCount(); ++c) h << m->headerData(c, Qt::Horizontal).toString();
+    return h;
+}
+
+template <class T>
+T* child(QWidget& tab, const char* name) {
+    auto* w = tab.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+}  // namespace
+
+TEST(AnnotationResultTab, OpeningADatabaseFillsTheGridAndPlotsTheFirstRow) {
+    TempDir dir;
+    const std::string db = write_annotation_db(dir);
+    CKORVANE_Engine engine;
+    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
+    Answers a;
+    wire(tab, a);
+    EXPECT_TRUE(child<QWidget>(tab, "plotPanel")->isHidden());
+    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    tab.browseOutputDatabase();
+
+    EXPECT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
+    EXPECT_EQ(a.titles, (std::vector<QString>{"Select a Result File"}));
+    EXPECT_EQ(tab.outputFolderName().toStdString(), dir.str());
+    EXPECT_EQ(tab.outputFileName().toStdString(), kDbName);
+    QStandardItemModel* m = grid_model(tab, "outputDataGridView");
+    EXPECT_EQ(headers(m).join(QLatin1Char(',')).toStdString(),
+              "EIC_ID,Peak_ID,Apex_MZ,Apex_Pos,Apex_Retention_Time,Apex_Intensity,Peak_Area,Peak_SNR,Left_Boundary,"
+              "Right_Boundary,Group_ID,Adduct_Annotation,Compound_ID,Compound_MolecularMass,Compound_Retention_Time,"
+              "Compound_Intensity");
+    ASSERT_EQ(m->rowCount(), 4);
+    EXPECT_EQ(m->data(m->index(1, 11)).toString(), "[M+Na]+");
+    EXPECT_FALSE(child<QWidget>(tab, "plotPanel")->isHidden());
+    EXPECT_FALSE(child<QWidget>(tab, "gridPanel")->isHidden());
+    EXPECT_TRUE(child<QGroupBox>(tab, "binningGroupBox")->isHidden());
+    EXPECT_TRUE(child<QPushButton>(tab, "exportButton")->isHidden());
+
+    QCustomPlot* peaks = pane(tab, "peaksGraph");
+    EXPECT_EQ(title_of(peaks).toStdString(), kDbName);
+    EXPECT_EQ(peaks->xAxis->label(), "Scan Number");
+    EXPECT_EQ(peaks->yAxis->label(), "Intensity");
+    ASSERT_EQ(peaks->graphCount(), 1);
+    EXPECT_EQ(peaks->graph(0)->name(), "100.1");
+    EXPECT_EQ(points(peaks, 0), (std::vector<std::pair<double, double>>{{10, 10}, {11, 100}, {12, 20}}));
+
+    QCustomPlot* eic = pane(tab, "extractedEicGraph");
+    EXPECT_EQ(title_of(eic), "Extracted EIC Plot");
+    ASSERT_EQ(eic->graphCount(), 1);
+    EXPECT_EQ(points(eic, 0), (std::vector<std::pair<double, double>>{{5, 1}, {6, 2}, {7, 3}}));
+    EXPECT_EQ(eic->graph(0)->pen().color(), QColor(0, 0, 255));
+
+    QCustomPlot* pseudo = pane(tab, "pseudoSpectrumGraph");
+    EXPECT_EQ(title_of(pseudo), "Pseudo-Spectrum");
+    EXPECT_EQ(points(pseudo, 0), (std::vector<std::pair<double, double>>{{100.1, 100}}));
+    EXPECT_EQ(title_of(pane(tab, "ticGraph")), "Total Ion Chromatogram (TIC)");
+    EXPECT_EQ(pane(tab, "ticGraph")->graph(0)->dataCount(), 0);
+    EXPECT_EQ(title_of(pane(tab, "binningEicGraph")), "Binning EIC Plot");
+    EXPECT_EQ(tab.cdfFileExitst(), 0);
+
+    // Retention time on the X axis.
+    child<QRadioButton>(tab, "retentionTimeRadioButton")->setChecked(true);
+    EXPECT_EQ(peaks->xAxis->label(), "Retention Time (seconds)");
+    EXPECT_EQ(points(peaks, 0).front().first, 5.0);
+    EXPECT_EQ(points(eic, 0).front().first, 2.5);
+}
+
+TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
+    TempDir dir;
+    const std::string db = write_annotation_db(dir);
+    CKORVANE_Engine engine;
+    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
+    Answers a;
+    wire(tab, a);
+    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    tab.browseOutputDatabase();
+    QStandardItemModel* m = grid_model(tab, "outputDataGridView");
+    QCustomPlot* peaks = pane(tab, "peaksGraph");
+
+    child<QRadioButton>(tab, "groupPlotRadioButton")->setChecked(true);
+    EXPECT_FALSE(child<QPushButton>(tab, "exportButton")->isHidden());
+    EXPECT_EQ(green_rows(m), (std::vector<int>{0, 1, 2}));
+    ASSERT_EQ(peaks->graphCount(), 3);
+    EXPECT_EQ(tab.pseudoMz(), (std::vector<double>{100.1, 122.08, 150.5}));
+
+    const std::string out = dir.file("pseudospectrum.txt");
+    tab.saveFileDialog = [&](const QString& title, const QString&, const QString& proposed, const QString&) {
+        EXPECT_EQ(title, "Save a pseudo spectrum file");
+        EXPECT_EQ(proposed, "pseudospectrum.txt");
+        return QString::fromStdString(out);
+    };
+    tab.exportPseudoSpectrum();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Pseudo spectrum file has been exported!"}));
+    EXPECT_EQ(korvane::test::read_file(out),
+              "M/Z\t\tIntensity\n\r\n100.1\t100\n\r\n122.08\t50\n\r\n150.5\t40\n\r\n");
+
+    // Compound of row 0: its two peaks, labelled with their adducts.
+    child<QRadioButton>(tab, "compoundPlotRadioButton")->setChecked(true);
+    EXPECT_EQ(green_rows(m), (std::vector<int>{0, 1}));
+    ASSERT_EQ(peaks->graphCount(), 2);
+    EXPECT_EQ(peaks->graph(0)->name(), "100.1 [M+H]+");
+    EXPECT_EQ(peaks->graph(1)->name(), "122.08 [M+Na]+");
+    tab.exportPseudoSpectrum();
+    EXPECT_EQ(korvane::test::read_file(out),
+              "M/Z\t\tIntensity\tAnnotation\n\r\n100.1\t100\t[M+H]+\n\r\n122.08\t50\t[M+Na]+\n\r\n");
+
+    // A row without compound: only its own peak, and no row painted.
+    tab.selectRow(2);
+    EXPECT_TRUE(green_rows(m).empty());
+    ASSERT_EQ(peaks->graphCount(), 1);
+    EXPECT_EQ(peaks->graph(0)->name(), "150.5 ");
+
+    // A cancelled save writes nothing and says nothing.
+    a.messages.clear();
+    tab.saveFileDialog = [](const QString&, const QString&, const QString&, const QString&) { return QString(); };
+    tab.exportPseudoSpectrum();
+    EXPECT_TRUE(a.messages.empty());
+
+    // Nomalized: the peak of height 40 drawn at the tallest of its records' heights (itself).
+    child<QRadioButton>(tab, "groupPlotRadioButton")->setChecked(true);
+    child<QRadioButton>(tab, "nomalizedRadioButton")->setChecked(true);
+    for (int g = 0; g < peaks->graphCount(); ++g) {
+        double top = 0;
+        for (const auto& [x, y] : points(peaks, g)) top = std::max(top, y);
+        EXPECT_DOUBLE_EQ(top, 100) << "graph " << g;
+    }
+}
+
+TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
+    TempDir dir;
+    const std::string db = write_annotation_db(dir);
+    CKORVANE_Engine engine;
+    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
+    Answers a;
+    wire(tab, a);
+    auto* dbBox = child<QLineEdit>(tab, "outputFileTextBox");
+
+    // Sample file before any database.
+    a.open_replies.push_back(QStringList{QString::fromStdString(dir.file("x.CDF"))});
+    tab.browseSampleFile();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Please select output file"}));
+    EXPECT_EQ(a.titles.back(), "Select a CDF File");
+
+    // Cancelling the database dialog changes nothing; confirming no file empties the box.
+    a.messages.clear();
+    a.open_replies.push_back(std::nullopt);
+    tab.browseOutputDatabase();
+    EXPECT_TRUE(a.messages.empty());
+    a.open_replies.push_back(QStringList{});
+    tab.browseOutputDatabase();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Please select the db(.db) file(s)!"}));
+    EXPECT_TRUE(dbBox->text().isEmpty());
+
+    // A database that does not exist is reported by name and not created.
+    a.messages.clear();
+    const std::string missing = dir.file("missing.db");
+    a.open_replies.push_back(QStringList{QString::fromStdString(missing)});
+    tab.browseOutputDatabase();
+    ASSERT_EQ(a.messages.size(), 1u);
+    EXPECT_TRUE(a.messages[0].contains(QString::fromStdString(missing))) << a.messages[0].toStdString();
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_TRUE(child<QWidget>(tab, "plotPanel")->isHidden());
+
+    // A file that is no result database: the provider's error is shown.
+    a.messages.clear();
+    const std::string bogus = dir.write("bogus.db", "not a database at all, just text");
+    a.open_replies.push_back(QStringList{QString::fromStdString(bogus)});
+    tab.browseOutputDatabase();
+    ASSERT_EQ(a.messages.size(), 1u);
+    EXPECT_FALSE(a.messages[0].isEmpty());
+
+    // Cancelling the sample file dialog with a database open.
+    a.messages.clear();
+    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    tab.browseOutputDatabase();
+    a.open_replies.push_back(std::nullopt);
+    tab.browseSampleFile();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Please select the CDF(.CDF) file!"}));
+    EXPECT_EQ(tab.cdfFileExitst(), 0);
+
+    // A sample file that cannot be read is reported, not shown as loaded.
+    a.messages.clear();
+    const std::string bad_cdf = dir.write("bad.CDF", "not netcdf");
+    a.open_replies.push_back(QStringList{QString::fromStdString(bad_cdf)});
+    tab.browseSampleFile();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Could not load the CDF file!"}));
+    EXPECT_EQ(tab.cdfFileExitst(), 0);
+}
+
+TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) {
+    TempDir dir;
+    const std::string db = write_annotation_db(dir);
+    std::filesystem::create_directories(dir.path() / "data");
+    const std::string cdf = (dir.path() / "data" / "small.CDF").string();
+    korvane::synth::Options o;
+    o.scans = 80;
+    o.points_per_scan = 120;
+    o.compounds = 20;
+    o.seed = 3;
+    const korvane::synth::Sample sample = korvane::synth::generate_sample(o);
+    korvane::synth::write_sample_cdf(cdf, sample);
+
+    CKORVANE_Engine engine;
+    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
+    Answers a;
+    wire(tab, a);
+    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    tab.browseOutputDatabase();
+    a.open_replies.push_back(QStringList{QString::fromStdString(cdf)});
+    tab.browseSampleFile();
+    ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
+    ASSERT_EQ(tab.cdfFileExitst(), 1);
+    EXPECT_EQ(tab.outputCdfFolderName().toStdString(), dir.str());
+    EXPECT_FALSE(child<QGroupBox>(tab, "binningGroupBox")->isHidden());
+
+    QCustomPlot* tic = pane(tab, "ticGraph");
+    ASSERT_EQ(tic->graphCount(), 1);
+    EXPECT_EQ(tic->yAxis->label(), "Total Intensity");
+    ASSERT_EQ(tic->graph(0)->dataCount(), static_cast<int>(o.scans));
+    EXPECT_EQ(points(tic, 0)[4], (std::pair<double, double>{sample.scan_num_arry[4], sample.total_intensity_arry[4]}));
+
+    // Bin around a mass the sample holds, so the binned trace has points.
+    const double mz = sample.mass_value_arry[sample.scan_index_arry[10] + 3];
+    auto* mzBox = child<QLineEdit>(tab, "mzTextBox");
+    mzBox->setText(QString::number(mz, 'g', 12));
+    QCustomPlot* binning = pane(tab, "binningEicGraph");
+    Mass_Trace expected;
+    engine.Engine_EIC_extraction_binning(QString::number(mz, 'g', 12).toDouble(), 40, 0.1, true, expected);
+    ASSERT_FALSE(expected.EIC_shape.empty());
+    const auto ppm_points = points(binning, 0);
+    ASSERT_EQ(ppm_points.size(), expected.EIC_shape.size());
+    EXPECT_EQ(ppm_points.front().second, expected.EIC_shape.front().intensity);
+
+    // Out of range: the exact message, and the plots stay as they were.
+    struct Row {
+        const char* box;
+        const char* text;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"mzTextBox", "3500", "Please select M/Z value within the range 0~3000"},
+        {"ppmTextBox", "1000.5", "Please select ppm within the range 0~1000"},
+        {"binSizeTextBox", "-0.1", "Please select binsize within the range 0~1"},
+        {"mzTextBox", "abc", nullptr},
+        {"mzTextBox", "   ", nullptr},
+    };
+    const QString kept_mz = mzBox->text();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.box + std::string(" ") + row.text);
+        a.messages.clear();
+        auto* box = child<QLineEdit>(tab, row.box);
+        const QString before = box->text();
+        box->setText(QString::fromLatin1(row.text));
+        if (row.message)
+            EXPECT_EQ(a.messages, (std::vector<QString>{QString::fromLatin1(row.message)}));
+        else
+            EXPECT_TRUE(a.messages.empty());
+        EXPECT_EQ(points(binning, 0), ppm_points);
+        EXPECT_EQ(tic->graph(0)->dataCount(), static_cast<int>(o.scans));
+        box->setText(before);
+    }
+    ASSERT_EQ(mzBox->text(), kept_mz);
+
+    // In ppm mode the bin box redraws but the binning keeps the ppm window.
+    a.messages.clear();
+    child<QLineEdit>(tab, "binSizeTextBox")->setText("0.5");
+    EXPECT_TRUE(a.messages.empty());
+    EXPECT_EQ(points(binning, 0), ppm_points);
+    // Switching to the bin size makes the window 0.5 Da wide.
+    child<QRadioButton>(tab, "binSizeRadioButton")->setChecked(true);
+    EXPECT_TRUE(child<QLineEdit>(tab, "ppmTextBox")->isReadOnly());
+    EXPECT_FALSE(child<QLineEdit>(tab, "binSizeTextBox")->isReadOnly());
+    Mass_Trace wide;
+    engine.Engine_EIC_extraction_binning(QString::number(mz, 'g', 12).toDouble(), 40, 0.5, false, wide);
+    const auto bin_points = points(binning, 0);
+    ASSERT_EQ(bin_points.size(), wide.EIC_shape.size());
+    double sum_ppm = 0, sum_bin = 0;
+    for (const auto& p : ppm_points) sum_ppm += p.second;
+    for (const auto& p : bin_points) sum_bin += p.second;
+    EXPECT_GT(sum_bin, sum_ppm);
+
+    // Opening a database again forgets the sample after its first plot.
+    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    tab.browseOutputDatabase();
+    EXPECT_EQ(tab.cdfFileExitst(), 0);
+    EXPECT_TRUE(child<QLineEdit>(tab, "cdfFileTextBox")->text().isEmpty());
+}
+
+TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSamples) {
+    TempDir dir;
+    const std::string db = write_align_db(dir);
+    CKORVANE_Engine engine;
+    AlignmentResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
+    Answers a;
+    wire(tab, a);
+    a.open_replies.push_back(std::nullopt);
+    tab.browseAlignDatabase();
+    EXPECT_TRUE(child<QWidget>(tab, "alignPlotPanel")->isHidden());
+    a.open_replies.push_back(QStringList{});
+    tab.browseAlignDatabase();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Please select the aligndb(.aligndb) file(s)!"}));
+    a.messages.clear();
+
+    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    tab.browseAlignDatabase();
+    ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
+    EXPECT_EQ(a.titles.back(), "Select a Aligned Result File");
+    QStandardItemModel* m = grid_model(tab, "alignDataGridView");
+    // The select names "Right_boundary"; SQLite titles a plain column reference with the table's own name.
+    EXPECT_EQ(headers(m).join(QLatin1Char(',')).toStdString(),
+              "EIC_ID,Peak_ID,Apex_MZ,Apex_Pos,Apex_Retention_Time,Apex_Intensity,Peak_Area,Peak_SNR,Left_Boundary,"
+              "Right_Boundary,Group_ID,Adduct_Annotation,Compound_ID,Compound_MolecularMass,Compound_Retention_Time,"
+              "Compound_Intensity,SAMPLE_ID,SAMPLE_NAME,Align_ID,Align_RT");
+    ASSERT_EQ(m->rowCount(), 3);
+    EXPECT_EQ(m->data(m->index(0, 17)).toString(), "S0");  // ordered by EIC_ID
+    EXPECT_EQ(green_rows(m), (std::vector<int>{0, 1}));
+
+    QCustomPlot* aligned = pane(tab, "alignedGraph");
+    QCustomPlot* per_sample = pane(tab, "perSampleGraph");
+    EXPECT_EQ(title_of(aligned), "Aligned Plot for Align_ID: 1");
+    EXPECT_EQ(title_of(per_sample), "Peak Plot for Sample:S0");
+    ASSERT_EQ(aligned->graphCount(), 2);
+    EXPECT_EQ(aligned->graph(0)->name(), "S0");
+    EXPECT_EQ(aligned->graph(1)->name(), "S1");
+    ASSERT_EQ(per_sample->graphCount(), 1);
+    EXPECT_EQ(points(aligned, 0).front(), (std::pair<double, double>{40, 10}));
+
+    // RT_Corrected: 295 + 310 - 300 = 305 in the aligned pane, 295 in the per-sample pane.
+    child<QRadioButton>(tab, "rtCorrectedRadioButton")->setChecked(true);
+    EXPECT_EQ(aligned->xAxis->label(), "Retention Time (seconds)");
+    EXPECT_EQ(points(aligned, 0).front().first, 305.0);
+    EXPECT_EQ(points(aligned, 1).front().first, 305.0);  // 300 + 310 - 305
+    EXPECT_EQ(points(per_sample, 0).front().first, 295.0);
+    child<QRadioButton>(tab, "rtOriginalRadioButton")->setChecked(true);
+    EXPECT_EQ(points(aligned, 0).front().first, 295.0);
+
+    // Nomalized: both aligned peaks reach 30.
+    child<QRadioButton>(tab, "alignNomalizedRadioButton")->setChecked(true);
+    EXPECT_EQ(points(aligned, 1).back().second, 30.0);
+
+    // A row that is not aligned: its own peak only, nothing painted.
+    tab.selectRow(2);
+    EXPECT_TRUE(green_rows(m).empty());
+    ASSERT_EQ(aligned->graphCount(), 1);
+    EXPECT_EQ(title_of(aligned), "Aligned Plot for Align_ID: 0");
+    EXPECT_EQ(title_of(per_sample), "Peak Plot for Sample:S1");
+    EXPECT_EQ(points(aligned, 0).front().first, 320.0);
+
+    // Group plot of sample 1's group 1: both of its rows.
+    child<QRadioButton>(tab, "alignGroupPlotRadioButton")->setChecked(true);
+    EXPECT_EQ(title_of(per_sample), "Group Plot for Sample:S1");
+    EXPECT_EQ(per_sample->graphCount(), 2);
+}
