@@ -1,0 +1,161 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/workbench/engine/facade_test_support.h"
+#include "workbench/engine/korvane_engine.h"
+#include "workbench/engine/launcher_state.h"
+#include "workbench/engine/platform_hooks.h"
+
+namespace fs = std::filesystem;
+using korvane::test::lines_of;
+using korvane::test::read_file;
+using korvane::test::TempDir;
+using testing::HasSubstr;
+
+namespace {
+
+using Message = std::pair<std::string, std::string>;  // text, caption
+
+// Records the warnings instead of showing them; restores the defaults afterwards.
+class Launch : public testing::Test {
+protected:
+    void SetUp() override {
+        korvane::wb::set_message_box_handler(
+            [this](const std::string& text, const std::string& caption) { messages_.emplace_back(text, caption); });
+    }
+    void TearDown() override {
+        korvane::wb::set_message_box_handler({});
+        korvane::wb::set_launcher_programs("mpiexec", "");
+    }
+
+    // An executable shell script standing in for the launcher.
+    std::string script(const std::string& name, const std::string& body) const {
+        const std::string path = dir_.write(name, "#!/bin/sh\n" + body + "\n");
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    TempDir dir_;
+    std::vector<Message> messages_;
+};
+
+const Message kRunFailed{"MPI Run Failed", "Warning"};
+
+TEST_F(Launch, LauncherGetsTheArgumentVectorUnquoted) {
+    const std::string args_file = dir_.file("args.txt");
+    korvane::wb::set_launcher_programs(script("launcher.sh", "for a in \"$@\"; do echo \"$a\"; done > '" + args_file + "'"),
+                                       "/opt/k/KORVANE_Pipeline");
+    CKORVANE_Engine e;
+    e.Config_Engine("/cfg with blank", "/data \"quoted\"", "ignored.CDF", "/data \"quoted\"/Result");
+    e.Parallel_Pipeline({"a.CDF"}, {1}, 3);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(lines_of(read_file(args_file)),
+              (std::vector<std::string>{"-np", "3", "/opt/k/KORVANE_Pipeline", "-c", "/cfg with blank", "-d",
+                                        "/data \"quoted\"", "-o", "/data \"quoted\"/Result", "-x",
+                                        "Job_Run_Config.csv"}));
+    EXPECT_FALSE(korvane::wb::kill_started_launcher());
+}
+
+TEST_F(Launch, MissingLauncherIsReported) {
+    korvane::wb::set_launcher_programs(dir_.file("no-such-mpiexec"), "KORVANE_Pipeline");
+    CKORVANE_Engine e;
+    testing::internal::CaptureStdout();
+    e.Parallel_Pipeline({}, {}, 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: CreateProcess failed!");
+    EXPECT_EQ(messages_, std::vector<Message>{kRunFailed});
+    EXPECT_FALSE(korvane::wb::kill_started_launcher());
+}
+
+TEST_F(Launch, LauncherThatFailsIsReportedNotPassedAsDone) {
+    struct Case {
+        const char* name;
+        std::string launcher;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"/bin/false", "/bin/false", "ERROR: MPI run ended with exit status 1\n"},
+        {"exit 3", script("exit3.sh", "exit 3"), "ERROR: MPI run ended with exit status 3\n"},
+        {"killed", script("killed.sh", "kill -9 $$"), "ERROR: MPI run ended by signal 9\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages_.clear();
+        korvane::wb::set_launcher_programs(c.launcher, "KORVANE_Pipeline");
+        CKORVANE_Engine e;
+        testing::internal::CaptureStdout();
+        e.Parallel_Pipeline({}, {}, 2);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+        EXPECT_EQ(messages_, std::vector<Message>{kRunFailed});
+    }
+}
+
+TEST_F(Launch, OnlyTheStartedLauncherIsKilled) {
+    korvane::wb::set_launcher_programs(script("sleeper.sh", "exec sleep 60"), "KORVANE_Pipeline");
+    EXPECT_FALSE(korvane::wb::kill_started_launcher());
+    CKORVANE_Engine e;
+    testing::internal::CaptureStdout();
+    std::thread run([&] { e.Parallel_Pipeline({}, {}, 2); });
+    bool killed = false;
+    for (int i = 0; i < 1000 && !killed; ++i) {
+        killed = korvane::wb::kill_started_launcher();
+        if (!killed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.join();
+    EXPECT_TRUE(killed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: MPI run ended by signal 15\n");
+    EXPECT_EQ(messages_, std::vector<Message>{kRunFailed});
+    EXPECT_FALSE(korvane::wb::kill_started_launcher());
+}
+
+TEST_F(Launch, DefaultPipelineSitsBesideThisProgram) {
+    korvane::wb::set_launcher_programs("mpiexec", "");
+    const auto [launcher, pipeline] = korvane::wb::launcher_programs();
+    EXPECT_EQ(launcher, "mpiexec");
+    EXPECT_EQ(fs::path(pipeline), fs::read_symlink("/proc/self/exe").parent_path() / "KORVANE_Pipeline");
+}
+
+// The real thing: mpiexec from PATH starts KORVANE_Pipeline on two processes with the job file the
+// facade wrote; the samples' files and the aligned files of the flagged samples appear.
+TEST_F(Launch, MpiexecRunsThePipelineOnTheJobFile) {
+    const fs::path data = dir_.path() / "data";
+    const fs::path out = data / "Result";
+    fs::create_directories(out);
+    korvane::test::write_example_config(dir_.path() / "config");
+    const std::vector<std::string> files = {"s0.CDF", "s1.CDF", "s2.CDF"};
+    for (std::size_t k = 0; k < files.size(); ++k) korvane::test::write_small_sample(data / files[k], 50 + k);
+    korvane::test::write_small_sample(data / "not_selected.CDF", 60);
+
+    korvane::wb::set_launcher_programs("mpiexec", KORVANE_PIPELINE_EXE);
+    CKORVANE_Engine e;
+    e.Config_Engine((dir_.path() / "config").string(), data.string(), "", out.string());
+    e.Save_Run_Config_Parameter(files, {1, 0, 1}, 0, 2);
+    progressValue = 0.0;
+    e.Parallel_Pipeline(files, {1, 0, 1}, 2);
+
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(progressValue.load(), 0.0);
+    for (const std::string& f : files) {
+        SCOPED_TRACE(f);
+        const std::string name = f.substr(0, f.find('.'));
+        EXPECT_TRUE(fs::exists(out / (name + "_chromatograph_peaklist.csv")));
+        EXPECT_TRUE(fs::exists(out / (name + "_annotated_grouped_chromatograph_peaklist.db")));
+    }
+    EXPECT_FALSE(fs::exists(out / "not_selected_chromatograph_peaklist.csv"));
+    EXPECT_TRUE(fs::exists(out / "aligned_annotated_grouped_chromatograph_peaklist.aligndb"));
+
+    // Rows of the flagged samples only: SAMPLE_ID 0 and 2.
+    const std::string aligned_csv = read_file((out / "aligned_annotated_grouped_chromatograph_peaklist.csv").string());
+    EXPECT_THAT(aligned_csv, HasSubstr(",s0,"));
+    EXPECT_THAT(aligned_csv, HasSubstr(",s2,"));
+    EXPECT_THAT(aligned_csv, testing::Not(HasSubstr(",s1,")));
+}
+
+}  // namespace
