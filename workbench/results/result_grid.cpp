@@ -4,7 +4,10 @@
 #include <QSqlError>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
+#include <QBrush>
+#include <QColor>
 #include <atomic>
+#include <cmath>
 #include <stdexcept>
 
 #include "engine/records/text_util.h"
@@ -30,8 +33,7 @@ QString next_connection_name() {
 }
 
 // Copies every row while the connection is open; returns the driver's error text, empty on success.
-QString copy_rows(const QString& connection, const QString& path, const QString& select,
-                  QStandardItemModel& model) {
+QString copy_rows(const QString& connection, const QString& path, const QString& select, ResultTableModel& model) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
@@ -40,26 +42,23 @@ QString copy_rows(const QString& connection, const QString& path, const QString&
     {
         QSqlQueryModel query;
         query.setQuery(select, db);
+        while (!query.lastError().isValid() && query.canFetchMore()) query.fetchMore();
         if (query.lastError().isValid()) {
             error = query.lastError().text();
         } else {
-            while (query.canFetchMore()) query.fetchMore();
             const QSqlRecord header = query.record();
-            model.setColumnCount(header.count());
             QStringList names;
             for (int c = 0; c < header.count(); ++c) names << header.fieldName(c);
-            model.setHorizontalHeaderLabels(names);
-            model.setRowCount(query.rowCount());
+            std::vector<QVariant> cells;
+            cells.reserve(static_cast<std::size_t>(query.rowCount()) * static_cast<std::size_t>(names.size()));
             for (int r = 0; r < query.rowCount(); ++r) {
                 const QSqlRecord row = query.record(r);
-                for (int c = 0; c < row.count(); ++c) {
-                    auto* item = new QStandardItem;
-                    item->setData(row.value(c), Qt::DisplayRole);
-                    item->setEditable(false);
-                    model.setItem(r, c, item);
-                }
+                for (int c = 0; c < names.size(); ++c) cells.push_back(row.value(c));
             }
-            if (query.lastError().isValid()) error = query.lastError().text();
+            if (query.lastError().isValid())
+                error = query.lastError().text();
+            else
+                model.reset(std::move(names), std::move(cells));
         }
     }
     db.close();
@@ -68,8 +67,70 @@ QString copy_rows(const QString& connection, const QString& path, const QString&
 
 }  // namespace
 
+int ResultTableModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid() || headers_.isEmpty()) return 0;
+    return static_cast<int>(cells_.size() / static_cast<std::size_t>(headers_.size()));
+}
+
+int ResultTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(headers_.size());
+}
+
+const QVariant& ResultTableModel::cell(int row, int column) const {
+    static const QVariant none;
+    if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount()) return none;
+    return cells_[static_cast<std::size_t>(row) * static_cast<std::size_t>(headers_.size()) +
+                  static_cast<std::size_t>(column)];
+}
+
+QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) return {};
+    const bool hit = static_cast<std::size_t>(index.row()) < highlighted_.size() && highlighted_[index.row()];
+    switch (role) {
+        case Qt::DisplayRole: return cell(index.row(), index.column());
+        case Qt::BackgroundRole: return QBrush(hit ? QColor(144, 238, 144) : QColor(Qt::white));
+        case Qt::ForegroundRole: return QBrush(QColor(Qt::black));
+        default: return {};
+    }
+}
+
+QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal) return section >= 0 && section < headers_.size() ? headers_[section] : QVariant();
+    return section + 1;
+}
+
+void ResultTableModel::reset(QStringList headers, std::vector<QVariant> cells) {
+    beginResetModel();
+    headers_ = std::move(headers);
+    cells_ = std::move(cells);
+    highlighted_.assign(static_cast<std::size_t>(rowCount()), 0);
+    endResetModel();
+}
+
+int ResultTableModel::cell_int(int row, int column) const {
+    const QVariant& v = cell(row, column);
+    switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong: return static_cast<int>(v.toLongLong());
+        default: {
+            const double d = std::trunc(v.toDouble());
+            return d >= -2147483648.0 && d <= 2147483647.0 ? static_cast<int>(d) : 0;
+        }
+    }
+}
+
+void ResultTableModel::paint_rows(int column, std::optional<int> key) {
+    const int rows = rowCount();
+    for (int r = 0; r < rows; ++r) highlighted_[static_cast<std::size_t>(r)] = key && cell_int(r, column) == *key;
+    if (rows > 0 && columnCount() > 0)
+        emit dataChanged(index(0, 0), index(rows - 1, columnCount() - 1), {Qt::BackgroundRole, Qt::ForegroundRole});
+}
+
 void load_result_table(const QString& folder, const QString& file_name, const QString& select,
-                       QStandardItemModel& model) {
+                       ResultTableModel& model) {
     model.clear();
     const QString path = QString::fromStdString(korvane::path_join(folder.toStdString(), file_name.toStdString()));
     const QString connection = next_connection_name();

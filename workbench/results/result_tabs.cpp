@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <cmath>
@@ -30,8 +29,6 @@
 using namespace korvane::wb;
 
 namespace {
-
-const QColor kHighlight(144, 238, 144);  // light green
 
 // One graph pane: the plot and the title element above it.
 struct Pane {
@@ -88,41 +85,7 @@ void clear_and_replot(const Pane& p) {
     p.plot->replot();
 }
 
-// A grid cell as the queries take it: the number truncated to a whole number.
-int cell_int(const QStandardItemModel* model, int row, int column) {
-    const QVariant v = model->data(model->index(row, column));
-    switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::UInt:
-        case QMetaType::ULongLong:
-            return static_cast<int>(v.toLongLong());
-        default: {
-            const double d = std::trunc(v.toDouble());
-            if (!(d >= -2147483648.0 && d <= 2147483647.0)) return 0;
-            return static_cast<int>(d);
-        }
-    }
-}
-
-QString cell_text(const QStandardItemModel* model, int row, int column) {
-    return model->data(model->index(row, column)).toString();
-}
-
-// Paints every row white, then the rows whose key column equals key light green with black text.
-void paint_rows(QStandardItemModel* model, int key_column, std::optional<int> key) {
-    for (int r = 0; r < model->rowCount(); ++r) {
-        const bool hit = key && cell_int(model, r, key_column) == *key;
-        for (int c = 0; c < model->columnCount(); ++c) {
-            QStandardItem* item = model->item(r, c);
-            if (!item) continue;
-            item->setBackground(hit ? kHighlight : QColor(Qt::white));
-            if (hit) item->setForeground(QColor(Qt::black));
-        }
-    }
-}
-
-QTableView* make_grid(const QString& object_name, QStandardItemModel* model, QWidget* parent) {
+QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidget* parent) {
     auto* grid = new QTableView(parent);
     grid->setObjectName(object_name);
     grid->setModel(model);
@@ -196,7 +159,7 @@ struct AnnotationResultTab::Ui {
     QLineEdit* cdfFileTextBox;
     QWidget* gridPanel;
     QWidget* plotPanel;
-    QStandardItemModel* model;
+    ResultTableModel* model;
     QTableView* grid;
     QRadioButton *peakPlot, *groupPlot, *compoundPlot;
     QRadioButton *scanNumber, *retentionTime;
@@ -251,7 +214,7 @@ void AnnotationResultTab::buildUi() {
     ui_->gridPanel = new QWidget;
     ui_->gridPanel->setObjectName(QStringLiteral("gridPanel"));
     auto* gridLayout = new QVBoxLayout(ui_->gridPanel);
-    ui_->model = new QStandardItemModel(this);
+    ui_->model = new ResultTableModel(this);
     ui_->grid = make_grid(QStringLiteral("outputDataGridView"), ui_->model, ui_->gridPanel);
     gridLayout->addWidget(ui_->grid, 1);
     auto* modeBox = new QHBoxLayout;
@@ -425,7 +388,7 @@ void AnnotationResultTab::clearAllPanes() {
 }
 
 void AnnotationResultTab::plotRoutine() {
-    QStandardItemModel* model = ui_->model;
+    ResultTableModel* model = ui_->model;
     const QModelIndexList selected = ui_->grid->selectionModel()->selectedRows();
     const int row = selected.isEmpty() ? -1 : selected.front().row();
     if (row < 0 || row >= model->rowCount()) {
@@ -435,13 +398,13 @@ void AnnotationResultTab::plotRoutine() {
     }
     const std::string path = local_8bit(outputFolderName_);
     const std::string file = local_8bit(outputFileName_);
-    const int eic_id = cell_int(model, row, 0);
-    const int peak_id = cell_int(model, row, 1);
+    const int eic_id = model->cell_int(row, 0);
+    const int peak_id = model->cell_int(row, 1);
 
     // 1.
     reset_pane(ui_->peaks);
     reset_pane(ui_->pseudo);
-    paint_rows(model, 0, std::nullopt);
+    model->paint_rows(0, std::nullopt);
 
     // 2.
     const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
@@ -453,16 +416,16 @@ void AnnotationResultTab::plotRoutine() {
         engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
     } else if (mode == PlotMode::GroupPlot) {
         ui_->exportButton->setVisible(true);
-        const int group_id = cell_int(model, row, 10);
-        paint_rows(model, 10, group_id);
+        const int group_id = model->cell_int(row, 10);
+        model->paint_rows(10, group_id);
         engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, group_id, records);
     } else {
         ui_->exportButton->setVisible(true);
-        const int compound_id = cell_int(model, row, 12);
+        const int compound_id = model->cell_int(row, 12);
         if (compound_id == 0) {
             engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
         } else {
-            paint_rows(model, 12, compound_id);
+            model->paint_rows(12, compound_id);
             engine_->Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, compound_id,
                                                                                              records);
         }
@@ -568,7 +531,7 @@ struct AlignmentResultTab::Ui {
     QLineEdit* alignFileTextBox;
     QWidget* gridPanel;
     QWidget* plotPanel;
-    QStandardItemModel* model;
+    ResultTableModel* model;
     QTableView* grid;
     QRadioButton *peakPlot, *groupPlot, *compoundPlot;
     QRadioButton *standard, *nomalized;
@@ -604,7 +567,7 @@ void AlignmentResultTab::buildUi() {
     ui_->gridPanel = new QWidget;
     ui_->gridPanel->setObjectName(QStringLiteral("alignGridPanel"));
     auto* gridLayout = new QVBoxLayout(ui_->gridPanel);
-    ui_->model = new QStandardItemModel(this);
+    ui_->model = new ResultTableModel(this);
     ui_->grid = make_grid(QStringLiteral("alignDataGridView"), ui_->model, ui_->gridPanel);
     gridLayout->addWidget(ui_->grid);
     splitter->addWidget(ui_->gridPanel);
@@ -693,13 +656,13 @@ void AlignmentResultTab::plotSelectedRow() {
 }
 
 void AlignmentResultTab::plotRoutine() {
-    QStandardItemModel* model = ui_->model;
+    ResultTableModel* model = ui_->model;
     const QModelIndexList selected = ui_->grid->selectionModel()->selectedRows();
     const int row = selected.isEmpty() ? -1 : selected.front().row();
     // 1.
     reset_pane(ui_->aligned);
     reset_pane(ui_->perSample);
-    paint_rows(model, 0, std::nullopt);
+    model->paint_rows(0, std::nullopt);
     if (row < 0 || row >= model->rowCount()) {
         ui_->aligned.plot->replot();
         ui_->perSample.plot->replot();
@@ -707,20 +670,20 @@ void AlignmentResultTab::plotRoutine() {
     }
     const std::string path = local_8bit(alignFolderName_);
     const std::string file = local_8bit(alignFileName_);
-    const int eic_id = cell_int(model, row, 0);
-    const int peak_id = cell_int(model, row, 1);
-    const int group_id = cell_int(model, row, 10);
-    const int compound_id = cell_int(model, row, 12);
-    const int sample_id = cell_int(model, row, 16);
-    const QString sample_name = cell_text(model, row, 17);
-    const int align_id = cell_int(model, row, 18);
+    const int eic_id = model->cell_int(row, 0);
+    const int peak_id = model->cell_int(row, 1);
+    const int group_id = model->cell_int(row, 10);
+    const int compound_id = model->cell_int(row, 12);
+    const int sample_id = model->cell_int(row, 16);
+    const QString sample_name = model->cell(row, 17).toString();
+    const int align_id = model->cell_int(row, 18);
 
     // 2.
     std::vector<Chromatogram_Peak_Group_Compound_Align> aligned;
     if (align_id == 0) {
         engine_->Engine_Query_ChromatographPeak_FromAlignDataBase(path, file, sample_id, eic_id, peak_id, aligned);
     } else {
-        paint_rows(model, 18, align_id);
+        model->paint_rows(18, align_id);
         engine_->Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(path, file, align_id,
                                                                                              aligned);
     }
@@ -743,6 +706,6 @@ void AlignmentResultTab::plotRoutine() {
                              : ui_->rtOriginal->isChecked() ? XAxisMode::RetentionTime
                                                             : XAxisMode::ScanNumber;
     const ScaleMode scale = ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard;
-    draw_pane(ui_->aligned, aligned_pane(aligned, x_mode, scale, cell_text(model, row, 18)));
+    draw_pane(ui_->aligned, aligned_pane(aligned, x_mode, scale, model->cell(row, 18).toString()));
     draw_pane(ui_->perSample, per_sample_pane(per_sample, mode, x_mode, scale, sample_name));
 }

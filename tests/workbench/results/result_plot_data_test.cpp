@@ -202,35 +202,6 @@ TEST(AnnotationPeaksPane, NomalizedLiftsEveryPeakToTheTallest) {
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(rgb(standard.curves[i].color), rgb(colors[i])) << i;
 }
 
-TEST(AnnotationPeaksPane, LabelsAndAxesByMode) {
-    const std::vector<Chromatogram_Peak_Group_Compound> records = {
-        compound_peak(123.456789, "[M+H]+", shape({{7, 2.25, 10}})),
-    };
-    struct Row {
-        const char* name;
-        PlotMode mode;
-        XAxisMode x;
-        const char* label;
-        const char* x_title;
-        double x0;
-    };
-    const Row rows[] = {
-        {"peak plot by scan", PlotMode::PeakPlot, XAxisMode::ScanNumber, "123.456789", "Scan Number", 7},
-        {"group plot by time", PlotMode::GroupPlot, XAxisMode::RetentionTime, "123.456789",
-         "Retention Time (seconds)", 2.25},
-        {"compound plot adds the adduct", PlotMode::CompoundPlot, XAxisMode::ScanNumber, "123.456789 [M+H]+",
-         "Scan Number", 7},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const PlotPane pane = annotation_peaks_pane(records, row.mode, row.x, ScaleMode::Standard, "f.db");
-        ASSERT_EQ(pane.curves.size(), 1u);
-        EXPECT_EQ(pane.curves[0].label, QString::fromLatin1(row.label));
-        EXPECT_EQ(pane.xTitle, QString::fromLatin1(row.x_title));
-        EXPECT_EQ(pane.curves[0].x, std::vector<double>{row.x0});
-    }
-}
-
 TEST(PseudoSpectrum, OneStickPerRecordAtItsTallestPoint) {
     const std::vector<Chromatogram_Peak_Group_Compound> records = {
         compound_peak(300.1, "[M+H]+", shape({{1, 0, 5}, {2, 0, 9}, {3, 0, 7}})),
@@ -313,18 +284,4 @@ TEST(AlignedPane, ColoursAndLabelsFollowTheSamples) {
     for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(rgb(per_sample.curves[i].color), rgb(table[i])) << i;
     EXPECT_EQ(per_sample.curves[0].label, QStringLiteral("0"));
     EXPECT_EQ(per_sample.title, QStringLiteral("Peak Plot for Sample:A"));
-}
-
-TEST(TicPane, OnePointPerScanOfTheLoadedSample) {
-    const std::vector<std::uint32_t> scans{1, 2, 3};
-    const std::vector<double> times{0.5, 1.0, 1.5}, tic{10, 30, 20};
-    const PlotPane by_scan = tic_pane(scans, times, tic, 3, XAxisMode::ScanNumber);
-    const PlotPane by_time = tic_pane(scans, times, tic, 3, XAxisMode::RetentionTime);
-    EXPECT_EQ(by_scan.title, QStringLiteral("Total Ion Chromatogram (TIC)"));
-    EXPECT_EQ(by_scan.yTitle, QStringLiteral("Total Intensity"));
-    EXPECT_EQ(by_scan.curves.at(0).x, (std::vector<double>{1, 2, 3}));
-    EXPECT_EQ(by_time.curves.at(0).x, times);
-    EXPECT_EQ(by_time.curves.at(0).y, tic);
-    // A count beyond the arrays never reads past them.
-    EXPECT_EQ(tic_pane(scans, times, {10, 30}, 3, XAxisMode::ScanNumber).curves.at(0).x.size(), 2u);
 }

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <filesystem>
 #include <qcustomplot.h>
@@ -141,17 +140,19 @@ std::vector<std::pair<double, double>> points(QCustomPlot* p, int graph) {
     return out;
 }
 
-QStandardItemModel* grid_model(QWidget& tab, const char* name) {
+QAbstractItemModel* grid_model(QWidget& tab, const char* name) {
     auto* view = tab.findChild<QTableView*>(QString::fromLatin1(name));
     EXPECT_NE(view, nullptr) << name;
-    return qobject_cast<QStandardItemModel*>(view->model());
+    return view->model();
 }
 
-std::vector<int> green_rows(QStandardItemModel* m) {
+std::vector<int> green_rows(QAbstractItemModel* m) {
     std::vector<int> rows;
     for (int r = 0; r < m->rowCount(); ++r) {
         const QVariant bg = m->data(m->index(r, 0), Qt::BackgroundRole);
-        if (bg.isValid() && bg.value<QBrush>().color() == QColor(144, 238, 144)) {
+        const QColor color = bg.value<QBrush>().color();
+        EXPECT_TRUE(color == QColor(144, 238, 144) || color == QColor(Qt::white)) << "row " << r;
+        if (color == QColor(144, 238, 144)) {
             rows.push_back(r);
             EXPECT_EQ(m->data(m->index(r, 5), Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::black));
         }
@@ -159,7 +160,7 @@ std::vector<int> green_rows(QStandardItemModel* m) {
     return rows;
 }
 
-QStringList headers(QStandardItemModel* m) {
+QStringList headers(QAbstractItemModel* m) {
     QStringList h;
     for (int c = 0; c < m->columnCount(); ++c) h << m->headerData(c, Qt::Horizontal).toString();
     return h;
@@ -189,7 +190,7 @@ TEST(AnnotationResultTab, OpeningADatabaseFillsTheGridAndPlotsTheFirstRow) {
     EXPECT_EQ(a.titles, (std::vector<QString>{"Select a Result File"}));
     EXPECT_EQ(tab.outputFolderName().toStdString(), dir.str());
     EXPECT_EQ(tab.outputFileName().toStdString(), kDbName);
-    QStandardItemModel* m = grid_model(tab, "outputDataGridView");
+    QAbstractItemModel* m = grid_model(tab, "outputDataGridView");
     EXPECT_EQ(headers(m).join(QLatin1Char(',')).toStdString(),
               "EIC_ID,Peak_ID,Apex_MZ,Apex_Pos,Apex_Retention_Time,Apex_Intensity,Peak_Area,Peak_SNR,Left_Boundary,"
               "Right_Boundary,Group_ID,Adduct_Annotation,Compound_ID,Compound_MolecularMass,Compound_Retention_Time,"
@@ -239,7 +240,7 @@ TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
     wire(tab, a);
     a.open_replies.push_back(QStringList{QString::fromStdString(db)});
     tab.browseOutputDatabase();
-    QStandardItemModel* m = grid_model(tab, "outputDataGridView");
+    QAbstractItemModel* m = grid_model(tab, "outputDataGridView");
     QCustomPlot* peaks = pane(tab, "peaksGraph");
 
     child<QRadioButton>(tab, "groupPlotRadioButton")->setChecked(true);
@@ -280,15 +281,6 @@ TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
     tab.saveFileDialog = [](const QString&, const QString&, const QString&, const QString&) { return QString(); };
     tab.exportPseudoSpectrum();
     EXPECT_TRUE(a.messages.empty());
-
-    // Nomalized: the peak of height 40 drawn at the tallest of its records' heights (itself).
-    child<QRadioButton>(tab, "groupPlotRadioButton")->setChecked(true);
-    child<QRadioButton>(tab, "nomalizedRadioButton")->setChecked(true);
-    for (int g = 0; g < peaks->graphCount(); ++g) {
-        double top = 0;
-        for (const auto& [x, y] : points(peaks, g)) top = std::max(top, y);
-        EXPECT_DOUBLE_EQ(top, 100) << "graph " << g;
-    }
 }
 
 TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
@@ -470,7 +462,7 @@ TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSampl
     tab.browseAlignDatabase();
     ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
     EXPECT_EQ(a.titles.back(), "Select a Aligned Result File");
-    QStandardItemModel* m = grid_model(tab, "alignDataGridView");
+    QAbstractItemModel* m = grid_model(tab, "alignDataGridView");
     // The select names "Right_boundary"; SQLite titles a plain column reference with the table's own name.
     EXPECT_EQ(headers(m).join(QLatin1Char(',')).toStdString(),
               "EIC_ID,Peak_ID,Apex_MZ,Apex_Pos,Apex_Retention_Time,Apex_Intensity,Peak_Area,Peak_SNR,Left_Boundary,"
