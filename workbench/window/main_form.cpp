@@ -205,6 +205,8 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     dataGridView1->setHorizontalHeaderLabels({"File Name", "Folder Name", "   Process", "   Align"});
     dataGridView1->verticalHeader()->hide();
     dataGridView1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // The mark columns' names start with blanks to leave room for the header boxes on their left.
+    dataGridView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     dataGridView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     dataGridView1->setSelectionMode(QAbstractItemView::SingleSelection);
     dataGridView1->setSortingEnabled(false);

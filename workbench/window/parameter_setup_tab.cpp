@@ -26,7 +26,7 @@ enum Group { MassTrace, PeakDetection, PeakFiltering, Grouping, Alignment };
 // One box: where it stands, what it is called and how it reaches its parameter. Whole boxes take a
 // 16-bit signed number; an unsigned field keeps the 32-bit pattern of a negative one, so "-1" in
 // "End Scan" means the last scan of the file.
-struct Box_Spec {
+struct Box_Def {
     Group group;
     const char* label;  // for the three cut-off boxes: the text of the radio button beside it
     const char* unit;
@@ -45,7 +45,7 @@ QString number_text(T v) {
 }
 
 #define KORVANE_BOX(group, label, unit, name, kind, field)                                               \
-    Box_Spec {                                                                                           \
+    Box_Def {                                                                                           \
         group, label, unit, name, Kind::kind, [](const Para_Configure& p) { return number_text(p.field); }, \
             [](Para_Configure& p, double real, int whole) {                                              \
                 if constexpr (Kind::kind == Kind::Real)                                                  \
@@ -59,7 +59,7 @@ QString number_text(T v) {
 
 // In the order "Apply" converts them and the page fills them: the alignment boxes come as
 // Window2, Window1, Mass Tol (on screen they stand as Window1, Window2, Mass Tol).
-const Box_Spec kBoxes[27] = {
+const Box_Def kBoxes[27] = {
     KORVANE_BOX(MassTrace, "Cutoff Intensity", "", "m_Para_Config_Cutoff_Intensity", Real, Para_Cutoff_Intensity),
     KORVANE_BOX(MassTrace, "Cutoff Top Number", "", "m_Para_Config_Cutoff_TopNum", Whole16, Para_Cutoff_TopNumber),
     KORVANE_BOX(MassTrace, "Cutoff Low Percent", "", "m_Para_Config_Cutoff_Low_Percent", Real, Para_Cutoff_LowPercent),
@@ -158,24 +158,24 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
 
     int rows[5] = {0, 0, 0, 0, 1};
     for (int k : kScreenOrder) {
-        const Box_Spec& spec = kBoxes[k];
-        QWidget* page = groups[spec.group];
+        const Box_Def& def = kBoxes[k];
+        QWidget* page = groups[def.group];
         QWidget* left = nullptr;
         if (k == 0)
-            left = add_radio(cutoffGroup_, 1, spec.label, "cutoffIntensityRadioButton", page);
+            left = add_radio(cutoffGroup_, 1, def.label, "cutoffIntensityRadioButton", page);
         else if (k == 1)
-            left = add_radio(cutoffGroup_, 2, spec.label, "cutoffTopNumberRadioButton", page);
+            left = add_radio(cutoffGroup_, 2, def.label, "cutoffTopNumberRadioButton", page);
         else if (k == 2)
-            left = add_radio(cutoffGroup_, 3, spec.label, "cutoffLowPercentRadioButton", page);
+            left = add_radio(cutoffGroup_, 3, def.label, "cutoffLowPercentRadioButton", page);
         else
-            left = new QLabel(QString::fromLatin1(spec.label), page);
+            left = new QLabel(QString::fromLatin1(def.label), page);
         auto* box = new QLineEdit(page);
-        box->setObjectName(QString::fromLatin1(spec.name));
+        box->setObjectName(QString::fromLatin1(def.name));
         boxes_[k] = box;
-        const int row = rows[spec.group]++;
-        grids[spec.group]->addWidget(left, row, 0);
-        grids[spec.group]->addWidget(box, row, 1);
-        if (*spec.unit) grids[spec.group]->addWidget(new QLabel(QString::fromLatin1(spec.unit), page), row, 2);
+        const int row = rows[def.group]++;
+        grids[def.group]->addWidget(left, row, 0);
+        grids[def.group]->addWidget(box, row, 1);
+        if (*def.unit) grids[def.group]->addWidget(new QLabel(QString::fromLatin1(def.unit), page), row, 2);
     }
 
     auto* dataType = new QGroupBox("Data Type", this);

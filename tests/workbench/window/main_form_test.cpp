@@ -376,6 +376,18 @@ TEST_F(SampleViewTest, ClickingAFileNameLoadsAndPlotsItsTic) {
     EXPECT_EQ(static_cast<std::size_t>(plot->graph(0)->data()->size()), positive);
 }
 
+TEST_F(SampleViewTest, AFileThatCannotBeLoadedShowsAnEmptyPlotUnderItsName) {
+    loadFiles({QString::fromStdString((dir.path() / "missing.CDF").string())});
+    form->dataGridView1_CellClick(0, 0);
+    EXPECT_EQ(form->dataPlotTitle(), "TIC Plot: missing.CDF");
+    EXPECT_EQ(form->sampleView().scan_count(), 0u);
+    ASSERT_EQ(dataPlot()->graphCount(), 1);
+    EXPECT_EQ(dataPlot()->graph(0)->data()->size(), 0);
+    // A press finds no curve point and leaves the spectrum empty.
+    press(dataPlot(), QPointF(dataPlot()->width() / 2.0, dataPlot()->height() / 2.0));
+    EXPECT_EQ(spectrumPlot()->graphCount(), 0);
+}
+
 TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
     QCustomPlot* plot = dataPlot();
     const auto& view = form->sampleView();
@@ -500,6 +512,46 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     const std::string job = read_file((data / "Result" / "Job_Run_Config.csv").string());
     EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
     EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
+}
+
+// Exit and close end the launcher this window started, so the blocked run ends too, and leave
+// every other process alone.
+TEST_F(MainFormTest, ExitAndCloseEndOnlyTheLauncherThisWindowStarted) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    copy_example_config(config);
+    const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nexec sleep 60\n");
+    ::chmod(stub.c_str(), 0755);
+    korvane::wb::set_launcher_programs(stub, "/bin/true");
+    for (const char* way : {"E&xit", "close"}) {
+        SCOPED_TRACE(way);
+        QProcess bystander;
+        bystander.start("sleep", {"60"});
+        ASSERT_TRUE(bystander.waitForStarted(5000));
+        messages.clear();
+        exitCodes.clear();
+        loadFiles({QString::fromStdString((data / "a.CDF").string())});
+        chooseConfig(config);
+        form->dataGridView1_CellClick(0, 2);
+        child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
+        form->mpiButton_Click();
+        ASSERT_TRUE(form->runBusy());
+        // Let the launcher start; the run stays blocked on it.
+        EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));
+        if (std::string(way) == "close") {
+            form->close();
+        } else {
+            form->exitMenu_Click();
+            EXPECT_EQ(exitCodes, std::vector<int>{0});
+        }
+        EXPECT_TRUE(wait_until([this] { return !form->runBusy(); }, 20));
+        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed!"});
+        EXPECT_EQ(bystander.state(), QProcess::Running);
+        bystander.kill();
+        bystander.waitForFinished(5000);
+        form->show();
+    }
+    korvane::wb::set_launcher_programs("mpiexec", "");
 }
 
 TEST_F(MainFormTest, ExitEndsWithCodeZeroAndAboutOpensANewWindowEachTime) {
