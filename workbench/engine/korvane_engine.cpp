@@ -275,8 +275,11 @@ void CKORVANE_Engine::Engine_Query_extracted_eic_FromAnnoatedDataBase(std::strin
 
 void CKORVANE_Engine::Engine_EIC_extraction_binning(double mass_bin, double ppm, double bin_size, bool PPM_DA,
                                                     Mass_Trace& EIC_extracted) {
-    // The counts outlive clean_engine; with nothing loaded there are no scans to bin.
-    const bool loaded = !scan_num_arry.empty();
+    // The counts outlive clean_engine and a failed load; only arrays that hold what the counts
+    // say are binned, anything else counts as nothing loaded.
+    const bool loaded = Total_Scan_Num > 0 && scan_num_arry.size() >= Total_Scan_Num &&
+                        scan_index_arry.size() >= Total_Scan_Num && scan_acquisition_time_arry.size() >= Total_Scan_Num &&
+                        mass_value_arry.size() >= Total_Point_Num && intensity_value_arry.size() >= Total_Point_Num;
     const std::uint32_t scans = loaded ? Total_Scan_Num : 0;
     EIC_extraction_binning(scans, Total_Point_Num, 0, scans, scan_num_arry.data(), scan_index_arry.data(),
                            scan_acquisition_time_arry.data(), point_count_arry.data(), mass_value_arry.data(),

@@ -28,26 +28,12 @@ Chromatogram_Peak_Group group_peak(std::uint32_t group, std::uint32_t peak_id) {
     return p;
 }
 
-Chromatogram_Peak_Group_Compound compound_peak(std::uint32_t compound, std::uint32_t peak_id) {
-    Chromatogram_Peak_Group_Compound p;
-    p.Compound_ID = compound;
-    p.Peak_ID = peak_id;
-    return p;
-}
-
 Chromatogram_Peak_Group_Compound_Align align_peak(std::uint32_t align, std::uint32_t sample, std::uint32_t peak_id) {
     Chromatogram_Peak_Group_Compound_Align p;
     p.Align_ID = align;
     p.SAMPLE_ID = sample;
     p.Peak_ID = peak_id;
     return p;
-}
-
-template <class Record>
-std::vector<std::uint32_t> peak_ids(const std::vector<Record>& v) {
-    std::vector<std::uint32_t> ids;
-    for (const Record& r : v) ids.push_back(r.Peak_ID);
-    return ids;
 }
 
 TEST(EngineFacade, CleanEngineDropsSampleAndResultsButKeepsSettings) {
@@ -119,23 +105,6 @@ TEST(EngineFacade, SubListByGroupIdAppendsTheRunAndLeavesTheListSorted) {
     EXPECT_EQ(groups, (std::vector<std::uint32_t>{1, 1, 2, 3, 3, 3}));
 }
 
-TEST(EngineFacade, SubListByCompoundIdFindsTheFirstAndLastIds) {
-    CKORVANE_Engine e;
-    e.peaklist_adduct_annotation = {compound_peak(5, 0), compound_peak(1, 1), compound_peak(5, 2)};
-    struct Case {
-        std::uint32_t id;
-        std::vector<std::uint32_t> peaks;
-    };
-    for (const Case& c : {Case{1, {1}}, Case{5, {0, 2}}, Case{3, {}}, Case{6, {}}}) {
-        SCOPED_TRACE(c.id);
-        std::vector<Chromatogram_Peak_Group_Compound> sub;
-        EXPECT_EQ(e.Retrieve_Sub_Peaklist_with_CompoundID(c.id, sub), static_cast<int>(c.peaks.size()));
-        auto got = peak_ids(sub);
-        std::sort(got.begin(), got.end());
-        EXPECT_EQ(got, c.peaks);
-    }
-}
-
 TEST(EngineFacade, SubListByAlignIdComesOutInSampleOrder) {
     CKORVANE_Engine e;
     e.peaklist_align = {align_peak(2, 4, 0), align_peak(1, 0, 1), align_peak(2, 1, 2),
@@ -176,21 +145,6 @@ TEST(EngineFacade, CdfFileLoadReadsTheSampleAndFailsWithoutTheFile) {
     EXPECT_EQ(e.Sample_Name, "a.b");
     EXPECT_EQ(e.spectrum_arry.size(), 2u);
     EXPECT_TRUE(e.scan_num_arry.empty() && e.mass_value_arry.empty() && e.total_intensity_arry.empty());
-}
-
-TEST(EngineFacade, ConfigFileLoadAndSaveRoundTrip) {
-    TempDir t;
-    korvane::test::write_example_config(t.path());
-    CKORVANE_Engine e;
-    EXPECT_EQ(e.Config_File_Load(t.str(), "absent.csv"), 0);
-    ASSERT_EQ(e.Config_File_Load(t.str(), "config_para.csv"), 1);
-    EXPECT_EQ(e.Para.Para_Cutoff_TopNumber, 500);
-    e.Para.Para_Cutoff_Mode = 3;
-    EXPECT_EQ(e.Config_File_Save(t.str(), "saved.csv"), 1);
-    CKORVANE_Engine f;
-    ASSERT_EQ(f.Config_File_Load(t.str(), "saved.csv"), 1);
-    EXPECT_EQ(f.Para.Para_Cutoff_Mode, 3);
-    EXPECT_EQ(f.Para.Para_PPM, 10.0);
 }
 
 // Peak_Annotation picks the adduct table by polarity: 0 the positive one, anything else the
