@@ -37,7 +37,7 @@ QString copy_rows(const QString& connection, const QString& path, const QString&
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-    if (!db.open()) return db.lastError().text() + QStringLiteral(" (") + path + QLatin1Char(')');
+    if (!db.open()) return db.lastError().text();
     QString error;
     {
         QSqlQueryModel query;
@@ -139,7 +139,7 @@ void load_result_table(const QString& folder, const QString& file_name, const QS
     QSqlDatabase::removeDatabase(connection);
     if (!error.isEmpty()) {
         model.clear();
-        throw std::runtime_error(error.toStdString());
+        throw std::runtime_error("Could not read " + path.toStdString() + ": " + error.toStdString());
     }
 }
 

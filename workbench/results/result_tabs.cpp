@@ -377,7 +377,7 @@ void AnnotationResultTab::plotSelectedRow() { redraw(false); }
 void AnnotationResultTab::redraw(bool quiet) {
     if (outputFileName_.isEmpty()) return;
     const auto error = run_catching([this] { plotRoutine(); });
-    if (error && !quiet) showMessage(*error);
+    if (error && !quiet) showMessage(QStringLiteral("Could not plot the selected row: ") + *error);
 }
 
 void AnnotationResultTab::clearAllPanes() {
@@ -652,7 +652,8 @@ void AlignmentResultTab::selectRow(int row) {
 
 void AlignmentResultTab::plotSelectedRow() {
     if (alignFileName_.isEmpty()) return;
-    if (const auto error = run_catching([this] { plotRoutine(); })) showMessage(*error);
+    if (const auto error = run_catching([this] { plotRoutine(); }))
+        showMessage(QStringLiteral("Could not plot the selected row: ") + *error);
 }
 
 void AlignmentResultTab::plotRoutine() {

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <filesystem>
 #include <qcustomplot.h>
@@ -314,7 +316,8 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
     a.open_replies.push_back(QStringList{QString::fromStdString(missing)});
     tab.browseOutputDatabase();
     ASSERT_EQ(a.messages.size(), 1u);
-    EXPECT_TRUE(a.messages[0].contains(QString::fromStdString(missing))) << a.messages[0].toStdString();
+    EXPECT_TRUE(a.messages[0].startsWith(QString::fromStdString("Could not read " + missing + ": ")))
+        << a.messages[0].toStdString();
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_TRUE(child<QWidget>(tab, "plotPanel")->isHidden());
 
@@ -324,7 +327,8 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
     a.open_replies.push_back(QStringList{QString::fromStdString(bogus)});
     tab.browseOutputDatabase();
     ASSERT_EQ(a.messages.size(), 1u);
-    EXPECT_FALSE(a.messages[0].isEmpty());
+    EXPECT_TRUE(a.messages[0].startsWith(QString::fromStdString("Could not read " + bogus + ": ")))
+        << a.messages[0].toStdString();
 
     // Cancelling the sample file dialog with a database open.
     a.messages.clear();
@@ -342,6 +346,40 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
     tab.browseSampleFile();
     EXPECT_EQ(a.messages, (std::vector<QString>{"Could not load the CDF file!"}));
     EXPECT_EQ(tab.cdfFileExitst(), 0);
+}
+
+TEST(AnnotationResultTab, AQueryErrorIsShownNotSwallowed) {
+    // A row the grid shows but the peak reader cannot convert (Peak_ID holds no number).
+    TempDir dir;
+    const std::string path = dir.file("odd.db");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make_odd_db"));
+        db.setDatabaseName(QString::fromStdString(path));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("create table Annotate_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, Apex_Pos int, "
+                           "Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, Peak_SNR double, "
+                           "Left_Boundary int, Right_Boundary int, Group_ID int, Adduct_Annotation char(80), "
+                           "Compound_ID int, Compound_MolecularMass double, Compound_Retention_Time double, "
+                           "Compound_Intensity double, Peak_shape blob);"));
+        ASSERT_TRUE(q.exec("insert into Annotate_Peaklist values(0, 'zz', 100.0, 5, 2.5, 10.0, 1.0, 3.0, 4, 6, 1, "
+                           "'', 0, 0.0, 0.0, 0.0, 'x');"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("make_odd_db"));
+
+    CKORVANE_Engine engine;
+    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
+    Answers a;
+    wire(tab, a);
+    a.open_replies.push_back(QStringList{QString::fromStdString(path)});
+    tab.browseOutputDatabase();
+    ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();  // the peak query matches nothing
+    EXPECT_EQ(grid_model(tab, "outputDataGridView")->rowCount(), 1);
+    child<QRadioButton>(tab, "groupPlotRadioButton")->setChecked(true);
+    ASSERT_EQ(a.messages.size(), 1u);
+    EXPECT_TRUE(a.messages[0].startsWith("Could not plot the selected row: ")) << a.messages[0].toStdString();
+    EXPECT_EQ(pane(tab, "peaksGraph")->graphCount(), 0);
 }
 
 TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) {
