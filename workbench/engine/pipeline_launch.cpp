@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <utility>
 
 #include "workbench/engine/launcher_state.h"
 #include "workbench/engine/platform_hooks.h"
@@ -18,6 +19,7 @@ extern char** environ;
 namespace korvane::wb {
 
 std::mutex launcher_mutex;
+bool launcher_kill_requested = false;
 
 std::vector<std::string> launch_arguments(const std::string& launcher, const std::string& pipeline, int CPU_NUM,
                                           const std::string& config_file_path, const std::string& data_file_path,
@@ -44,7 +46,10 @@ bool run_launcher(const std::vector<std::string>& argv) {
         // Held while the pid is published, so kill_started_launcher never sees a half-started run.
         std::lock_guard<std::mutex> lock(launcher_mutex);
         rc = argv.empty() ? EINVAL : posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
-        if (rc == 0) started_launcher_pid = pid;
+        if (rc == 0) {
+            started_launcher_pid = pid;
+            launcher_kill_requested = false;
+        }
     }
     if (rc != 0) {
         std::cout << "ERROR: CreateProcess failed!" << std::flush;
@@ -60,9 +65,11 @@ bool run_launcher(const std::vector<std::string>& argv) {
         w = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     } while (w == -1 && errno == EINTR);
     int status = 0;
+    bool killed_on_request = false;
     {
         std::lock_guard<std::mutex> lock(launcher_mutex);
         started_launcher_pid = 0;
+        killed_on_request = std::exchange(launcher_kill_requested, false);
         pid_t r = 0;
         do {
             r = waitpid(pid, &status, 0);
@@ -79,7 +86,8 @@ bool run_launcher(const std::vector<std::string>& argv) {
         std::cout << "ERROR: MPI run ended by signal " << WTERMSIG(status) << std::endl;
     else
         std::cout << "ERROR: MPI run ended with exit status " << WEXITSTATUS(status) << std::endl;
-    report_failure();
+    // Stopped on purpose (the window closing): no warning, which would wait on a closing window.
+    if (!killed_on_request) report_failure();
     return false;
 }
 

@@ -16,7 +16,8 @@ std::vector<std::string> launch_arguments(const std::string& launcher, const std
 // output and standard error, and waits until it ends. When it cannot be started: writes
 // "ERROR: CreateProcess failed!" to standard output and shows the "MPI Run Failed" warning. When
 // it ends with a non-zero status or by a signal, says so on standard output and shows the same
-// warning, instead of letting a failed run pass as done. Returns true for a run that exited 0.
+// warning, instead of letting a failed run pass as done; a launcher stopped by
+// kill_started_launcher gets the line but no warning. Returns true for a run that exited 0.
 bool run_launcher(const std::vector<std::string>& argv);
 
 }  // namespace korvane::wb

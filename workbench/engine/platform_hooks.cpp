@@ -86,7 +86,9 @@ bool kill_started_launcher() {
     std::lock_guard<std::mutex> lock(launcher_mutex);
     const pid_t pid = started_launcher_pid.load();
     if (pid <= 0) return false;
-    return ::kill(pid, SIGTERM) == 0;
+    if (::kill(pid, SIGTERM) != 0) return false;
+    launcher_kill_requested = true;
+    return true;
 }
 
 }  // namespace korvane::wb

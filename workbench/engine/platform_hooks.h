@@ -19,7 +19,8 @@ void show_message_box(const std::string& text, const std::string& caption);
 void set_launcher_programs(std::string launcher, std::string pipeline);
 
 // Kills (SIGTERM) the launcher this process started, if it is still running; true if one was.
-// Only our own child: another user's mpiexec on a shared machine is none of our business.
+// Only our own child: another user's mpiexec on a shared machine is none of our business. A run
+// stopped this way is not warned about ("MPI Run Failed"): it was stopped on purpose.
 bool kill_started_launcher();
 
 }  // namespace korvane::wb
