@@ -66,6 +66,13 @@ void reset_plot(QCustomPlot* plot) {
     plot->rescaleAxes();
 }
 
+// The C locale, refusing group separators: "1,5" is no number here rather than 15.
+QLocale plain_locale() {
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    return c;
+}
+
 bool checked(const QTableWidgetItem* item) { return item && item->checkState() == Qt::Checked; }
 
 }  // namespace
@@ -290,7 +297,7 @@ void MainForm::buildDataProcessTab(QWidget* page) {
             return;
         }
         bool ok = false;
-        const int t = QLocale::c().toInt(text.trimmed(), &ok);
+        const int t = plain_locale().toInt(text.trimmed(), &ok);
         // Text that is no whole number keeps the last threshold that was one.
         if (ok) threshold_ = t;
         redrawDataPlot();
@@ -590,7 +597,7 @@ void MainForm::startRun(bool batch) {
     int cpu = 1;
     if (!batch) {
         bool ok = false;
-        cpu = QLocale::c().toInt(cpuNumberTextBox->text().trimmed(), &ok);
+        cpu = plain_locale().toInt(cpuNumberTextBox->text().trimmed(), &ok);
         if (!ok || cpu < 1) {
             showMessage("Please enter a whole number of processes (1 or more) in \"CPU#:\"!");
             return;

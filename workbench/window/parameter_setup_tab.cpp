@@ -299,7 +299,9 @@ void ParameterSetupTab::apply() {
     // they were instead of half-applied.
     double reals[27] = {};
     int wholes[27] = {};
-    const QLocale c = QLocale::c();
+    // C locale without group separators, so "12,5" is refused rather than read as 125.
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
     for (int k = 0; k < 27; ++k) {
         const QString text = boxes_[k]->text().trimmed();
         bool ok = false;

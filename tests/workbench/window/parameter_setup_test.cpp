@@ -186,6 +186,9 @@ TEST_F(ParameterSetupTest, ABoxThatDoesNotConvertIsNamedAndNothingIsStored) {
         {"the file's own End Scan", "m_Para_Config_EndScan", "4294967295",
          "The value of \"End Scan\" is not a whole number from -32768 to 32767!"},
         {"not a number", "m_Para_Config_SNR_Th", "three", "The value of \"SNR Th\" is not a number!"},
+        {"a decimal comma", "m_Para_Config_TracePPM", "12,5", "The value of \"Trace PPM\" is not a number!"},
+        {"a group separator", "m_Para_Config_Max_PeakWidth", "1,000",
+         "The value of \"Max Peak Width\" is not a whole number from -32768 to 32767!"},
         {"empty", "m_Para_Config_AlignWindow1", "", "The value of \"Align Window1\" is not a number!"},
     };
     for (const auto& row : rows) {
