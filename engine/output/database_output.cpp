@@ -164,10 +164,20 @@ void remove_earlier_file(const std::string& full_path) {
     }
 }
 
-template <std::size_t N>
-void create_table(CppSQLite3DB& db, const char* create, const char* const (&indexes)[N]) {
+// One table in one transaction: created, indexed, then filled through one prepared statement.
+// Each statement outside a transaction would be a transaction of its own, with its own waits for
+// the disk; a failure part way now leaves no half-made table behind either.
+template <std::size_t N, class Fill>
+void write_table(CppSQLite3DB& db, const char* create, const char* const (&indexes)[N], const char* insert,
+                 Fill fill) {
+    db.execDML(kBegin);
     db.execDML(create);
     for (const char* index : indexes) db.execDML(index);
+    CppSQLite3Statement statement = db.compileStatement(insert);
+    RowBinder row(statement);
+    fill(row);
+    statement.finalize();
+    db.execDML(kCommit);
 }
 
 template <class Peak>
@@ -189,13 +199,8 @@ void bind_row(RowBinder& row, const Chromatogram_Peak_Group_Compound_Align& r) {
 }
 
 template <class Row>
-void write_peak_rows(CppSQLite3DB& db, const char* insert, const std::vector<Row>& rows) {
-    db.execDML(kBegin);
-    CppSQLite3Statement statement = db.compileStatement(insert);
-    RowBinder row(statement);
+void fill_peak_rows(RowBinder& row, const std::vector<Row>& rows) {
     for (const Row& r : rows) bind_row(row, r);
-    statement.finalize();
-    db.execDML(kCommit);
 }
 
 }  // namespace
@@ -210,25 +215,21 @@ void OutputAnnotatedGroupedChromatographPeaklist2database(
     db.open(full_path.c_str());
 
     if (!db.tableExists("Annotate_Peaklist")) {
-        create_table(db, kCreateAnnotate, kAnnotateIndexes);
-        write_peak_rows(db, kInsertAnnotate, peaklist_adduct_annotated);
+        write_table(db, kCreateAnnotate, kAnnotateIndexes, kInsertAnnotate,
+                    [&](RowBinder& row) { fill_peak_rows(row, peaklist_adduct_annotated); });
     }
 
     if (!db.tableExists("Mass_Tracelist")) {
         const char* const trace_index[] = {kTraceIndex};
-        create_table(db, kCreateTrace, trace_index);
-        db.execDML(kBegin);
-        CppSQLite3Statement statement = db.compileStatement(kInsertTrace);
-        RowBinder row(statement);
-        // Each trace is released once stored, so the list shrinks while the table grows.
-        for (std::int32_t eic_id = 0; !mass_trace_list.empty(); ++eic_id) {
-            const Mass_Trace& t = mass_trace_list.front();
-            row << eic_id << t.Cent_Mass << t.trace_length << t.miss_count;
-            row.shape(t.EIC_shape);
-            mass_trace_list.pop_front();
-        }
-        statement.finalize();
-        db.execDML(kCommit);
+        write_table(db, kCreateTrace, trace_index, kInsertTrace, [&](RowBinder& row) {
+            // Each trace is released once stored, so the list shrinks while the table grows.
+            for (std::int32_t eic_id = 0; !mass_trace_list.empty(); ++eic_id) {
+                const Mass_Trace& t = mass_trace_list.front();
+                row << eic_id << t.Cent_Mass << t.trace_length << t.miss_count;
+                row.shape(t.EIC_shape);
+                mass_trace_list.pop_front();
+            }
+        });
     }
 
     db.close();
@@ -243,8 +244,8 @@ void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
     CppSQLite3DB db;
     db.open(full_path.c_str());
     if (!db.tableExists("Align_Peaklist")) {
-        create_table(db, kCreateAlign, kAlignIndexes);
-        write_peak_rows(db, kInsertAlign, peaklist_aligned);
+        write_table(db, kCreateAlign, kAlignIndexes, kInsertAlign,
+                    [&](RowBinder& row) { fill_peak_rows(row, peaklist_aligned); });
     }
     db.close();
 }
