@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <limits>
 
@@ -36,10 +37,15 @@ struct Box_Def {
     void (*store)(Para_Configure&, double real, int whole);
 };
 
+// An unsigned field that holds the 32-bit pattern of a negative 16-bit number is shown as that
+// number ("End Scan" 4294967295 as -1): the page must accept back what it shows, and "Apply" takes
+// whole numbers from -32768 to 32767 only.
 template <typename T>
 QString number_text(T v) {
     if constexpr (std::is_floating_point_v<T>)
         return QString::number(v, 'g', 15);
+    else if constexpr (std::is_same_v<T, std::uint32_t>)
+        return v >= 0xFFFF8000u ? QString::number(static_cast<std::int32_t>(v)) : QString::number(v);
     else
         return QString::number(v);
 }

@@ -126,7 +126,8 @@ TEST_F(ParameterSetupTest, FileValuesSelectTheirButtonsAndFillTheBoxes) {
         EXPECT_EQ(tab->m_LC_MS_Profile_Centroid, row.centroid);
     }
     EXPECT_EQ(box("m_Para_Config_TracePPM")->text(), "10");
-    EXPECT_EQ(box("m_Para_Config_EndScan")->text(), "4294967295");
+    // The file's 4294967295 is the pattern of -1; shown so, it passes "Apply" unchanged.
+    EXPECT_EQ(box("m_Para_Config_EndScan")->text(), "-1");
     EXPECT_EQ(box("m_Para_Config_Cutoff_Low_Percent")->text(), "0.05");
     EXPECT_EQ(box("m_Para_Config_AlignWindow1")->text(), "30");
     EXPECT_EQ(box("m_Para_Config_AlignWindwo2")->text(), "15");
@@ -164,6 +165,15 @@ TEST_F(ParameterSetupTest, ApplyWritesTheBoxesThroughTheFileAndReloadsThem) {
     // The reload gives Para what the file holds: six significant digits.
     EXPECT_EQ(engine.Para.Para_Align_Window2, 1234570.0);
     EXPECT_EQ(engine.Para.Para_Align_Window1, 30.0);
+}
+
+TEST_F(ParameterSetupTest, TheExampleFileAppliesAsItIsShown) {
+    openWithConfig();
+    const std::string before = read_file((configDir / "config_para.csv").string());
+    tab->apply();
+    EXPECT_EQ(messages, std::vector<QString>{"Parameter applied!"});
+    EXPECT_EQ(savedValue("Para_End_Scan"), "4294967295");
+    EXPECT_EQ(read_file((configDir / "config_para.csv").string()), before);
 }
 
 TEST_F(ParameterSetupTest, ABoxThatDoesNotConvertIsNamedAndNothingIsStored) {
