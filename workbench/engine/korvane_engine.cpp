@@ -1,6 +1,7 @@
 #include "workbench/engine/korvane_engine.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "engine/annotation/adduct_annotation.h"
@@ -281,7 +282,11 @@ void CKORVANE_Engine::Engine_EIC_extraction_binning(double mass_bin, double ppm,
                         scan_index_arry.size() >= Total_Scan_Num && scan_acquisition_time_arry.size() >= Total_Scan_Num &&
                         mass_value_arry.size() >= Total_Point_Num && intensity_value_arry.size() >= Total_Point_Num;
     const std::uint32_t scans = loaded ? Total_Scan_Num : 0;
-    EIC_extraction_binning(scans, Total_Point_Num, 0, scans, scan_num_arry.data(), scan_index_arry.data(),
+    // Every scan: the end is the largest scan number, which the binning clamps to the last scan's.
+    // The scan count would do only for files numbering their scans from 1; one numbering them from
+    // 101 would lose its last hundred scans.
+    const std::uint32_t end_scan = std::numeric_limits<std::uint32_t>::max();
+    EIC_extraction_binning(scans, Total_Point_Num, 0, end_scan, scan_num_arry.data(), scan_index_arry.data(),
                            scan_acquisition_time_arry.data(), point_count_arry.data(), mass_value_arry.data(),
                            intensity_value_arry.data(), mass_bin, ppm, bin_size, PPM_DA, EIC_extracted);
 }

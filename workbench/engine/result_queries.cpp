@@ -1,5 +1,6 @@
 #include "workbench/engine/result_queries.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +9,32 @@
 
 #include "engine/records/text_util.h"
 #include "sqlitewrap/cppsqlite3.h"
+
+namespace {
+
+// A real as the C library reads it from text: besides decimal numbers also the words "inf" and
+// "nan" (any case, with an optional sign). SQLite gives an infinite real as the text "Inf", and a
+// shape point that is not finite is stored as "inf" or "nan"; read as plain decimals they would
+// come back as 0.
+double text_to_double(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const auto word = [&](const char* w) {
+        const std::size_t n = std::strlen(w);
+        if (text.size() - i < n) return false;
+        for (std::size_t k = 0; k < n; ++k)
+            if (std::tolower(static_cast<unsigned char>(text[i + k])) != w[k]) return false;
+        return true;
+    };
+    const double sign = negative ? -1.0 : 1.0;
+    if (word("inf")) return sign * std::numeric_limits<double>::infinity();
+    if (word("nan")) return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
+    return korvane::parse_double(text);
+}
+
+}  // namespace
 
 namespace korvane::wb {
 
@@ -23,9 +50,9 @@ void decode_shape(const char* stored, std::vector<Data_Point>& points) {
     const std::size_t count = tokens.size() / 4;
     for (std::size_t k = 0; k < count; ++k) {
         Data_Point p;
-        p.intensity = korvane::parse_double(tokens[4 * k]);
-        p.mz = korvane::parse_double(tokens[4 * k + 1]);
-        p.retention_time = korvane::parse_double(tokens[4 * k + 2]);
+        p.intensity = text_to_double(tokens[4 * k]);
+        p.mz = text_to_double(tokens[4 * k + 1]);
+        p.retention_time = text_to_double(tokens[4 * k + 2]);
         p.scan_num = static_cast<std::uint32_t>(korvane::parse_int32(tokens[4 * k + 3]));
         points.push_back(p);
     }
@@ -48,7 +75,7 @@ std::uint32_t uint_column(const CppSQLite3Query& q, const char* name) {
 
 double real_column(const CppSQLite3Query& q, const char* name) {
     const char* text = q.fieldValue(name);
-    return text ? korvane::parse_double(text) : std::numeric_limits<double>::quiet_NaN();
+    return text ? text_to_double(text) : std::numeric_limits<double>::quiet_NaN();
 }
 
 std::string text_column(const CppSQLite3Query& q, const char* name) {

@@ -7,10 +7,10 @@
 // gives nothing: opening it would create an empty database in the user's folder. A missing table
 // or a selection without rows gives nothing either.
 //
-// Reals read back carry the 6 decimals they were stored with. Integer columns are converted as
-// base-10 text: a text without a leading integer throws std::invalid_argument, one beyond the int
-// range std::out_of_range; database failures throw CppSQLite3Exception. The records read before
-// the failure stay in the output.
+// Reals read back carry the 6 decimals they were stored with; infinities and not-a-number come
+// back as such. Integer columns are converted as base-10 text: a text without a leading integer
+// throws std::invalid_argument, one beyond the int range std::out_of_range; database failures
+// throw CppSQLite3Exception. The records read before the failure stay in the output.
 #pragma once
 
 #include <string>

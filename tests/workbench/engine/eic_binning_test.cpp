@@ -233,4 +233,45 @@ TEST(EicBinning, FacadeBinsTheLoadedSampleAndNothingWhenNothingIsLoaded) {
     EXPECT_EQ(empty.trace_length, 0);
 }
 
+// The facade bins the whole sample, also when the file numbers its scans from an offset (the
+// scan count is then no scan number).
+TEST(EicBinning, FacadeBinsEveryScanWhateverTheFirstScanNumber) {
+    for (const std::uint32_t first : {1u, 101u}) {
+        SCOPED_TRACE(first);
+        CKORVANE_Engine engine;
+        Flat_Sample s;
+        for (std::uint32_t k = 0; k < 4; ++k) s.add_scan(first + k, k, {100.0f}, {1.0f});
+        engine.Total_Scan_Num = s.scans();
+        engine.Total_Point_Num = s.points();
+        engine.scan_num_arry = s.scan_num;
+        engine.scan_index_arry = s.scan_index;
+        engine.point_count_arry = s.point_count;
+        engine.scan_acquisition_time_arry = s.time;
+        engine.mass_value_arry = s.mz;
+        engine.intensity_value_arry = s.intensity;
+        Mass_Trace t;
+        engine.Engine_EIC_extraction_binning(100.0, 40.0, 0.0, true, t);
+        EXPECT_EQ(scans_of(t), s.scan_num);
+        EXPECT_EQ(t.trace_length, 4);
+    }
+}
+
+// A scan whose intensities are fewer than its masses is counted as a miss, not read past its end.
+TEST(EicBinning, ScanFormCountsAScanWithMismatchedVectorsAsAMiss) {
+    Spectrum_Scan broken;
+    broken.scan_num = 1;
+    broken.mass_values = {99.0f, 100.0f};
+    broken.intensity_values = {1.0f};
+    Spectrum_Scan sound = broken;
+    sound.scan_num = 2;
+    sound.intensity_values = {1.0f, 2.0f};
+    Mass_Trace t;
+    EIC_extraction_binning({broken, sound}, 100.0, 40.0, 0.0, true, t);
+    EXPECT_EQ(scans_of(t), (std::vector<std::uint32_t>{2}));
+    EXPECT_EQ(t.trace_length, 1);
+    EXPECT_EQ(t.miss_count, 0);
+    EIC_extraction_binning({sound, broken}, 100.0, 40.0, 0.0, true, t);
+    EXPECT_EQ(t.miss_count, 1);
+}
+
 }  // namespace

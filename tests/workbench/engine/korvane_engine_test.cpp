@@ -189,6 +189,23 @@ TEST(EngineFacade, AnnotationStageReadsTheAdductTableOfThePolarity) {
     }
 }
 
+// The table readers append; the facade's loaders replace what an earlier load left.
+TEST(EngineFacade, ReferenceTableLoadsReplaceTheirTables) {
+    const std::string dir = (fs::path(KORVANE_SOURCE_DIR) / "examples" / "config").string();
+    CKORVANE_Engine e;
+    EXPECT_EQ(e.Adduct_File_Load(dir, "Adduct_Config_Positive.csv"), 1);
+    EXPECT_EQ(e.HMDB_File_Load(dir, "hmdb.csv"), 1);
+    const std::size_t adducts = e.adduct_configure_arry.size();
+    const std::size_t masses = e.mass_weight_mono_arry.size();
+    ASSERT_GT(adducts, 0u);
+    ASSERT_GT(masses, 0u);
+    EXPECT_EQ(e.Adduct_File_Load(dir, "Adduct_Config_Positive.csv"), 1);
+    EXPECT_EQ(e.HMDB_File_Load(dir, "hmdb.csv"), 1);
+    EXPECT_EQ(e.adduct_configure_arry.size(), adducts);
+    EXPECT_EQ(e.mass_weight_mono_arry.size(), masses);
+    EXPECT_EQ(e.mass_weight_average_arry.size(), masses);
+}
+
 // The four stage operations in a row give what the per-sample pipeline gives for the same sample
 // and parameters, file for file; the cut-off mode 2 (top number) must reach the cut-off unchanged.
 TEST(EngineFacade, StagesOneByOneMatchThePerSamplePipeline) {

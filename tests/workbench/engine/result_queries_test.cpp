@@ -321,6 +321,45 @@ TEST(ResultQueries, RealStoredAsNullReadsBackAsNotANumber) {
     EXPECT_NEAR(got[0].Peak_Area, peaks[0].Peak_Area, kStoredTol);
 }
 
+// Infinite reals come back from SQLite as the text "Inf"; non-finite shape values are stored as
+// "inf" and "nan". All of them read back as what was written, not as 0.
+TEST(ResultQueries, NonFiniteRealsReadBackAsWritten) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    TempDir t;
+    auto peak = compound(0, 0, 1, 1, 300.1, {{7, 1.5, inf, -inf}, {8, 2.5, 300.2, 10.0}});
+    peak.Peak_shape[1].intensity = std::numeric_limits<double>::quiet_NaN();
+    peak.Peak_SNR = inf;
+    peak.Apex_Intensity = -inf;
+    OutputAnnotatedGroupedChromatographPeaklist2database({peak}, {}, t.str(), kDb);
+    std::vector<Chromatogram_Peak_Group_Compound> got;
+    Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(t.str(), kDb, 1, got);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Peak_SNR, inf);
+    EXPECT_EQ(got[0].Apex_Intensity, -inf);
+    EXPECT_NEAR(got[0].Peak_Area, peak.Peak_Area, kStoredTol);
+    ASSERT_EQ(got[0].Peak_shape.size(), 2u);
+    EXPECT_EQ(got[0].Peak_shape[0].mz, inf);
+    EXPECT_EQ(got[0].Peak_shape[0].intensity, -inf);
+    EXPECT_EQ(got[0].Peak_shape[0].retention_time, 1.5);
+    EXPECT_TRUE(std::isnan(got[0].Peak_shape[1].intensity));
+    EXPECT_NEAR(got[0].Peak_shape[1].mz, 300.2, kStoredTol);
+
+    struct Case {
+        const char* text;
+        double value;
+    };
+    const Case words[] = {{"INF,Infinity,-inf,1", inf}, {" +inf,-Inf,+INFINITY,1", inf}};
+    for (const Case& c : words) {
+        SCOPED_TRACE(c.text);
+        std::vector<Data_Point> points;
+        korvane::wb::decode_shape(encoded_shape(c.text).c_str(), points);
+        ASSERT_EQ(points.size(), 1u);
+        EXPECT_EQ(points[0].intensity, c.value);
+        EXPECT_EQ(std::fabs(points[0].mz), inf);
+        EXPECT_EQ(std::fabs(points[0].retention_time), inf);
+    }
+}
+
 // The aligned database: feature 5 holds rows of samples 2, 0 and 1, stored in that order.
 class AlignedDatabase : public testing::Test {
 protected:
