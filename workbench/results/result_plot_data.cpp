@@ -45,13 +45,16 @@ std::vector<double> heights(const std::vector<Record>& records, double& tallest)
     return h;
 }
 
-// One line through a shape: x by the axis mode plus shift, y the intensity times factor.
-PlotCurve shape_curve(const std::vector<Data_Point>& shape, XAxisMode x_mode, double shift, double factor) {
+// One line through a shape: x by the axis mode, plus add, minus subtract (in that order, so the
+// corrected time is (time + Align_RT) - Compound_Retention_Time to the last bit), y the intensity
+// times factor.
+PlotCurve shape_curve(const std::vector<Data_Point>& shape, XAxisMode x_mode, double add, double subtract,
+                      double factor) {
     PlotCurve c;
     c.x.reserve(shape.size());
     c.y.reserve(shape.size());
     for (const Data_Point& p : shape) {
-        c.x.push_back(point_x(p, x_mode) + shift);
+        c.x.push_back(point_x(p, x_mode) + add - subtract);
         c.y.push_back(p.intensity * factor);
     }
     return c;
@@ -123,7 +126,7 @@ PlotPane annotation_peaks_pane(const std::vector<Chromatogram_Peak_Group_Compoun
     std::vector<QColor> colors;
     Generate_Color_Vect(static_cast<int>(records.size()), colors);
     for (std::size_t i = 0; i < records.size(); ++i) {
-        PlotCurve c = shape_curve(records[i].Peak_shape, x_mode, 0.0, scale_factor(scale, tallest, h[i]));
+        PlotCurve c = shape_curve(records[i].Peak_shape, x_mode, 0.0, 0.0, scale_factor(scale, tallest, h[i]));
         c.color = color_at(colors, i);
         c.label = curve_label(records[i], mode);
         pane.curves.push_back(std::move(c));
@@ -133,7 +136,7 @@ PlotPane annotation_peaks_pane(const std::vector<Chromatogram_Peak_Group_Compoun
 
 PlotPane trace_pane(const QString& title, const Mass_Trace& trace, XAxisMode x_mode) {
     PlotPane pane{title, x_title(x_mode), QStringLiteral("Intensity"), {}};
-    PlotCurve c = shape_curve(trace.EIC_shape, x_mode, 0.0, 1.0);
+    PlotCurve c = shape_curve(trace.EIC_shape, x_mode, 0.0, 0.0, 1.0);
     c.color = kCurveBlue;
     pane.curves.push_back(std::move(c));
     return pane;
@@ -178,9 +181,9 @@ PlotPane aligned_pane(const std::vector<Chromatogram_Peak_Group_Compound_Align>&
     }
     for (std::size_t i = 0; i < records.size(); ++i) {
         const auto& r = records[i];
-        const double shift =
-            x_mode == XAxisMode::RetentionTimeCorrected ? r.Align_RT - r.Compound_Retention_Time : 0.0;
-        PlotCurve c = shape_curve(r.Peak_shape, x_mode, shift, scale_factor(scale, tallest, h[i]));
+        const bool corrected = x_mode == XAxisMode::RetentionTimeCorrected;
+        PlotCurve c = shape_curve(r.Peak_shape, x_mode, corrected ? r.Align_RT : 0.0,
+                                  corrected ? r.Compound_Retention_Time : 0.0, scale_factor(scale, tallest, h[i]));
         if (i == 0) {
             c.color = color_at(colors, 0);
             c.label = QString::fromStdString(r.SAMPLE_NAME);
@@ -215,7 +218,7 @@ PlotPane per_sample_pane(const std::vector<Chromatogram_Peak_Group_Compound_Alig
     std::vector<QColor> colors;
     Generate_Color_Vect(static_cast<int>(records.size()), colors);
     for (std::size_t i = 0; i < records.size(); ++i) {
-        PlotCurve c = shape_curve(records[i].Peak_shape, own_x, 0.0, scale_factor(scale, tallest, h[i]));
+        PlotCurve c = shape_curve(records[i].Peak_shape, own_x, 0.0, 0.0, scale_factor(scale, tallest, h[i]));
         c.color = color_at(colors, i);
         c.label = curve_label(records[i], mode);
         pane.curves.push_back(std::move(c));

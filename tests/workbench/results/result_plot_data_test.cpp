@@ -251,6 +251,16 @@ TEST(AlignedPane, CorrectedTimesShiftOnlyTheAlignedPane) {
         EXPECT_EQ(aligned.title, QStringLiteral("Aligned Plot for Align_ID: 7"));
         EXPECT_EQ(per_sample.title, QStringLiteral("Group Plot for Sample:S0"));
     }
+    // The corrected time is (time + Align_RT) - Compound_Retention_Time, added left to right: with
+    // these values time + (Align_RT - Compound_Retention_Time) ends on another double.
+    volatile double t = 0.1, a = 0.2, c = 0.3;
+    ASSERT_NE((t + a) - c, t + (a - c));
+    auto q = align_peak(0, "S0", shape({{40, 0.1, 10}}));
+    q.Align_RT = 0.2;
+    q.Compound_Retention_Time = 0.3;
+    const PlotPane corrected = aligned_pane({q}, XAxisMode::RetentionTimeCorrected, ScaleMode::Standard, "1");
+    ASSERT_EQ(corrected.curves.size(), 1u);
+    EXPECT_EQ(corrected.curves[0].x.front(), (t + a) - c);
 }
 
 TEST(AlignedPane, ColoursAndLabelsFollowTheSamples) {
