@@ -45,6 +45,10 @@ Pane make_pane(const QString& object_name, QWidget* parent) {
     p.title = new QCPTextElement(p.plot, QString(), QFont(QStringLiteral("sans"), 10, QFont::Bold));
     p.plot->plotLayout()->addElement(0, 0, p.title);
     p.plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // Intensities in full ("2000000"), never with a power of ten, which the default format adds
+    // from a million on.
+    p.plot->yAxis->setNumberFormat(QStringLiteral("g"));
+    p.plot->yAxis->setNumberPrecision(15);
     return p;
 }
 

@@ -413,6 +413,11 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     EXPECT_EQ(tic->yAxis->label(), "Total Intensity");
     ASSERT_EQ(tic->graph(0)->dataCount(), static_cast<int>(o.scans));
     EXPECT_EQ(points(tic, 0)[4], (std::pair<double, double>{sample.scan_num_arry[4], sample.total_intensity_arry[4]}));
+    // Intensities in the millions are labelled in full, with no power of ten.
+    tic->yAxis->setRange(0, 5e6);
+    tic->replot();
+    const QVector<QString> labels = tic->yAxis->tickVectorLabels();
+    EXPECT_TRUE(labels.contains(QStringLiteral("2000000"))) << QStringList(labels.begin(), labels.end()).join(' ').toStdString();
 
     // Bin around a mass the sample holds, so the binned trace has points.
     const double mz = sample.mass_value_arry[sample.scan_index_arry[10] + 3];
