@@ -1,6 +1,7 @@
 #include "workbench/window/parameter_setup_tab.h"
 
 #include <QButtonGroup>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <exception>
 #include <limits>
 
+#include "engine/records/text_util.h"
 #include "workbench/engine/korvane_engine.h"
 
 namespace {
@@ -327,13 +329,20 @@ void ParameterSetupTab::apply() {
             wholes[k] = v;
         }
     }
+    // The save reports nothing: into a file it cannot write, the reload would bring the old values
+    // back behind "Parameter applied!", and every run would read them.
+    const std::string folder = engine_text(configPath_());
+    const QString file = QString::fromStdString(korvane::path_join(folder, kConfigFile));
+    if (QFile probe(file); !probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        showMessage("Could not write " + file + "!");
+        return;
+    }
     Para_Configure& p = engine_->Para;
     p.Para_Cutoff_Mode = m_Cutoff_Model;
     for (int k = 0; k < 27; ++k) kBoxes[k].store(p, reals[k], wholes[k]);
     p.Para_Polarity = m_LC_MS_Positive_Negative;
     p.Para_Profile_Centroid = m_LC_MS_Profile_Centroid;
     p.Para_One_Two_Phase_Align = m_Alignment_Phase_Num;
-    const std::string folder = engine_text(configPath_());
     try {
         engine_->Config_File_Save(folder, kConfigFile);
         // The reload passes the values through the file's text, so Para holds what a run will read.

@@ -215,6 +215,20 @@ TEST_F(ParameterSetupTest, ABoxThatDoesNotConvertIsNamedAndNothingIsStored) {
     }
 }
 
+TEST_F(ParameterSetupTest, AParameterFileThatCannotBeWrittenIsNotReportedAsApplied) {
+    openWithConfig();
+    const Para_Configure para = engine.Para;
+    // A folder whose "config_para.csv" is a folder: no one can write it, not even root.
+    const fs::path blocked = dir.path() / "blocked";
+    fs::create_directories(blocked / "config_para.csv");
+    configPath = QString::fromStdString(blocked.string());
+    box("m_Para_Config_TracePPM")->setText("12.5");
+    tab->apply();
+    EXPECT_EQ(messages, std::vector<QString>{"Could not write " +
+                                             QString::fromStdString((blocked / "config_para.csv").string()) + "!"});
+    EXPECT_EQ(engine.Para.Para_PPM, para.Para_PPM);
+}
+
 TEST_F(ParameterSetupTest, ApplyWithoutAConfigurationFolderSaysWhereToChooseIt) {
     tab->apply();
     EXPECT_EQ(messages, std::vector<QString>{"Please select configuration folder from \"Data Load\" tab!"});
