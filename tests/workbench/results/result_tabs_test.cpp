@@ -107,13 +107,18 @@ struct Answers {
     std::vector<std::optional<QStringList>> open_replies;
     std::vector<QString> save_replies;
     std::vector<QString> titles;
+    std::vector<QString> filters;  // in Qt's "Name (patterns)" form
+    std::vector<QString> starts;   // the folder each dialog opens in
 };
 
 template <class Tab>
 void wire(Tab& tab, Answers& a) {
     tab.showMessage = [&a](const QString& text) { a.messages.push_back(text); };
-    tab.openFileDialog = [&a](const QString& title, const QString&, const QString&) -> std::optional<QStringList> {
+    tab.openFileDialog = [&a](const QString& title, const QString& start,
+                              const QString& filter) -> std::optional<QStringList> {
         a.titles.push_back(title);
+        a.starts.push_back(start);
+        a.filters.push_back(filter);
         if (a.open_replies.empty()) {
             ADD_FAILURE() << "unexpected open dialog " << title.toStdString();
             return std::nullopt;
@@ -190,6 +195,8 @@ TEST(AnnotationResultTab, OpeningADatabaseFillsTheGridAndPlotsTheFirstRow) {
 
     EXPECT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
     EXPECT_EQ(a.titles, (std::vector<QString>{"Select a Result File"}));
+    EXPECT_EQ(a.filters, (std::vector<QString>{"db Files (*.db)"}));
+    EXPECT_EQ(a.starts, (std::vector<QString>{QString::fromStdString(dir.str())}));
     EXPECT_EQ(tab.outputFolderName().toStdString(), dir.str());
     EXPECT_EQ(tab.outputFileName().toStdString(), kDbName);
     QAbstractItemModel* m = grid_model(tab, "outputDataGridView");
@@ -252,9 +259,10 @@ TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
     EXPECT_EQ(tab.pseudoMz(), (std::vector<double>{100.1, 122.08, 150.5}));
 
     const std::string out = dir.file("pseudospectrum.txt");
-    tab.saveFileDialog = [&](const QString& title, const QString&, const QString& proposed, const QString&) {
+    tab.saveFileDialog = [&](const QString& title, const QString&, const QString& proposed, const QString& filter) {
         EXPECT_EQ(title, "Save a pseudo spectrum file");
         EXPECT_EQ(proposed, "pseudospectrum.txt");
+        EXPECT_EQ(filter, "Text File  (pseudospectrum*.txt)");  // the name is "Text File " with its blank
         return QString::fromStdString(out);
     };
     tab.exportPseudoSpectrum();
@@ -299,6 +307,7 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
     tab.browseSampleFile();
     EXPECT_EQ(a.messages, (std::vector<QString>{"Please select output file"}));
     EXPECT_EQ(a.titles.back(), "Select a CDF File");
+    EXPECT_EQ(a.filters.back(), "CDF File (*.CDF)");
 
     // Cancelling the database dialog changes nothing; confirming no file empties the box.
     a.messages.clear();
@@ -505,6 +514,7 @@ TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSampl
     tab.browseAlignDatabase();
     ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
     EXPECT_EQ(a.titles.back(), "Select a Aligned Result File");
+    EXPECT_EQ(a.filters.back(), "aligndb Files (*.aligndb)");
     QAbstractItemModel* m = grid_model(tab, "alignDataGridView");
     // The select names "Right_boundary"; SQLite titles a plain column reference with the table's own name.
     EXPECT_EQ(headers(m).join(QLatin1Char(',')).toStdString(),

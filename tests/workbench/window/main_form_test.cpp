@@ -76,8 +76,9 @@ protected:
     void SetUp() override {
         form = std::make_unique<MainForm>();
         form->showMessage = [this](const QString& text) { messages.push_back(text); };
-        form->openFilesDialog = [this](const QString& title, const QString&) {
+        form->openFilesDialog = [this](const QString& title, const QString& filter) {
             dialogTitles.push_back(title);
+            dialogFilters.push_back(filter);
             return nextFiles;
         };
         form->folderDialog = [this](const QString& proposed) {
@@ -122,6 +123,7 @@ protected:
     std::unique_ptr<MainForm> form;
     std::vector<QString> messages;
     std::vector<QString> dialogTitles;
+    std::vector<QString> dialogFilters;
     std::vector<int> exitCodes;
     std::optional<QStringList> nextFiles;
     QString nextFolder, proposedFolder;
@@ -131,6 +133,7 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     const QStringList paths = {"/data/run/c.CDF", "/data/run/a.CDF", "/data/run/b.cdf"};
     loadFiles(paths);
     EXPECT_EQ(dialogTitles, std::vector<QString>{"Select LC-MS CDF Files"});
+    EXPECT_EQ(dialogFilters, std::vector<QString>{"CDF Files (*.CDF *.cdf)"});
     EXPECT_EQ(child<QPlainTextEdit>("textBox1")->toPlainText(), "/data/run/c.CDF;/data/run/a.CDF;/data/run/b.cdf;");
     EXPECT_EQ(form->fileNumberValue(), 3);
     EXPECT_EQ(form->filePathData(), "/data/run");
