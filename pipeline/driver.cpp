@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -12,14 +11,8 @@
 #include <boost/mpi/communicator.hpp>
 #include <boost/mpi/environment.hpp>
 
-#include "engine/annotation/alignment.h"
-#include "engine/io/netcdf_reader.h"
 #include "engine/io/sample_listing.h"
-#include "engine/output/csv_output.h"
-#include "engine/output/database_output.h"
-#include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
-#include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
 #include "pipeline/row_transfer.h"
@@ -34,26 +27,6 @@ struct Run_Inputs {
     std::vector<std::string> selected_files;
     std::vector<std::int32_t> selected_align;
 };
-
-// What every process reads before its first sample.
-struct Shared_Configuration {
-    Para_Configure para;
-    std::vector<adduct_configure_node> adducts;
-    std::vector<double> hmdb_mono_masses;
-};
-
-Shared_Configuration read_configuration(const std::string& config_dir) {
-    Shared_Configuration c;
-    // A run on unset parameters would be reported as a success with meaningless results.
-    if (Read_Configured_ParafromCSVFile(config_dir, "config_para.csv", c.para) == 0)
-        throw std::runtime_error("Parameter file could not be opened: " +
-                                 korvane::path_join(config_dir, "config_para.csv"));
-    const char* adduct_file = c.para.Para_Polarity == 0 ? "Adduct_Config_Positive.csv" : "Adduct_Config_Negative.csv";
-    read_adduct_configure_file(korvane::path_join(config_dir, adduct_file), c.adducts);
-    std::vector<double> average_masses;
-    read_hmdb_file(korvane::path_join(config_dir, "hmdb.csv"), average_masses, c.hmdb_mono_masses);
-    return c;
-}
 
 void ensure_output_folder(const std::string& output_dir) {
     if (output_dir.empty()) return;
@@ -72,13 +45,6 @@ void require_readable_folder(const std::string& data_dir) {
     if (ec) throw std::runtime_error("Data folder could not be opened: " + data_dir + " (" + ec.message() + ")");
 }
 
-// Marks every sample whose name repeats an earlier one: both would write the same result files.
-std::vector<bool> find_repeated_names(const std::vector<std::string>& files) {
-    std::vector<bool> repeated(files.size(), false);
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < files.size(); ++i) repeated[i] = !seen.insert(extract_sample_name(files[i])).second;
-    return repeated;
-}
 
 void print_progress(int rank, int assigned, int done) {
     const double rate = static_cast<double>(done) / static_cast<double>(assigned);
@@ -87,26 +53,12 @@ void print_progress(int rank, int assigned, int done) {
 }
 
 // Reads one sample into scans; false when the file cannot be read.
-bool load_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
-                std::vector<Spectrum_Scan>& scans) {
-    std::uint32_t scan_count = 0, point_count = 0;
-    std::vector<std::uint32_t> scan_num, scan_index;
-    std::vector<std::int32_t> points_per_scan;
-    std::vector<double> scan_time, total_intensity;
-    std::vector<float> mass, intensity;
-    if (necdf_read(data_dir, file, scan_count, point_count, scan_num, scan_index, points_per_scan, scan_time, mass,
-                   intensity, total_intensity) != 1)
-        return false;
-    spectrum_split(scans, scan_count, point_count, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index,
-                   scan_time, points_per_scan, mass, intensity);
-    return true;  // the seven arrays are released here, before the sample is processed
-}
 
 double seconds_since(std::time_t start) { return std::difftime(std::time(nullptr), start); }
 
 void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator& world, int rank, int size) {
     // Steps 3-6: configuration, output folder, sample list.
-    const Shared_Configuration config = read_configuration(in.config_dir);
+    const korvane::Run_Configuration config = korvane::read_run_configuration(in.config_dir);
     const Para_Configure& para = config.para;
     ensure_output_folder(in.output_dir);
 
@@ -121,7 +73,7 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
         require_readable_folder(in.data_dir);
         N = load_filename_from_filedir(in.data_dir, "*.CDF", files);
     }
-    const std::vector<bool> repeated = find_repeated_names(files);
+    const std::vector<bool> repeated = korvane::find_repeated_names(files);
 
     // Step 7-8: the samples of this rank, dealt round-robin.
     const int assigned = N / size + (rank < N % size ? 1 : 0);
@@ -138,7 +90,7 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
         } else {
             std::cout << "Begin to process for File " << file << std::endl;
             std::vector<Spectrum_Scan> scans;
-            if (load_scans(in.data_dir, file, para, scans)) {
+            if (korvane::load_sample_scans(in.data_dir, file, para, scans)) {
                 pipeline_process(std::move(scans), para, config.adducts, config.hmdb_mono_masses, sample_name,
                                  in.output_dir, compounds);
                 std::cout << "End of process for File " << file << std::endl;
@@ -154,23 +106,7 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
         const bool joins_alignment =
             in.selected_files.empty() ||
             (!in.selected_align.empty() && in.selected_align.at(static_cast<std::size_t>(i)) != 0);
-        if (!joins_alignment) continue;
-        for (Chromatogram_Peak_Group_Compound& c : compounds) {
-            Row r;
-            r.Peak_shape = std::move(c.Peak_shape);
-            korvane::copy_peak_scalars(c, r);
-            r.Group_ID = c.Group_ID;
-            r.Adduct_Annotation = std::move(c.Adduct_Annotation);
-            r.Compound_ID = c.Compound_ID;
-            r.Compound_MolecularMass = c.Compound_MolecularMass;
-            r.Compound_Retention_Time = c.Compound_Retention_Time;
-            r.Compound_Intensity = c.Compound_Intensity;
-            r.SAMPLE_ID = static_cast<std::uint32_t>(i);
-            r.SAMPLE_NAME = sample_name;
-            r.Align_ID = 0;
-            r.Align_RT = 0.0;
-            rows.push_back(std::move(r));
-        }
+        if (joins_alignment) korvane::append_align_rows(compounds, static_cast<std::uint32_t>(i), sample_name, rows);
     }
 
     // Steps 9-12.
@@ -180,14 +116,7 @@ void run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator
         std::cout << "The processing time for Feature extraction and annotation   is"
                   << format_elapsed_time(seconds_since(start)) << std::endl;
         std::cout << "Begin to process Compound Align" << std::endl;
-        if (!rows.empty() && para.Para_One_Two_Phase_Align > 0) {
-            const Compound_Align_Mode mode = para.Para_One_Two_Phase_Align == 1 ? One_Phase_Align : Two_Phase_Align;
-            compound_align(mode, para.Para_Align_Mass_Tol, para.Para_Align_Window1, para.Para_Align_Window2, rows);
-            OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
-                rows, in.output_dir, "aligned_annotated_grouped_chromatograph_peaklist.csv");
-            OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
-                std::move(rows), in.output_dir, "aligned_annotated_grouped_chromatograph_peaklist.aligndb");
-        }
+        korvane::align_and_write_rows(para, rows, in.output_dir);
         std::cout << "The total processing time is" << format_elapsed_time(seconds_since(start)) << std::endl;
     }
     world.barrier();

@@ -5,15 +5,21 @@
 #include <iostream>
 #include <limits>
 #include <list>
+#include <set>
+#include <stdexcept>
 #include <utility>
 
 #include "engine/annotation/adduct_annotation.h"
+#include "engine/annotation/alignment.h"
 #include "engine/annotation/grouping.h"
 #include "engine/output/csv_output.h"
 #include "engine/output/database_output.h"
+#include "engine/io/netcdf_reader.h"
 #include "engine/peaks/mass_trace.h"
 #include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
+#include "engine/records/reference_tables.h"
+#include "engine/records/text_util.h"
 
 void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure Para,
                       std::vector<adduct_configure_node> adduct_configure_arry,
@@ -91,3 +97,72 @@ std::string format_elapsed_time(double seconds) {
     if (secs > 0) text += std::to_string(secs) + "s ";
     return text;
 }
+
+namespace korvane {
+
+Run_Configuration read_run_configuration(const std::string& config_dir) {
+    Run_Configuration c;
+    if (Read_Configured_ParafromCSVFile(config_dir, "config_para.csv", c.para) == 0)
+        throw std::runtime_error("Parameter file could not be opened: " + path_join(config_dir, "config_para.csv"));
+    const char* adduct_file = c.para.Para_Polarity == 0 ? "Adduct_Config_Positive.csv" : "Adduct_Config_Negative.csv";
+    read_adduct_configure_file(path_join(config_dir, adduct_file), c.adducts);
+    std::vector<double> average_masses;  // read with the monoisotopic ones, used by no stage
+    read_hmdb_file(path_join(config_dir, "hmdb.csv"), average_masses, c.hmdb_mono_masses);
+    return c;
+}
+
+bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
+                       std::vector<Spectrum_Scan>& scans) {
+    std::uint32_t scan_count = 0, point_count = 0;
+    std::vector<std::uint32_t> scan_num, scan_index;
+    std::vector<std::int32_t> points_per_scan;
+    std::vector<double> scan_time, total_intensity;
+    std::vector<float> mass, intensity;
+    if (necdf_read(data_dir, file, scan_count, point_count, scan_num, scan_index, points_per_scan, scan_time, mass,
+                   intensity, total_intensity) != 1)
+        return false;
+    spectrum_split(scans, scan_count, point_count, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index,
+                   scan_time, points_per_scan, mass, intensity);
+    return true;
+}
+
+std::vector<bool> find_repeated_names(const std::vector<std::string>& files) {
+    std::vector<bool> repeated(files.size(), false);
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < files.size(); ++i) repeated[i] = !seen.insert(extract_sample_name(files[i])).second;
+    return repeated;
+}
+
+void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::uint32_t sample_id,
+                       const std::string& sample_name, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows) {
+    for (Chromatogram_Peak_Group_Compound& c : compounds) {
+        Chromatogram_Peak_Group_Compound_Align r;
+        r.Peak_shape = std::move(c.Peak_shape);
+        copy_peak_scalars(c, r);
+        r.Group_ID = c.Group_ID;
+        r.Adduct_Annotation = std::move(c.Adduct_Annotation);
+        r.Compound_ID = c.Compound_ID;
+        r.Compound_MolecularMass = c.Compound_MolecularMass;
+        r.Compound_Retention_Time = c.Compound_Retention_Time;
+        r.Compound_Intensity = c.Compound_Intensity;
+        r.SAMPLE_ID = sample_id;
+        r.SAMPLE_NAME = sample_name;
+        r.Align_ID = 0;
+        r.Align_RT = 0.0;
+        rows.push_back(std::move(r));
+    }
+}
+
+bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
+                          const std::string& output_dir) {
+    if (rows.empty() || para.Para_One_Two_Phase_Align <= 0) return false;
+    const Compound_Align_Mode mode = para.Para_One_Two_Phase_Align == 1 ? One_Phase_Align : Two_Phase_Align;
+    compound_align(mode, para.Para_Align_Mass_Tol, para.Para_Align_Window1, para.Para_Align_Window2, rows);
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(rows, output_dir,
+                                                               "aligned_annotated_grouped_chromatograph_peaklist.csv");
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(rows, output_dir,
+                                                                "aligned_annotated_grouped_chromatograph_peaklist.aligndb");
+    return true;
+}
+
+}  // namespace korvane

@@ -2,6 +2,7 @@
 // and two small helpers of the drivers.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,3 +28,39 @@ std::string extract_sample_name(std::string sample_file_name);
 // "1d 1h 1m 1s " style text of a duration: each of days, hours, minutes and seconds that is
 // greater than 0, followed by its unit letter and a blank. 0 (or less) gives "".
 std::string format_elapsed_time(double seconds);
+
+// Steps the console program's MPI driver and the workbench's in-process batch run share.
+namespace korvane {
+
+// What a run reads from its configuration folder before the first sample: "config_para.csv", the
+// adduct table of Para_Polarity and the monoisotopic masses of "hmdb.csv". Throws when the
+// parameter file cannot be read (a run on unset parameters would pass for a success) and passes
+// on the table readers' errors.
+struct Run_Configuration {
+    Para_Configure para;
+    std::vector<adduct_configure_node> adducts;
+    std::vector<double> hmdb_mono_masses;
+};
+Run_Configuration read_run_configuration(const std::string& config_dir);
+
+// One sample's scans, cut to Para_Start_Scan..Para_End_Scan; false when the file cannot be read.
+// The sample's seven arrays are released before this returns, so they never coexist with the
+// processing that follows.
+bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
+                       std::vector<Spectrum_Scan>& scans);
+
+// Marks every file whose sample name repeats an earlier one: both would write the same result files.
+std::vector<bool> find_repeated_names(const std::vector<std::string>& files);
+
+// Moves a sample's annotated compounds into the run's alignment rows, as sample sample_id, not
+// yet aligned (Align_ID 0, Align_RT 0).
+void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::uint32_t sample_id,
+                       const std::string& sample_name, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows);
+
+// When Para_One_Two_Phase_Align is above 0 and there are rows: aligns them in place (one phase for
+// 1, two for any other value) and writes "aligned_annotated_grouped_chromatograph_peaklist.csv" and
+// ".aligndb" into output_dir. Returns whether it did.
+bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
+                          const std::string& output_dir);
+
+}  // namespace korvane
