@@ -30,26 +30,16 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
     // rather than copied, which hands the stage the same values.
 
     // 1-2. Spectrum preprocessing.
-    if (Para.Para_Profile_Centroid == 0) spectrum_centroiding(spectrum_arry);
-    intensity_cutoff(spectrum_arry, cutoff_intensity_from_parameter(Para.Para_Cutoff_Intensity),
-                     static_cast<std::uint32_t>(Para.Para_Cutoff_TopNumber), Para.Para_Cutoff_LowPercent,
-                     Para.Para_Cutoff_Mode);
+    korvane::preprocess_spectra(spectrum_arry, Para);
 
     // 3-4. Mass traces; the list stays whole for the database of step 12.
     std::list<Mass_Trace> mass_trace_list;
-    mass_trace_extraction(mass_trace_list, std::move(spectrum_arry), Para.Para_PPM,
-                          static_cast<std::int32_t>(Para.Para_Min_EIC),
-                          static_cast<std::int32_t>(Para.Para_Misscount_Allow), Para.Para_InterTrace_Dist_Min);
+    korvane::extract_mass_traces(mass_trace_list, std::move(spectrum_arry), Para);
     std::cout << "Totally, " << mass_trace_list.size() << "Mass traces are extracted!" << std::endl;
 
     // 5-7. Peak detection on a copy of the trace list.
     std::vector<Chromatogram_Peak> peaks;
-    mass_trace_list_peak_detection(
-        peaks, mass_trace_list, Para.Para_Min_PeakWidth, Para.Para_Max_PeakWidth,
-        static_cast<std::int32_t>(Para.Para_Branch_Gap_Allow), static_cast<std::int32_t>(Para.Para_Min_Branch_Length),
-        static_cast<std::int32_t>(Para.Para_Min_Span), static_cast<std::int32_t>(Para.Para_MarkerBranch_Dif_Th),
-        Para.Para_PeakIntensity_Th, Para.Para_SNR_Th, Para.Para_Peak_Significance_Th, Para.Para_TPASR_Th,
-        Para.Para_Zig_Zag_Index_Th);
+    korvane::detect_peaks(peaks, mass_trace_list, Para);
     std::cout << "Totally, " << peaks.size() << "Peaks are detected!" << std::endl;
     OutputChromatographPeaklist2CSVFile(peaks, Output_Dir, Sample_Name + "_chromatograph_peaklist.csv");
 
@@ -99,6 +89,27 @@ std::string format_elapsed_time(double seconds) {
 }
 
 namespace korvane {
+
+void preprocess_spectra(std::vector<Spectrum_Scan>& scans, const Para_Configure& para) {
+    if (para.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
+    intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
+                     static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
+                     para.Para_Cutoff_Mode);
+}
+
+void extract_mass_traces(std::list<Mass_Trace>& traces, std::vector<Spectrum_Scan> scans, const Para_Configure& para) {
+    mass_trace_extraction(traces, std::move(scans), para.Para_PPM, static_cast<std::int32_t>(para.Para_Min_EIC),
+                          static_cast<std::int32_t>(para.Para_Misscount_Allow), para.Para_InterTrace_Dist_Min);
+}
+
+void detect_peaks(std::vector<Chromatogram_Peak>& peaks, std::list<Mass_Trace> traces, const Para_Configure& para) {
+    mass_trace_list_peak_detection(
+        peaks, std::move(traces), para.Para_Min_PeakWidth, para.Para_Max_PeakWidth,
+        static_cast<std::int32_t>(para.Para_Branch_Gap_Allow), static_cast<std::int32_t>(para.Para_Min_Branch_Length),
+        static_cast<std::int32_t>(para.Para_Min_Span), static_cast<std::int32_t>(para.Para_MarkerBranch_Dif_Th),
+        para.Para_PeakIntensity_Th, para.Para_SNR_Th, para.Para_Peak_Significance_Th, para.Para_TPASR_Th,
+        para.Para_Zig_Zag_Index_Th);
+}
 
 Run_Configuration read_run_configuration(const std::string& config_dir) {
     Run_Configuration c;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,16 @@ std::string extract_sample_name(std::string sample_file_name);
 // greater than 0, followed by its unit letter and a blank. 0 (or less) gives "".
 std::string format_elapsed_time(double seconds);
 
-// Steps the console program's MPI driver and the workbench's in-process batch run share.
+// Steps the console program's MPI driver, the workbench's in-process batch run and its single
+// stages share.
 namespace korvane {
+
+// The first stages with their arguments taken from the run parameters, for every program that runs
+// them: centroiding when Para_Profile_Centroid is 0 and the intensity cut-off (in place), mass
+// trace extraction (appending to traces) and peak detection (appending to peaks).
+void preprocess_spectra(std::vector<Spectrum_Scan>& scans, const Para_Configure& para);
+void extract_mass_traces(std::list<Mass_Trace>& traces, std::vector<Spectrum_Scan> scans, const Para_Configure& para);
+void detect_peaks(std::vector<Chromatogram_Peak>& peaks, std::list<Mass_Trace> traces, const Para_Configure& para);
 
 // What a run reads from its configuration folder before the first sample: "config_para.csv", the
 // adduct table of Para_Polarity and the monoisotopic masses of "hmdb.csv". Throws when the

@@ -9,8 +9,6 @@
 #include "engine/annotation/grouping.h"
 #include "engine/io/netcdf_reader.h"
 #include "engine/output/csv_output.h"
-#include "engine/peaks/mass_trace.h"
-#include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
@@ -33,6 +31,17 @@ void release(std::vector<T>& v) {
     std::vector<T>().swap(v);
 }
 
+// The seven arrays of the loaded sample.
+void release_sample_arrays(CKORVANE_Engine& e) {
+    release(e.scan_num_arry);
+    release(e.scan_index_arry);
+    release(e.point_count_arry);
+    release(e.scan_acquisition_time_arry);
+    release(e.mass_value_arry);
+    release(e.intensity_value_arry);
+    release(e.total_intensity_arry);
+}
+
 // Sorts list by key, then appends the run of records whose key equals id to sub.
 template <class Record, class Less, class Key>
 void append_run(std::vector<Record>& list, Less less, Key key, std::uint32_t id, std::vector<Record>& sub) {
@@ -45,13 +54,7 @@ void append_run(std::vector<Record>& list, Less less, Key key, std::uint32_t id,
 }  // namespace
 
 void CKORVANE_Engine::clean_engine() {
-    release(scan_num_arry);
-    release(scan_index_arry);
-    release(point_count_arry);
-    release(scan_acquisition_time_arry);
-    release(mass_value_arry);
-    release(intensity_value_arry);
-    release(total_intensity_arry);
+    release_sample_arrays(*this);
     release(spectrum_arry);
     mass_trace_list.clear();
     release(peaklist);
@@ -72,13 +75,7 @@ void CKORVANE_Engine::Config_Engine(std::string config_file_path, std::string da
 
 int CKORVANE_Engine::CDF_File_Load() {
     // 1. Nothing of the previous sample survives, whatever the reader does.
-    release(scan_num_arry);
-    release(scan_index_arry);
-    release(point_count_arry);
-    release(scan_acquisition_time_arry);
-    release(mass_value_arry);
-    release(intensity_value_arry);
-    release(total_intensity_arry);
+    release_sample_arrays(*this);
 
     // 2-4.
     if (necdf_read(data_file_path, data_file_Name, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
@@ -119,24 +116,15 @@ int CKORVANE_Engine::EIC_Extraction_Mass_Trace_mehtod() {
         spectrum_split(spectrum_arry, Total_Scan_Num, Total_Point_Num, Para.Para_Start_Scan, Para.Para_End_Scan,
                        scan_num_arry, scan_index_arry, scan_acquisition_time_arry, point_count_arry, mass_value_arry,
                        intensity_value_arry);
-    if (Para.Para_Profile_Centroid == 0) spectrum_centroiding(spectrum_arry);
-    intensity_cutoff(spectrum_arry, cutoff_intensity_from_parameter(Para.Para_Cutoff_Intensity),
-                     static_cast<std::uint32_t>(Para.Para_Cutoff_TopNumber), Para.Para_Cutoff_LowPercent,
-                     Para.Para_Cutoff_Mode);
+    korvane::preprocess_spectra(spectrum_arry, Para);
     mass_trace_list.clear();
-    mass_trace_extraction(mass_trace_list, spectrum_arry, Para.Para_PPM, static_cast<std::int32_t>(Para.Para_Min_EIC),
-                          static_cast<std::int32_t>(Para.Para_Misscount_Allow), Para.Para_InterTrace_Dist_Min);
+    korvane::extract_mass_traces(mass_trace_list, spectrum_arry, Para);
     return 1;
 }
 
 int CKORVANE_Engine::Peak_Detection() {
     peaklist.clear();
-    mass_trace_list_peak_detection(
-        peaklist, mass_trace_list, Para.Para_Min_PeakWidth, Para.Para_Max_PeakWidth,
-        static_cast<std::int32_t>(Para.Para_Branch_Gap_Allow), static_cast<std::int32_t>(Para.Para_Min_Branch_Length),
-        static_cast<std::int32_t>(Para.Para_Min_Span), static_cast<std::int32_t>(Para.Para_MarkerBranch_Dif_Th),
-        Para.Para_PeakIntensity_Th, Para.Para_SNR_Th, Para.Para_Peak_Significance_Th, Para.Para_TPASR_Th,
-        Para.Para_Zig_Zag_Index_Th);
+    korvane::detect_peaks(peaklist, mass_trace_list, Para);
     OutputChromatographPeaklist2CSVFile(peaklist, output_path, Sample_Name + "_chromatograph_peaklist.csv");
     return 1;
 }
