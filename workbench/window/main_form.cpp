@@ -20,6 +20,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -155,11 +157,18 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int index) { paramTab_->tabSelected(tabs_->widget(index) == paramTab_); });
 
+    // The pages keep their designed size; a screen too small for the window shows scroll bars
+    // instead of a window running off its edge.
     auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
+    tabs_->setMinimumSize(1236, 846);
     scroll->setWidget(tabs_);
     setCentralWidget(scroll);
-    setFixedSize(1240, 880);
+    QSize size(1240, 880);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    setFixedSize(size);
 
     connect(&runWatcher_, &QFutureWatcher<QString>::finished, this, &MainForm::runFinished);
     connect(&pollWatcher_, &QFutureWatcher<void>::finished, this, [this] {
