@@ -118,9 +118,11 @@ PseudoSpectrum build_pseudo_spectrum(const std::vector<Chromatogram_Peak_Group_C
     return s;
 }
 
-PlotPane annotation_peaks_pane(const std::vector<Chromatogram_Peak_Group_Compound>& records, PlotMode mode,
-                               XAxisMode x_mode, ScaleMode scale, const QString& database_file_name) {
-    PlotPane pane{database_file_name, x_title(x_mode), QStringLiteral("Intensity"), {}};
+// One line per record, colour i of a table as long as the records, labelled by m/z (and adduct in
+// "Compound Plot"); "Nomalized" lifts every peak to the height of the tallest.
+template <class Record>
+void add_peak_curves(PlotPane& pane, const std::vector<Record>& records, PlotMode mode, XAxisMode x_mode,
+                     ScaleMode scale) {
     double tallest = 0.0;
     const std::vector<double> h = heights(records, tallest);
     std::vector<QColor> colors;
@@ -131,6 +133,12 @@ PlotPane annotation_peaks_pane(const std::vector<Chromatogram_Peak_Group_Compoun
         c.label = curve_label(records[i], mode);
         pane.curves.push_back(std::move(c));
     }
+}
+
+PlotPane annotation_peaks_pane(const std::vector<Chromatogram_Peak_Group_Compound>& records, PlotMode mode,
+                               XAxisMode x_mode, ScaleMode scale, const QString& database_file_name) {
+    PlotPane pane{database_file_name, x_title(x_mode), QStringLiteral("Intensity"), {}};
+    add_peak_curves(pane, records, mode, x_mode, scale);
     return pane;
 }
 
@@ -213,16 +221,7 @@ PlotPane per_sample_pane(const std::vector<Chromatogram_Peak_Group_Compound_Alig
     const XAxisMode own_x = x_mode == XAxisMode::ScanNumber ? XAxisMode::ScanNumber : XAxisMode::RetentionTime;
     PlotPane pane{plot_mode_text(mode) + QStringLiteral(" for Sample:") + sample_name, x_title(own_x),
                   QStringLiteral("Intensity"), {}};
-    double tallest = 0.0;
-    const std::vector<double> h = heights(records, tallest);
-    std::vector<QColor> colors;
-    Generate_Color_Vect(static_cast<int>(records.size()), colors);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        PlotCurve c = shape_curve(records[i].Peak_shape, own_x, 0.0, 0.0, scale_factor(scale, tallest, h[i]));
-        c.color = color_at(colors, i);
-        c.label = curve_label(records[i], mode);
-        pane.curves.push_back(std::move(c));
-    }
+    add_peak_curves(pane, records, mode, own_x, scale);
     return pane;
 }
 
