@@ -29,6 +29,18 @@ struct Flat_Sample {
     std::uint32_t scans() const { return static_cast<std::uint32_t>(scan_num.size()); }
     std::uint32_t points() const { return static_cast<std::uint32_t>(mz.size()); }
 
+    // Hands the sample to the facade as a loaded file (total intensities are not read by binning).
+    void load_into(CKORVANE_Engine& engine) const {
+        engine.Total_Scan_Num = scans();
+        engine.Total_Point_Num = points();
+        engine.scan_num_arry = scan_num;
+        engine.scan_index_arry = scan_index;
+        engine.point_count_arry = point_count;
+        engine.scan_acquisition_time_arry = time;
+        engine.mass_value_arry = mz;
+        engine.intensity_value_arry = intensity;
+    }
+
     void bin(std::uint32_t start, std::uint32_t end, double mass_bin, double ppm, double bin_size, bool ppm_da,
              Mass_Trace& trace) const {
         EIC_extraction_binning(scans(), points(), start, end, scan_num.data(), scan_index.data(), time.data(),
@@ -201,14 +213,7 @@ TEST(EicBinning, FacadeBinsTheLoadedSampleAndNothingWhenNothingIsLoaded) {
     s.add_scan(1, 0.0, {100.0f}, {5.0f});
     s.add_scan(2, 0.5, {99.0f}, {5.0f});
     s.add_scan(3, 1.0, {100.001f}, {6.0f});
-    engine.Total_Scan_Num = s.scans();
-    engine.Total_Point_Num = s.points();
-    engine.scan_num_arry = s.scan_num;
-    engine.scan_index_arry = s.scan_index;
-    engine.point_count_arry = s.point_count;
-    engine.scan_acquisition_time_arry = s.time;
-    engine.mass_value_arry = s.mz;
-    engine.intensity_value_arry = s.intensity;
+    s.load_into(engine);
     engine.total_intensity_arry = {5.0, 5.0, 6.0};
 
     Mass_Trace t;
@@ -241,14 +246,7 @@ TEST(EicBinning, FacadeBinsEveryScanWhateverTheFirstScanNumber) {
         CKORVANE_Engine engine;
         Flat_Sample s;
         for (std::uint32_t k = 0; k < 4; ++k) s.add_scan(first + k, k, {100.0f}, {1.0f});
-        engine.Total_Scan_Num = s.scans();
-        engine.Total_Point_Num = s.points();
-        engine.scan_num_arry = s.scan_num;
-        engine.scan_index_arry = s.scan_index;
-        engine.point_count_arry = s.point_count;
-        engine.scan_acquisition_time_arry = s.time;
-        engine.mass_value_arry = s.mz;
-        engine.intensity_value_arry = s.intensity;
+        s.load_into(engine);
         Mass_Trace t;
         engine.Engine_EIC_extraction_binning(100.0, 40.0, 0.0, true, t);
         EXPECT_EQ(scans_of(t), s.scan_num);

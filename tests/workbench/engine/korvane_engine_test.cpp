@@ -266,20 +266,7 @@ TEST(EngineFacade, AlignmentStageTakesTwoPhasesUnlessTheParameterIsOne) {
         std::vector<Chromatogram_Peak_Group_Compound> compounds;
         pipeline_process(korvane::synth::generate_scans(korvane::test::small_sample_options(30 + k)), para, adducts,
                          mono, korvane::test::numbered("s", k), t.str(), compounds);
-        for (const auto& c : compounds) {
-            Chromatogram_Peak_Group_Compound_Align r;
-            r.Peak_shape = c.Peak_shape;
-            korvane::copy_peak_scalars(c, r);
-            r.Group_ID = c.Group_ID;
-            r.Adduct_Annotation = c.Adduct_Annotation;
-            r.Compound_ID = c.Compound_ID;
-            r.Compound_MolecularMass = c.Compound_MolecularMass;
-            r.Compound_Retention_Time = c.Compound_Retention_Time;
-            r.Compound_Intensity = c.Compound_Intensity;
-            r.SAMPLE_ID = k;
-            r.SAMPLE_NAME = korvane::test::numbered("s", k);
-            rows.push_back(r);
-        }
+        korvane::append_align_rows(compounds, k, korvane::test::numbered("s", k), rows);
     }
     ASSERT_FALSE(rows.empty());
     auto key = [](const std::vector<Chromatogram_Peak_Group_Compound_Align>& v) {

@@ -11,6 +11,7 @@
 
 #include "engine/output/database_output.h"
 #include "sqlitewrap/cppsqlite3.h"
+#include "pipeline/pipeline_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbench/engine/facade_test_support.h"
 #include "workbench/engine/korvane_engine.h"
@@ -50,20 +51,12 @@ Chromatogram_Peak_Group_Compound compound(std::uint32_t eic, std::uint32_t peak,
 
 Chromatogram_Peak_Group_Compound_Align aligned(const Chromatogram_Peak_Group_Compound& c, std::uint32_t sample,
                                                std::uint32_t align_id) {
-    Chromatogram_Peak_Group_Compound_Align a;
-    a.Peak_shape = c.Peak_shape;
-    korvane::copy_peak_scalars(c, a);
-    a.Group_ID = c.Group_ID;
-    a.Adduct_Annotation = c.Adduct_Annotation;
-    a.Compound_ID = c.Compound_ID;
-    a.Compound_MolecularMass = c.Compound_MolecularMass;
-    a.Compound_Retention_Time = c.Compound_Retention_Time;
-    a.Compound_Intensity = c.Compound_Intensity;
-    a.SAMPLE_ID = sample;
-    a.SAMPLE_NAME = korvane::test::numbered("sample o'", sample);
-    a.Align_ID = align_id;
-    a.Align_RT = 21.0000004;
-    return a;
+    std::vector<Chromatogram_Peak_Group_Compound> one{c};
+    std::vector<Chromatogram_Peak_Group_Compound_Align> rows;
+    korvane::append_align_rows(one, sample, korvane::test::numbered("sample o'", sample), rows);
+    rows[0].Align_ID = align_id;
+    rows[0].Align_RT = 21.0000004;
+    return rows[0];
 }
 
 const std::vector<Data_Point> kShape = {{7, 12.3456789, 300.1234567, 1234.56789012},

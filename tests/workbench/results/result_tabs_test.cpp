@@ -173,6 +173,17 @@ QStringList headers(QAbstractItemModel* m) {
     return h;
 }
 
+// A result page over a scratch folder (its run output folder), with its dialogs and messages
+// answered by the test.
+template <class Tab>
+struct Page {
+    Page() : tab(&engine, [this] { return QString::fromStdString(dir.str()); }) { wire(tab, a); }
+    TempDir dir;
+    CKORVANE_Engine engine;
+    Tab tab;
+    Answers a;
+};
+
 template <class T>
 T* child(QWidget& tab, const char* name) {
     auto* w = tab.findChild<T*>(QString::fromLatin1(name));
@@ -183,12 +194,9 @@ T* child(QWidget& tab, const char* name) {
 }  // namespace
 
 TEST(AnnotationResultTab, OpeningADatabaseFillsTheGridAndPlotsTheFirstRow) {
-    TempDir dir;
+    Page<AnnotationResultTab> page;
+    auto& [dir, engine, tab, a] = page;
     const std::string db = write_annotation_db(dir);
-    CKORVANE_Engine engine;
-    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
-    Answers a;
-    wire(tab, a);
     EXPECT_TRUE(child<QWidget>(tab, "plotPanel")->isHidden());
     a.open_replies.push_back(QStringList{QString::fromStdString(db)});
     tab.browseOutputDatabase();
@@ -241,12 +249,9 @@ TEST(AnnotationResultTab, OpeningADatabaseFillsTheGridAndPlotsTheFirstRow) {
 }
 
 TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
-    TempDir dir;
+    Page<AnnotationResultTab> page;
+    auto& [dir, engine, tab, a] = page;
     const std::string db = write_annotation_db(dir);
-    CKORVANE_Engine engine;
-    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
-    Answers a;
-    wire(tab, a);
     a.open_replies.push_back(QStringList{QString::fromStdString(db)});
     tab.browseOutputDatabase();
     QAbstractItemModel* m = grid_model(tab, "outputDataGridView");
@@ -294,12 +299,9 @@ TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
 }
 
 TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
-    TempDir dir;
+    Page<AnnotationResultTab> page;
+    auto& [dir, engine, tab, a] = page;
     const std::string db = write_annotation_db(dir);
-    CKORVANE_Engine engine;
-    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
-    Answers a;
-    wire(tab, a);
     auto* dbBox = child<QLineEdit>(tab, "outputFileTextBox");
 
     // Sample file before any database.
@@ -359,7 +361,8 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
 
 TEST(AnnotationResultTab, AQueryErrorIsShownNotSwallowed) {
     // A row the grid shows but the peak reader cannot convert (Peak_ID holds no number).
-    TempDir dir;
+    Page<AnnotationResultTab> page;
+    auto& [dir, engine, tab, a] = page;
     const std::string path = dir.file("odd.db");
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make_odd_db"));
@@ -377,10 +380,6 @@ TEST(AnnotationResultTab, AQueryErrorIsShownNotSwallowed) {
     }
     QSqlDatabase::removeDatabase(QStringLiteral("make_odd_db"));
 
-    CKORVANE_Engine engine;
-    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
-    Answers a;
-    wire(tab, a);
     a.open_replies.push_back(QStringList{QString::fromStdString(path)});
     tab.browseOutputDatabase();
     ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();  // the peak query matches nothing
@@ -392,7 +391,8 @@ TEST(AnnotationResultTab, AQueryErrorIsShownNotSwallowed) {
 }
 
 TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) {
-    TempDir dir;
+    Page<AnnotationResultTab> page;
+    auto& [dir, engine, tab, a] = page;
     const std::string db = write_annotation_db(dir);
     std::filesystem::create_directories(dir.path() / "data");
     const std::string cdf = (dir.path() / "data" / "small.CDF").string();
@@ -404,10 +404,6 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     const korvane::synth::Sample sample = korvane::synth::generate_sample(o);
     korvane::synth::write_sample_cdf(cdf, sample);
 
-    CKORVANE_Engine engine;
-    AnnotationResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
-    Answers a;
-    wire(tab, a);
     a.open_replies.push_back(QStringList{QString::fromStdString(db)});
     tab.browseOutputDatabase();
     a.open_replies.push_back(QStringList{QString::fromStdString(cdf)});
@@ -496,12 +492,9 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
 }
 
 TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSamples) {
-    TempDir dir;
+    Page<AlignmentResultTab> page;
+    auto& [dir, engine, tab, a] = page;
     const std::string db = write_align_db(dir);
-    CKORVANE_Engine engine;
-    AlignmentResultTab tab(&engine, [&] { return QString::fromStdString(dir.str()); });
-    Answers a;
-    wire(tab, a);
     a.open_replies.push_back(std::nullopt);
     tab.browseAlignDatabase();
     EXPECT_TRUE(child<QWidget>(tab, "alignPlotPanel")->isHidden());
