@@ -26,11 +26,10 @@
 #include <vector>
 
 #include "engine/annotation/grouping.h"
-#include "engine/peaks/mass_trace.h"
-#include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
-#include "engine/records/para_configure.h"
 #include "engine/annotation/clustering.h"
+#include "engine/records/para_configure.h"
+#include "pipeline/pipeline_process.h"
 #include "tests/engine/annotation/grouping_oracle.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
@@ -109,19 +108,10 @@ std::vector<Chromatogram_Peak> sample_peaks(Para_Configure& para) {
     std::vector<Chromatogram_Peak> peaks;
     {
         Quiet quiet;
-        if (para.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
-        intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
-                         static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
-                         para.Para_Cutoff_Mode);
+        korvane::preprocess_spectra(scans, para);
         std::list<Mass_Trace> traces;
-        mass_trace_extraction(traces, std::move(scans), para.Para_PPM, static_cast<std::int32_t>(para.Para_Min_EIC),
-                              static_cast<std::int32_t>(para.Para_Misscount_Allow), para.Para_InterTrace_Dist_Min);
-        mass_trace_list_peak_detection(
-            peaks, std::move(traces), para.Para_Min_PeakWidth, para.Para_Max_PeakWidth,
-            static_cast<std::int32_t>(para.Para_Branch_Gap_Allow), static_cast<std::int32_t>(para.Para_Min_Branch_Length),
-            static_cast<std::int32_t>(para.Para_Min_Span), static_cast<std::int32_t>(para.Para_MarkerBranch_Dif_Th),
-            para.Para_PeakIntensity_Th, para.Para_SNR_Th, para.Para_Peak_Significance_Th, para.Para_TPASR_Th,
-            para.Para_Zig_Zag_Index_Th);
+        korvane::extract_mass_traces(traces, std::move(scans), para);
+        korvane::detect_peaks(peaks, std::move(traces), para);
     }
     std::printf("sample: %zu centroids, %zu peaks (preparation %.1f s, not timed)\n", centroids, peaks.size(),
                 seconds_since(t0));
