@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -19,6 +20,14 @@ extern char** environ;
 namespace korvane::wb {
 
 std::mutex launcher_mutex;
+
+namespace {
+
+std::atomic<bool> last_run_failed{false};
+
+}  // namespace
+
+bool last_parallel_run_failed() { return last_run_failed.load(); }
 bool launcher_kill_requested = false;
 
 std::vector<std::string> launch_arguments(const std::string& launcher, const std::string& pipeline, int CPU_NUM,
@@ -30,11 +39,15 @@ std::vector<std::string> launch_arguments(const std::string& launcher, const std
 
 namespace {
 
-void report_failure() { show_message_box("MPI Run Failed", "Warning"); }
+void report_failure() {
+    last_run_failed = true;
+    show_message_box("MPI Run Failed", "Warning");
+}
 
 }  // namespace
 
 bool run_launcher(const std::vector<std::string>& argv) {
+    last_run_failed = false;
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));

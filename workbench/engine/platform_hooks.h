@@ -23,4 +23,9 @@ void set_launcher_programs(std::string launcher, std::string pipeline);
 // stopped this way is not warned about ("MPI Run Failed"): it was stopped on purpose.
 bool kill_started_launcher();
 
+// True when the last Parallel_Pipeline of this process warned "MPI Run Failed": the launcher could
+// not be started or ended in failure. Parallel_Pipeline returns nothing, and the window must not
+// call such a run completed.
+bool last_parallel_run_failed();
+
 }  // namespace korvane::wb

@@ -665,6 +665,9 @@ void MainForm::startRun(bool batch) {
             } else {
                 engine->Save_Run_Config_Parameter(names, flags, 0, cpu);
                 engine->Parallel_Pipeline(names, flags, cpu);
+                // The launch has already warned; the run must not then be called completed.
+                if (korvane::wb::last_parallel_run_failed())
+                    error = "KORVANE_Pipeline under mpiexec did not finish successfully";
             }
         } catch (const std::exception& e) {
             error = QString::fromLocal8Bit(e.what());

@@ -515,6 +515,20 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     const std::string job = read_file((data / "Result" / "Job_Run_Config.csv").string());
     EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
     EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
+
+    // A launcher that ends in failure warns, and the run is not called completed.
+    messages.clear();
+    std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
+    korvane::wb::set_message_box_handler(
+        [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
+    korvane::wb::set_launcher_programs("/bin/false", "/bin/true");
+    form->mpiButton_Click();
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    korvane::wb::set_launcher_programs("mpiexec", "");
+    korvane::wb::set_message_box_handler(nullptr);
+    EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
+    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: KORVANE_Pipeline under mpiexec did not finish "
+                                             "successfully"});
 }
 
 // Exit and close end the launcher this window started, so the blocked run ends too, and leave
