@@ -1,6 +1,7 @@
 #include "pipeline/pipeline_process.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -124,16 +125,67 @@ Run_Configuration read_run_configuration(const std::string& config_dir) {
 
 bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
                        std::vector<Spectrum_Scan>& scans) {
+    std::string reason;
+    return load_sample_scans(data_dir, file, para, scans, reason);
+}
+
+bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
+                       std::vector<Spectrum_Scan>& scans, std::string& reason) {
     std::uint32_t scan_count = 0, point_count = 0;
     std::vector<std::uint32_t> scan_num, scan_index;
     std::vector<std::int32_t> points_per_scan;
     std::vector<double> scan_time, total_intensity;
     std::vector<float> mass, intensity;
     if (necdf_read(data_dir, file, scan_count, point_count, scan_num, scan_index, points_per_scan, scan_time, mass,
-                   intensity, total_intensity) != 1)
+                   intensity, total_intensity, reason) != 1)
         return false;
     spectrum_split(scans, scan_count, point_count, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index,
                    scan_time, points_per_scan, mass, intensity);
+    return true;
+}
+
+std::string skipped_summary(const std::vector<Skipped_Sample>& skipped, std::size_t total) {
+    std::string line = "Skipped " + std::to_string(skipped.size()) + " of " + std::to_string(total) + " samples: ";
+    for (std::size_t i = 0; i < skipped.size(); ++i) {
+        if (i > 0) line += "; ";
+        line += skipped[i].file + " (" + skipped[i].reason + ")";
+    }
+    return line;
+}
+
+bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>& skipped, std::size_t& total) {
+    static const std::string kHead = "Skipped ";
+    if (line.compare(0, kHead.size(), kHead) != 0) return false;
+    std::size_t k = 0, n = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str() + kHead.size(), "%zu of %zu samples: %n", &k, &n, &used) != 2 || used == 0)
+        return false;
+    std::vector<Skipped_Sample> found;
+    std::size_t pos = kHead.size() + static_cast<std::size_t>(used);
+    while (pos < line.size()) {
+        // An entry ends at the ")" that is followed by "; " or by the end of the line; names and
+        // reasons may hold parentheses of their own.
+        std::size_t close = line.find(")", pos);
+        while (close != std::string::npos && close + 1 != line.size() && line.compare(close + 1, 2, "; ") != 0)
+            close = line.find(")", close + 1);
+        if (close == std::string::npos) return false;
+        // The reason's own parentheses are balanced: its opening one is where the depth returns to 0.
+        std::size_t open = std::string::npos;
+        int depth = 0;
+        for (std::size_t j = close + 1; j-- > pos;) {
+            if (line[j] == ')') ++depth;
+            if (line[j] == '(' && --depth == 0) {
+                open = j - 1;
+                break;
+            }
+        }
+        if (open == std::string::npos || open < pos || line[open] != ' ') return false;
+        found.push_back({line.substr(pos, open - pos), line.substr(open + 2, close - open - 2)});
+        pos = close + 1 == line.size() ? line.size() : close + 3;
+    }
+    if (found.size() != k) return false;
+    skipped = std::move(found);
+    total = n;
     return true;
 }
 

@@ -57,6 +57,22 @@ Run_Configuration read_run_configuration(const std::string& config_dir);
 // processing that follows.
 bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
                        std::vector<Spectrum_Scan>& scans);
+// The same, saying why on a false result (the sample reader's reason).
+bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
+                       std::vector<Spectrum_Scan>& scans, std::string& reason);
+
+// A sample a run could not process, and why ("not a netCDF file", "truncated: ...").
+struct Skipped_Sample {
+    std::string file;
+    std::string reason;
+};
+
+// The one line that ends a run with skipped samples:
+// "Skipped 2 of 30 samples: a.CDF (not a netCDF file); b.CDF (missing variable scan_index)".
+std::string skipped_summary(const std::vector<Skipped_Sample>& skipped, std::size_t total);
+// Reads such a line back (the workbench learns a parallel run's skips from it); false when the
+// line is not one.
+bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>& skipped, std::size_t& total);
 
 // Marks every file whose sample name repeats an earlier one: both would write the same result files.
 std::vector<bool> find_repeated_names(const std::vector<std::string>& files);

@@ -269,3 +269,24 @@ int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan
     total_intensity_arry = std::move(tic);
     return 1;
 }
+
+int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
+               std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,
+               std::vector<std::uint32_t>& scan_index_arry, std::vector<std::int32_t>& point_count_arry,
+               std::vector<double>& scan_acquisition_time_arry, std::vector<float>& mass_value_arry,
+               std::vector<float>& intensity_value_arry, std::vector<double>& total_intensity_arry,
+               std::string& failure_reason) {
+    const int ok = necdf_read(std::move(Path), std::move(FileName), Total_Scan_Num, Total_Point_Num, scan_num_arry,
+                              scan_index_arry, point_count_arry, scan_acquisition_time_arry, mass_value_arry,
+                              intensity_value_arry, total_intensity_arry);
+    failure_reason = ok ? std::string() : std::string("not a netCDF file or a required variable is missing");
+    return ok;
+}
+
+void korvane::require_netcdf_library() {
+    try {
+        const NetCDF probe;
+    } catch (const std::string& message) {
+        throw std::runtime_error(message);
+    }
+}

@@ -69,3 +69,22 @@ int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan
                std::vector<double>& scan_acquisition_time_arry, std::vector<float>& mass_value_arry,
                std::vector<float>& intensity_value_arry, std::vector<double>& total_intensity_arry,
                const std::vector<std::string>& library_files = netcdf_library_candidates());
+
+// necdf_read that says why a sample could not be read: on a 0 result failure_reason holds a short
+// text naming the problem ("not a netCDF file", "missing variable scan_index", ...), on success it
+// is cleared.
+int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
+               std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,
+               std::vector<std::uint32_t>& scan_index_arry, std::vector<std::int32_t>& point_count_arry,
+               std::vector<double>& scan_acquisition_time_arry, std::vector<float>& mass_value_arry,
+               std::vector<float>& intensity_value_arry, std::vector<double>& total_intensity_arry,
+               std::string& failure_reason);
+
+namespace korvane {
+
+// Loads the netCDF library for this process unless it is loaded already; a run calls it before its
+// first sample so that a missing library stops the run instead of skipping every sample. Throws
+// std::runtime_error naming the candidates tried when none is usable.
+void require_netcdf_library();
+
+}  // namespace korvane

@@ -78,6 +78,36 @@ void wired_by_hand(std::vector<Spectrum_Scan> scans, const Para_Configure& p,
                                                          name + "_annotated_grouped_chromatograph_peaklist.db");
 }
 
+// The workbench learns a parallel run's skips from the pipeline's summary line, so every line the
+// pipeline can print must read back whole, parentheses in names and reasons included.
+TEST(PipelineSkippedSummary, ReadsBackWhatItWrites) {
+    using korvane::Skipped_Sample;
+    const std::vector<std::vector<Skipped_Sample>> lists = {
+        {{"bad.CDF", "not a netCDF file"}},
+        {{"a (copy).CDF", "truncated: 10 bytes, its header needs 20"}, {"b.CDF", "missing variable scan_index"}},
+        {{"x;y.CDF", "inconsistent lengths of mass_values (3) and intensity_values (2)"}},
+    };
+    for (const auto& list : lists) {
+        const std::string line = korvane::skipped_summary(list, 30);
+        SCOPED_TRACE(line);
+        std::vector<Skipped_Sample> back;
+        std::size_t total = 0;
+        ASSERT_TRUE(korvane::parse_skipped_summary(line, back, total));
+        EXPECT_EQ(total, 30u);
+        ASSERT_EQ(back.size(), list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(back[i].file, list[i].file);
+            EXPECT_EQ(back[i].reason, list[i].reason);
+        }
+    }
+    EXPECT_EQ(korvane::skipped_summary({{"bad.CDF", "not a netCDF file"}}, 30),
+              "Skipped 1 of 30 samples: bad.CDF (not a netCDF file)");
+    std::vector<Skipped_Sample> back;
+    std::size_t total = 0;
+    for (const char* other : {"Begin to process for File a.CDF", "Skipped 2 of 3 samples: a.CDF (x)", "Skipped x"})
+        EXPECT_FALSE(korvane::parse_skipped_summary(other, back, total)) << other;
+}
+
 TEST(PipelineProcess, WritesWhatTheStagesGiveWithTheirParameters) {
     korvane::synth::Options o;
     o.scans = 160;
