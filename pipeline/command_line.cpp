@@ -1,9 +1,12 @@
 #include "pipeline/command_line.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 #include "engine/records/text_util.h"
 
@@ -15,6 +18,31 @@ constexpr int kJobHeaderLines = 6;
 
 bool is_option(std::string_view word, std::string_view short_form, std::string_view long_form) {
     return word == short_form || word == long_form;
+}
+
+bool takes_value(std::string_view word) {
+    return is_option(word, "-c", "--config_filedir") || is_option(word, "-d", "--data_filedir") ||
+           is_option(word, "-o", "--output_filedir") || is_option(word, "-x", "--x_config");
+}
+
+// "<file name>,<flag>" with flag exactly 0 or 1: the workbench writes no other form, and anything
+// else (a third field, "yes", "0x1") is more likely a damaged line than a meant choice.
+bool parse_job_line(const std::string& line, std::string& file, std::int32_t& flag) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string::npos || comma == 0) return false;
+    const std::string_view value = std::string_view(line).substr(comma + 1);
+    if (value != "0" && value != "1") return false;
+    file = line.substr(0, comma);
+    flag = value == "1" ? 1 : 0;
+    return true;
+}
+
+void require_job_file(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) return;
+    // A folder opens as a stream on Linux and a FIFO would block the read.
+    throw std::runtime_error("Job file could not be opened: " + path +
+                             (std::filesystem::exists(path, ec) ? " (not a regular file)" : " (no such file)"));
 }
 
 }  // namespace
@@ -37,33 +65,38 @@ void read_job_config_file(std::string folder, std::string name,
                           std::vector<std::string>& Selected_FileName_Vec,
                           std::vector<std::int32_t>& Selected_Align_Vec) {
     const std::string path = korvane::path_join(folder, name);
+    require_job_file(path);
     std::ifstream in(path);
-    if (!in) {
-        // Without its list the run falls back to every sample file of the data folder; say so,
-        // since the user asked for a selection.
-        std::cerr << "Job file could not be opened: " << path << std::endl;
-        return;
-    }
+    if (!in) throw std::runtime_error("Job file could not be opened: " + path);
 
     std::string line;
-    int header_lines = 0;
-    while (header_lines < kJobHeaderLines && korvane::read_line(in, line))
+    int line_number = 0, header_lines = 0;
+    while (header_lines < kJobHeaderLines && korvane::read_line(in, line)) {
+        ++line_number;
         if (!line.empty()) ++header_lines;
-    if (in.bad()) {
-        // A folder of that name opens as a stream and fails on the first read.
-        std::cerr << "Job file could not be opened: " << path << std::endl;
-        return;
     }
+    if (header_lines < kJobHeaderLines)
+        throw std::runtime_error("Job file " + path + " ends after line " + std::to_string(line_number) +
+                                 ", within its six header lines");
 
+    std::vector<std::string> files;
+    std::vector<std::int32_t> flags;
     while (korvane::read_line(in, line)) {
+        ++line_number;
         if (line.empty()) continue;
-        const std::vector<std::string> fields = korvane::split_commas(line);
-        Selected_FileName_Vec.push_back(fields[0]);
-        if (fields.size() < 2)
-            throw std::out_of_range("Job file line without an alignment flag: \"" + line + "\" in " +
-                                    path);
-        Selected_Align_Vec.push_back(static_cast<std::int32_t>(korvane::parse_uint32_auto(fields[1])));
+        std::string file;
+        std::int32_t flag = 0;
+        if (!parse_job_line(line, file, flag))
+            throw std::runtime_error("Job file " + path + ", line " + std::to_string(line_number) + ": \"" + line +
+                                     "\" is not <file name>,<0 or 1>");
+        files.push_back(std::move(file));
+        flags.push_back(flag);
     }
+    if (in.bad()) throw std::runtime_error("Job file could not be read: " + path);
+    // An empty selection used to mean every sample of the data folder.
+    if (files.empty()) throw std::runtime_error("Job file " + path + " lists no sample after its six header lines");
+    Selected_FileName_Vec.insert(Selected_FileName_Vec.end(), files.begin(), files.end());
+    Selected_Align_Vec.insert(Selected_Align_Vec.end(), flags.begin(), flags.end());
 }
 
 int parse_cmd_line(int argc, char* argv[], std::string& Config_FileDir, std::string& Data_FileDir,
@@ -72,8 +105,9 @@ int parse_cmd_line(int argc, char* argv[], std::string& Config_FileDir, std::str
     int count = 0;
     if (argc <= 1) return 0;
 
-    // A missing value used to end the parse with 0, which the program reported as success.
-    auto missing_value = [&](const char* message) {
+    // A missing value or an unknown word used to end as a run that did nothing (or something
+    // else than asked) with status 0.
+    auto refuse = [&](const std::string& message) {
         std::cerr << message << std::endl;
         show_usage(argv[0]);
         return -1;
@@ -82,42 +116,38 @@ int parse_cmd_line(int argc, char* argv[], std::string& Config_FileDir, std::str
     // Deliberately one word at a time, also after an option took its value: the value word is
     // tested as an option too ("-c -d D" sets both folders). Kept so that command lines that
     // work with earlier releases keep doing the same thing.
+    std::vector<std::string> job_files;
     for (int pos = 1; pos < argc; ++pos) {
         const std::string_view word = argv[pos];
-        const bool has_value = pos + 1 < argc;
+        const char* value = pos + 1 < argc ? argv[pos + 1] : nullptr;
         if (is_option(word, "-c", "--config_filedir")) {
-            if (!has_value)
-                return missing_value(
+            if (!value)
+                return refuse(
                     "Parse cmd_line fail, Need to clearly specific the path for configure "
                     "files(config_para.csv, hmdb.csv, Adduct_Config_Positive(Negative).csv)");
-            Config_FileDir = argv[pos + 1];
+            Config_FileDir = value;
             ++count;
         } else if (is_option(word, "-d", "--data_filedir")) {
-            if (!has_value)
-                return missing_value(
-                    "Parse cmd_line fail, Need to clearly specific the path for LC-MS CDF files");
-            Data_FileDir = argv[pos + 1];
+            if (!value) return refuse("Parse cmd_line fail, Need to clearly specific the path for LC-MS CDF files");
+            Data_FileDir = value;
             ++count;
         } else if (is_option(word, "-o", "--output_filedir")) {
-            if (!has_value)
-                return missing_value(
-                    "Parse cmd_line fail, Need to clearly specific the path for Outputting results");
-            Output_FileDir = argv[pos + 1];
+            if (!value) return refuse("Parse cmd_line fail, Need to clearly specific the path for Outputting results");
+            Output_FileDir = value;
             ++count;
         } else if (is_option(word, "-x", "--x_config")) {
-            if (!has_value)
-                return missing_value(
-                    "Parse cmd_line fail, Need to clearly specific the filename for x_config");
-            // Read only when the output folder is already known: "-x" before "-o" counts but
-            // leaves the sample list to the folder listing.
-            if (!Output_FileDir.empty())
-                read_job_config_file(Output_FileDir, argv[pos + 1], Selected_FileName_Vec,
-                                     Selected_Align_Vec);
+            if (!value) return refuse("Parse cmd_line fail, Need to clearly specific the filename for x_config");
+            job_files.push_back(value);
             ++count;
         } else if (is_option(word, "-h", "--help")) {
             show_usage(argv[0]);
             return 0;
+        } else if (pos == 1 || !takes_value(argv[pos - 1])) {
+            return refuse("Parse cmd_line fail, unknown option or stray argument: " + std::string(word));
         }
     }
+    // Read once every option is known, so that "-x" finds the output folder wherever it stands.
+    for (const std::string& job_file : job_files)
+        read_job_config_file(Output_FileDir, job_file, Selected_FileName_Vec, Selected_Align_Vec);
     return count;
 }

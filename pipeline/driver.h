@@ -1,6 +1,7 @@
 // The console program's driver: one run in every MPI process of a job.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -19,12 +20,24 @@ private:
     int rank_;
 };
 
+// What a run made of its sample list, the same in every process: how many samples were listed
+// and how many of them were skipped (unreadable, a repeated name, a name outside the data folder).
+struct Run_Counts {
+    std::size_t listed = 0;
+    std::size_t skipped = 0;
+    bool none_read() const { return listed > 0 && skipped == listed; }
+};
+
 }  // namespace korvane
 
 // Starts MPI, reads the configuration, processes the samples i with i mod size == rank (the job
 // file's list in its order, else the folder's "*.CDF" files in name order), gathers the aligned
-// rows on rank 0, which aligns them and writes the aligned CSV and database, and ends MPI.
-// Any error is rethrown as korvane::ProcessFailure with MPI still initialised.
-void batch_par_pipeline_process(int argc, char* argv[], std::string Config_FileDir, std::string Data_FileDir,
-                                std::string Output_FileDir, std::vector<std::string> Selected_FileName_Vec,
-                                std::vector<std::int32_t> Selected_Align_Vec);
+// rows on rank 0, which aligns them and writes the aligned CSV and database (or removes those of
+// an earlier run when this run aligns nothing), and ends MPI. A sample that cannot be processed is
+// said and skipped, its earlier result files removed when it could not be read; rank 0 ends with
+// one line naming every skipped sample. Any error is rethrown as korvane::ProcessFailure with MPI
+// still initialised.
+korvane::Run_Counts batch_par_pipeline_process(int argc, char* argv[], std::string Config_FileDir,
+                                               std::string Data_FileDir, std::string Output_FileDir,
+                                               std::vector<std::string> Selected_FileName_Vec,
+                                               std::vector<std::int32_t> Selected_Align_Vec);

@@ -13,12 +13,22 @@
 
 namespace {
 
-// Ends every process of the job: the others may be waiting at a barrier for this one.
-[[noreturn]] void abort_job(int exit_code) {
+// The whole message in one write: the processes of a job share the terminal.
+void print_error(const std::string& text) { std::cerr << "KORVANE_Pipeline: " + text + "\n" << std::flush; }
+
+// Ends the run with exit_code. Several processes: the others may be waiting at a barrier for this
+// one, so the whole job is aborted. One process (with or without a launcher) has nobody to stop;
+// ending MPI normally spares the user the launcher's abort banner after the message.
+[[noreturn]] void end_run(int exit_code) {
     int initialised = 0, finalised = 0;
     MPI_Initialized(&initialised);
     MPI_Finalized(&finalised);
-    if (initialised && !finalised) MPI_Abort(MPI_COMM_WORLD, exit_code);
+    if (initialised && !finalised) {
+        int size = 1;
+        MPI_Comm_size(MPI_COMM_WORLD, &size);
+        if (size > 1) MPI_Abort(MPI_COMM_WORLD, exit_code);
+        MPI_Finalize();
+    }
     std::exit(exit_code);
 }
 
@@ -31,19 +41,18 @@ int main(int argc, char* argv[]) {
         std::vector<std::int32_t> Selected_Align_Vec;
         const int count = parse_cmd_line(argc, argv, Config_FileDir, Data_FileDir, Output_FileDir,
                                          Selected_FileName_Vec, Selected_Align_Vec);
-        if (count < 0) return 2;  // an option without its value: nothing ran
-        if (count > 0)
+        if (count < 0) return 2;  // the command line was refused: nothing ran
+        if (count == 0) return 0;
+        const korvane::Run_Counts counts =
             batch_par_pipeline_process(argc, argv, Config_FileDir, Data_FileDir, Output_FileDir,
                                        Selected_FileName_Vec, Selected_Align_Vec);
-        return 0;
+        return counts.none_read() ? 1 : 0;
     } catch (const korvane::ProcessFailure& e) {
-        std::cerr << "KORVANE_Pipeline: error in process " << e.rank() << ": " << e.what() << std::endl;
-        abort_job(1);
+        print_error("error in process " + std::to_string(e.rank()) + ": " + e.what());
     } catch (const std::exception& e) {
-        std::cerr << "KORVANE_Pipeline: error: " << e.what() << std::endl;
-        abort_job(1);
+        print_error(std::string("error: ") + e.what());
     } catch (...) {
-        std::cerr << "KORVANE_Pipeline: unknown error" << std::endl;
-        abort_job(1);
+        print_error("unknown error");
     }
+    end_run(1);
 }

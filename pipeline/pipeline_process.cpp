@@ -3,11 +3,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <list>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "engine/annotation/adduct_annotation.h"
@@ -194,6 +196,42 @@ std::vector<bool> find_repeated_names(const std::vector<std::string>& files) {
     std::set<std::string> seen;
     for (std::size_t i = 0; i < files.size(); ++i) repeated[i] = !seen.insert(extract_sample_name(files[i])).second;
     return repeated;
+}
+
+std::string unsafe_file_name_reason(const std::string& name) {
+    if (name == "." || name == ".." || name.find_first_of(std::string("/\0", 2)) != std::string::npos)
+        return "not a file name of the data folder";
+    return {};
+}
+
+std::vector<std::string> sample_result_files(const std::string& output_dir, const std::string& sample_name) {
+    const std::string db = path_join(output_dir, sample_name + "_annotated_grouped_chromatograph_peaklist.db");
+    return {path_join(output_dir, sample_name + "_chromatograph_peaklist.csv"),
+            path_join(output_dir, sample_name + "_grouped_chromatograph_peaklist.csv"),
+            path_join(output_dir, sample_name + "_annotated_grouped_chromatograph_peaklist.csv"), db,
+            // Left beside a removed database, a journal would be rolled into the next one.
+            db + "-journal"};
+}
+
+std::vector<std::string> aligned_result_files(const std::string& output_dir) {
+    const std::string db = path_join(output_dir, "aligned_annotated_grouped_chromatograph_peaklist.aligndb");
+    return {path_join(output_dir, "aligned_annotated_grouped_chromatograph_peaklist.csv"), db, db + "-journal"};
+}
+
+std::vector<std::string> remove_result_files(const std::vector<std::string>& paths) {
+    std::vector<std::string> removed;
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        const auto type = std::filesystem::symlink_status(path, ec).type();
+        if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::directory)
+            continue;
+        if (!ec) std::filesystem::remove(path, ec);
+        if (ec)
+            throw std::runtime_error("Result file of an earlier run could not be removed: " + path + " (" +
+                                     ec.message() + ")");
+        removed.push_back(path);
+    }
+    return removed;
 }
 
 void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::uint32_t sample_id,

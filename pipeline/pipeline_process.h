@@ -77,6 +77,21 @@ bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>&
 // Marks every file whose sample name repeats an earlier one: both would write the same result files.
 std::vector<bool> find_repeated_names(const std::vector<std::string>& files);
 
+// Why a listed name is no file of the data folder ("" when it is one): a name holding "/" (or a
+// NUL byte) or equal to "." or ".." would lead the reader, and the result files named after it,
+// out of their folders. Such a name is never joined to a path.
+std::string unsafe_file_name_reason(const std::string& name);
+
+// The files a sample named sample_name leaves in output_dir (its four result files and the
+// database's journal), and those of a run's alignment (the two aligned files and the journal).
+std::vector<std::string> sample_result_files(const std::string& output_dir, const std::string& sample_name);
+std::vector<std::string> aligned_result_files(const std::string& output_dir);
+
+// Removes those of the given files that exist, so that an earlier run's results never pass for
+// this run's; a folder under such a name is no result and is left alone. Returns the paths it
+// removed, in the given order. Throws std::runtime_error naming a file it could not remove.
+std::vector<std::string> remove_result_files(const std::vector<std::string>& paths);
+
 // Moves a sample's annotated compounds into the run's alignment rows, as sample sample_id, not
 // yet aligned (Align_ID 0, Align_RT 0).
 void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::uint32_t sample_id,

@@ -61,6 +61,10 @@ TEST(PipelineUsage, PrintsTheTextByteForByte) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), kUsage);
 }
 
+std::string refused(const std::string& word) {
+    return "Parse cmd_line fail, unknown option or stray argument: " + word + "\n" + kUsage;
+}
+
 TEST(PipelineParseCmdLine, OptionCasesFromTheManual) {
     struct Case {
         const char* name;
@@ -71,18 +75,13 @@ TEST(PipelineParseCmdLine, OptionCasesFromTheManual) {
     const std::string prog = "KORVANE_Pipeline";
     const Case cases[] = {
         {"no arguments", {prog}, 0, "", "", "", ""},
-        {"stray word alone", {prog, "sample.CDF"}, 0, "", "", "", ""},
         {"three folders", {prog, "-c", "C", "-d", "D", "-o", "O"}, 3, "C", "D", "O", ""},
         {"long forms", {prog, "--config_filedir", "C", "--data_filedir", "D", "--output_filedir", "O"}, 3,
          "C", "D", "O", ""},
-        {"stray word ignored", {prog, "x.CDF", "-c", "C"}, 1, "C", "", "", ""},
         {"value spelled like an option acts too", {prog, "-c", "-d", "D"}, 2, "-d", "D", "", ""},
         {"-c -h sets the folder, then prints the usage", {prog, "-c", "-h"}, 0, "-h", "", "", kUsage},
         {"help after valid options", {prog, "-c", "C", "--help"}, 0, "C", "", "", kUsage},
         {"-h first", {prog, "-h", "-c", "C"}, 0, "", "", "", kUsage},
-        {"options are case-sensitive", {prog, "-C", "C", "-D", "D"}, 0, "", "", "", ""},
-        {"-x before -o counts but reads nothing", {prog, "-x", "Job_Run_Config.csv", "-o", "O"}, 2, "", "",
-         "O", ""},
         {"missing -c value", {prog, "-c"}, -1, "", "", "",
          "Parse cmd_line fail, Need to clearly specific the path for configure files(config_para.csv, "
          "hmdb.csv, Adduct_Config_Positive(Negative).csv)\n" + kUsage},
@@ -92,6 +91,11 @@ TEST(PipelineParseCmdLine, OptionCasesFromTheManual) {
          "Parse cmd_line fail, Need to clearly specific the path for Outputting results\n" + kUsage},
         {"missing -x value", {prog, "-o", "O", "-x"}, -1, "", "", "O",
          "Parse cmd_line fail, Need to clearly specific the filename for x_config\n" + kUsage},
+        {"stray word alone", {prog, "sample.CDF"}, -1, "", "", "", refused("sample.CDF")},
+        {"stray word after a value", {prog, "-c", "C", "x.CDF", "-d", "D"}, -1, "C", "", "", refused("x.CDF")},
+        {"unknown option", {prog, "-c", "C", "--bogus"}, -1, "C", "", "", refused("--bogus")},
+        {"hyphens for underscores", {prog, "--data-filedir", "D"}, -1, "", "", "", refused("--data-filedir")},
+        {"options are case-sensitive", {prog, "-C", "C"}, -1, "", "", "", refused("-C")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -105,32 +109,36 @@ TEST(PipelineParseCmdLine, OptionCasesFromTheManual) {
     }
 }
 
-TEST(PipelineParseCmdLine, ReadsTheJobFileOnlyAfterTheOutputFolder) {
+TEST(PipelineParseCmdLine, ReadsTheJobFileWhereverXStands) {
     TempDir dir;
     dir.write("Job_Run_Config.csv", job_file("\r\n", {"a.CDF,1", "b.CDF,0"}));
-    {
-        SCOPED_TRACE("-o then -x");
-        const Parsed p = parse({"prog", "-c", "C", "-d", "D", "-o", dir.str(), "-x", "Job_Run_Config.csv"});
-        EXPECT_EQ(p.count, 4);
-        EXPECT_EQ(p.files, (std::vector<std::string>{"a.CDF", "b.CDF"}));
-        EXPECT_EQ(p.flags, (std::vector<std::int32_t>{1, 0}));
+    const std::vector<std::string> ab = {"a.CDF", "b.CDF"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> words;
+        int count;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"-o then -x", {"prog", "-c", "C", "-d", "D", "-o", dir.str(), "-x", "Job_Run_Config.csv"}, 4, ab},
+        {"-x before -o", {"prog", "-x", "Job_Run_Config.csv", "-c", "C", "-o", dir.str()}, 3, ab},
+        {"-x given twice appends twice",
+         {"prog", "-o", dir.str(), "-x", "Job_Run_Config.csv", "--x_config", "Job_Run_Config.csv"}, 3,
+         {"a.CDF", "b.CDF", "a.CDF", "b.CDF"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Parsed p = parse(c.words);
+        EXPECT_EQ(p.count, c.count);
+        EXPECT_EQ(p.files, c.files);
+        EXPECT_EQ(p.flags.size(), c.files.size());
         EXPECT_EQ(p.err, "");
     }
-    {
-        SCOPED_TRACE("-x given twice appends twice");
-        const Parsed p = parse({"prog", "-o", dir.str(), "-x", "Job_Run_Config.csv", "-x", "Job_Run_Config.csv"});
-        EXPECT_EQ(p.count, 3);
-        EXPECT_EQ(p.files, (std::vector<std::string>{"a.CDF", "b.CDF", "a.CDF", "b.CDF"}));
-    }
-    {
-        SCOPED_TRACE("-x before -o");
-        const Parsed p = parse({"prog", "-x", "Job_Run_Config.csv", "-o", dir.str()});
-        EXPECT_EQ(p.count, 2);
-        EXPECT_TRUE(p.files.empty());
-    }
+    // Refused before the job file is looked for.
+    EXPECT_EQ(parse({"KORVANE_Pipeline", "-o", dir.str(), "-x", "absent.csv", "stray"}).err, refused("stray"));
 }
 
-TEST(PipelineJobFile, DataLinesInBothLineEndings) {
+TEST(PipelineJobFile, WellFormedFiles) {
     struct Case {
         const char* name;
         std::string text;
@@ -138,17 +146,12 @@ TEST(PipelineJobFile, DataLinesInBothLineEndings) {
         std::vector<std::int32_t> flags;
     };
     const Case cases[] = {
-        {"LF, empty line, hex flag", job_file("\n", {"a.CDF,1", "", "b.CDF,0", "c.CDF,0x1"}),
-         {"a.CDF", "b.CDF", "c.CDF"}, {1, 0, 1}},
-        {"CR LF, empty line, hex flag", job_file("\r\n", {"a.CDF,1", "", "b.CDF,0", "c.CDF,0x1"}),
-         {"a.CDF", "b.CDF", "c.CDF"}, {1, 0, 1}},
+        {"LF, empty line", job_file("\n", {"a.CDF,1", "", "b.CDF,0", "c.CDF,1"}), {"a.CDF", "b.CDF", "c.CDF"}, {1, 0, 1}},
+        {"CR LF, empty line", job_file("\r\n", {"a.CDF,1", "", "b.CDF,0"}), {"a.CDF", "b.CDF"}, {1, 0}},
         {"blank before the comma is kept", job_file("\n", {"a.CDF ,1"}), {"a.CDF "}, {1}},
-        {"word flag is 0, third field ignored, octal", job_file("\n", {"a.CDF,yes", "b.CDF,1,extra", "c.CDF,010"}),
-         {"a.CDF", "b.CDF", "c.CDF"}, {0, 1, 8}},
-        {"empty header lines do not count", "\n\nh1\nh2\n\nh3\nh4\nh5\nh6\n\na.CDF,2\n", {"a.CDF"}, {2}},
-        {"header only", job_file("\r\n", {}), {}, {}},
-        {"ends inside the header", "h1\nh2\n", {}, {}},
+        {"empty header lines do not count", "\n\nh1\nh2\n\nh3\nh4\nh5\nh6\n\na.CDF,0\n", {"a.CDF"}, {0}},
         {"no line end at the end", job_file("\n", {"a.CDF,1"}) + "b.CDF,1", {"a.CDF", "b.CDF"}, {1, 1}},
+        {"empty lines at the end", job_file("\r\n", {"a.CDF,1", "", ""}), {"a.CDF"}, {1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -162,26 +165,49 @@ TEST(PipelineJobFile, DataLinesInBothLineEndings) {
     }
 }
 
-TEST(PipelineJobFile, LineWithoutCommaThrowsAfterAppendingItsName) {
+// A broken job file once meant every sample of the data folder, or a sample list cut short.
+TEST(PipelineJobFile, MalformedFilesStopNamingTheFileAndLine) {
     TempDir dir;
-    dir.write("job.csv", job_file("\r\n", {"a.CDF,1", "b.CDF"}));
-    std::vector<std::string> files;
-    std::vector<std::int32_t> flags;
-    EXPECT_THROW(read_job_config_file(dir.str(), "job.csv", files, flags), std::out_of_range);
-    EXPECT_EQ(files, (std::vector<std::string>{"a.CDF", "b.CDF"}));
-    EXPECT_EQ(flags, (std::vector<std::int32_t>{1}));
-}
-
-TEST(PipelineJobFile, MissingOrUnreadableFileIsReportedAndLeavesTheListsEmpty) {
-    TempDir dir;
-    std::filesystem::create_directories(dir.path() / "folder.csv");
-    for (const char* name : {"absent.csv", "folder.csv"}) {
-        SCOPED_TRACE(name);
+    const std::string path = dir.file("job.csv");
+    struct Case {
+        const char* name;
+        std::string text;  // "" writes no file; "<dir>" makes a folder of that name
+        std::string message;
+    };
+    const auto line = [&](int n, const std::string& text) {
+        return "Job file " + path + ", line " + std::to_string(n) + ": \"" + text + "\" is not <file name>,<0 or 1>";
+    };
+    const Case cases[] = {
+        {"missing", "", "Job file could not be opened: " + path + " (no such file)"},
+        {"a folder", "<dir>", "Job file could not be opened: " + path + " (not a regular file)"},
+        {"empty", "\r\n", "Job file " + path + " ends after line 1, within its six header lines"},
+        {"ends inside the header", "h1\nh2\n\nh3\n", "Job file " + path + " ends after line 4, within its six header lines"},
+        {"header only", job_file("\r\n", {"", ""}), "Job file " + path + " lists no sample after its six header lines"},
+        {"no comma", job_file("\r\n", {"a.CDF,1", "b.CDF"}), line(8, "b.CDF")},
+        {"no name", job_file("\n", {",1"}), line(7, ",1")},
+        {"flag 2", job_file("\n", {"a.CDF,1", "", "b.CDF,2"}), line(9, "b.CDF,2")},
+        {"hexadecimal flag", job_file("\n", {"a.CDF,0x1"}), line(7, "a.CDF,0x1")},
+        {"word flag", job_file("\n", {"a.CDF,yes"}), line(7, "a.CDF,yes")},
+        {"empty flag", job_file("\n", {"a.CDF,"}), line(7, "a.CDF,")},
+        {"blank before the flag", job_file("\n", {"a.CDF, 1"}), line(7, "a.CDF, 1")},
+        {"third field", job_file("\n", {"a.CDF,1,extra"}), line(7, "a.CDF,1,extra")},
+        {"two carriage returns", job_file("\r\r\n", {"a.CDF,1"}), line(7, "a.CDF,1\r")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(path);
+        if (c.text == "<dir>")
+            std::filesystem::create_directories(path);
+        else if (!c.text.empty())
+            dir.write("job.csv", c.text);
         std::vector<std::string> files;
         std::vector<std::int32_t> flags;
-        testing::internal::CaptureStderr();
-        read_job_config_file(dir.str(), name, files, flags);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Job file could not be opened: " + dir.file(name) + "\n");
+        try {
+            read_job_config_file(dir.str(), "job.csv", files, flags);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
         EXPECT_TRUE(files.empty());
         EXPECT_TRUE(flags.empty());
     }

@@ -108,6 +108,35 @@ TEST(PipelineSkippedSummary, ReadsBackWhatItWrites) {
         EXPECT_FALSE(korvane::parse_skipped_summary(other, back, total)) << other;
 }
 
+// A job-file name is a file of the data folder, never a path out of it.
+TEST(PipelineSampleNames, OnlyPlainFileNamesAreSamples) {
+    const std::pair<std::string, bool> cases[] = {
+        {"ko15.CDF", true},  {"..a.CDF", true},   {"a..CDF", true},  {"...", true},   {"a\\..\\b.CDF", true},
+        {".", false},        {"..", false},       {"../v/s.CDF", false}, {"/abs.CDF", false}, {"a/", false},
+        {std::string("a\0/x", 4), false},
+    };
+    for (const auto& [name, plain] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(korvane::unsafe_file_name_reason(name), plain ? "" : "not a file name of the data folder");
+    }
+}
+
+// Only files go: a folder under a result name is left whole, a link goes but not what it points to.
+TEST(PipelineStaleResults, RemovesTheFilesThatAreThereAndSaysWhich) {
+    TempDir t;
+    const std::string file = t.write("a.csv", "old"), target = t.write("target", "keep");
+    std::filesystem::create_directories(t.path() / "folder.db");
+    t.write("folder.db/inside", "keep");
+    std::filesystem::create_symlink(target, t.path() / "link.csv");
+    const std::vector<std::string> removed =
+        korvane::remove_result_files({file, t.file("absent.csv"), t.file("folder.db"), t.file("link.csv")});
+    EXPECT_EQ(removed, (std::vector<std::string>{file, t.file("link.csv")}));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::is_symlink(t.path() / "link.csv"));
+    EXPECT_EQ(read_file(target), "keep");
+    EXPECT_EQ(read_file(t.file("folder.db/inside")), "keep");
+}
+
 TEST(PipelineProcess, WritesWhatTheStagesGiveWithTheirParameters) {
     korvane::synth::Options o;
     o.scans = 160;

@@ -23,6 +23,7 @@
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
+#include "tests/support/cdf_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/sample_file.h"
 
@@ -89,6 +90,38 @@ int count_lines_starting(const std::string& text, const std::string& prefix) {
 bool has_line(const std::string& text, const std::string& line) {
     const auto all = lines_of(text);
     return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+// A job file: the six header lines the workbench writes, then the given sample lines.
+std::string job_text(const std::vector<std::string>& sample_lines) {
+    std::string text = "Job Create Time:,Wed Dec  9 04:43:19 2026\r\nConfig Parameter Path,C\r\nData File Path,D\r\n"
+                       "Output Path,O\r\nRun Mode,Parallel MPI,CPU Num,2\r\nProcess File Name,Aligned\r\n";
+    for (const auto& l : sample_lines) text += l + "\r\n";
+    return text;
+}
+
+// Two damaged samples: bytes that are no netCDF file, and a netCDF file without "scan_index".
+void write_damaged_samples(const fs::path& garbage, const fs::path& no_index) {
+    std::ofstream(garbage, std::ios::binary) << std::string("CDF\x01 but nothing after it is netCDF", 36);
+    korvane::test::Cdf_Content c;
+    c.scan_acquisition_time = {1.0, 2.0};
+    c.total_intensity = {5.0, 5.0};
+    c.mass_values = {100.0f, 101.0f};
+    c.intensity_values = {5.0f, 5.0f};
+    c.scan_index = {0, 1};
+    c.point_count = {1, 1};
+    c.omit = {"scan_index"};
+    korvane::test::write_cdf(no_index.string(), c);
+}
+
+// The reader's own reason for refusing a sample file.
+std::string reader_reason(const fs::path& file) {
+    std::vector<Spectrum_Scan> scans;
+    std::string reason;
+    EXPECT_FALSE(korvane::load_sample_scans(file.parent_path().string(), file.filename().string(), Para_Configure{},
+                                            scans, reason))
+        << file;
+    return reason;
 }
 
 // A configuration folder: the bundled example with one parameter line replaced.
@@ -286,9 +319,10 @@ TEST_F(PipelineRun, JobFileFlagsChooseTheAlignedSamples) {
     t.write("out/Job_Run_Config.csv",
             "Job Create Time:,Wed Dec  9 04:43:19 2026\r\nConfig Parameter Path,C\r\nData File Path,D\r\n"
             "Output Path,O\r\nRun Mode,Parallel MPI,CPU Num,2\r\nProcess File Name,Aligned\r\n" +
-                sample_file(3) + ",1\r\n" + sample_file(1) + ",0\r\n" + sample_file(4) + ",0x1\r\n");
-    const auto r = run_pipeline(2, {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.file("out"), "-x",
-                                    "Job_Run_Config.csv"},
+                sample_file(3) + ",1\r\n" + sample_file(1) + ",0\r\n" + sample_file(4) + ",1\r\n");
+    // -x before -o: the job file is still read from the output folder.
+    const auto r = run_pipeline(2, {"-x", "Job_Run_Config.csv", "-c", config_dir(2).string(), "-d",
+                                    data_dir().string(), "-o", t.file("out")},
                                 t.path());
     ASSERT_EQ(r.exit_code, 0) << r.err;
     for (int k : {3, 1, 4})
@@ -318,6 +352,8 @@ TEST_F(PipelineRun, EmptyFolderReachesTheEndAndMissingFolderStops) {
     EXPECT_EQ(count_lines_starting(missing.out, "The total processing time is"), 0);
 }
 
+// One process prints its error once and exits 1 without the launcher's abort banner; several
+// processes abort the whole job.
 TEST_F(PipelineRun, FailuresEndTheWholeJob) {
     struct Case {
         const char* name;
@@ -329,18 +365,28 @@ TEST_F(PipelineRun, FailuresEndTheWholeJob) {
         {"missing config_para.csv", "config_para.csv", "Parameter file could not be opened: "},
         {"missing adduct table", "Adduct_Config_Positive.csv", "Adduct Config File could not be opened: "},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir t;
-        write_config(t.path() / "config", 2);
-        fs::remove(t.path() / "config" / c.remove);
-        const auto r = run_pipeline(4, {"-c", t.file("config"), "-d", data_dir().string(), "-o", t.file("out")}, t.path());
-        EXPECT_NE(r.exit_code, 0);
-        EXPECT_LT(r.seconds, 30.0);
-        EXPECT_NE(r.err.find(c.message + (t.path() / "config" / c.remove).string()), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("KORVANE_Pipeline: error in process "), std::string::npos) << r.err;
-        EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
-    }
+    for (const Case& c : cases)
+        for (int np : {0, 1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + ", np " + std::to_string(np));
+            TempDir t;
+            write_config(t.path() / "config", 2);
+            fs::remove(t.path() / "config" / c.remove);
+            const auto r = run_pipeline(np, {"-c", t.file("config"), "-d", data_dir().string(), "-o", t.file("out")},
+                                        t.path());
+            EXPECT_LT(r.seconds, 30.0);
+            const std::string error = "KORVANE_Pipeline: error in process ";
+            EXPECT_NE(r.err.find(error + "0: " + c.message + (t.path() / "config" / c.remove).string() + "\n"),
+                      std::string::npos)
+                << r.err;
+            EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
+            if (np <= 1) {
+                EXPECT_EQ(r.exit_code, 1);
+                EXPECT_EQ(count_lines_starting(r.err, error), 1) << r.err;
+                EXPECT_EQ(r.err.find("MPI_ABORT"), std::string::npos) << r.err;
+            } else {
+                EXPECT_NE(r.exit_code, 0);
+            }
+        }
 }
 
 TEST_F(PipelineRun, FailureInOneProcessEndsTheOthersWaitingAtTheBarrier) {
@@ -357,30 +403,134 @@ TEST_F(PipelineRun, FailureInOneProcessEndsTheOthersWaitingAtTheBarrier) {
     EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 0);
 }
 
-TEST_F(PipelineRun, UnreadableAndRepeatedSamplesAreSkipped) {
+// Damaged samples among good ones: the good samples' results are those of a run without them.
+TEST_F(PipelineRun, DamagedSamplesAreSkippedWithoutHarmingTheOthers) {
+    TempDir t;
+    for (const char* dir : {"clean", "mixed"}) {
+        fs::create_directories(t.path() / dir);
+        for (int k = 0; k < 3; ++k) fs::copy_file(data_dir() / sample_file(k), t.path() / dir / sample_file(k));
+    }
+    // Named to come last, so that the good samples keep their places (and SAMPLE_IDs) in the list.
+    write_damaged_samples(t.path() / "mixed" / "zz_garbage.CDF", t.path() / "mixed" / "zz_no_index.CDF");
+    const std::string garbage = reader_reason(t.path() / "mixed" / "zz_garbage.CDF");
+    const std::string no_index = reader_reason(t.path() / "mixed" / "zz_no_index.CDF");
+
+    const auto clean = run_pipeline(2, {"-c", config_dir(2).string(), "-d", t.file("clean"), "-o", t.file("out_clean")},
+                                    t.path());
+    ASSERT_EQ(clean.exit_code, 0) << clean.err;
+    EXPECT_EQ(count_lines_starting(clean.out, "Skipped "), 0);
+    const auto mixed = run_pipeline(2, {"-c", config_dir(2).string(), "-d", t.file("mixed"), "-o", t.file("out_mixed")},
+                                    t.path());
+    ASSERT_EQ(mixed.exit_code, 0) << mixed.err;
+
+    std::vector<std::string> compared = {kAlignedCsv, kAlignedDb};
+    for (int k = 0; k < 3; ++k)
+        for (const auto& suffix : kSampleSuffixes) compared.push_back(sample_name(k) + suffix);
+    for (const auto& name : compared) {
+        SCOPED_TRACE(name);
+        const std::string expected = read_file(t.file("out_clean/" + name));
+        ASSERT_FALSE(expected.empty());
+        EXPECT_TRUE(read_file(t.file("out_mixed/" + name)) == expected);
+    }
+    for (const auto& [file, reason] : {std::pair{"zz_garbage.CDF", garbage}, std::pair{"zz_no_index.CDF", no_index}})
+        EXPECT_TRUE(has_line(mixed.err, "Sample file could not be read, skipped: " + t.file("mixed/") + file + ": " + reason))
+            << mixed.err;
+    const auto lines = lines_of(mixed.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Skipped 2 of 5 samples: zz_garbage.CDF (" + garbage + "); zz_no_index.CDF (" + no_index + ")");
+}
+
+// Unreadable, repeated and out-of-folder names in a job file are each said, counted and summed up
+// in list order; a name leading out of the folders is never joined to a path.
+TEST_F(PipelineRun, JobFileSkipsAreSaidAndSummedUp) {
     TempDir t;
     fs::create_directories(t.path() / "data");
-    fs::copy_file(data_dir() / sample_file(0), t.path() / "data" / sample_file(0));
-    fs::copy_file(data_dir() / sample_file(1), t.path() / "data" / sample_file(1));
+    fs::create_directories(t.path() / "victim");
+    for (int k = 0; k < 2; ++k) fs::copy_file(data_dir() / sample_file(k), t.path() / "data" / sample_file(k));
+    fs::copy_file(data_dir() / sample_file(2), t.path() / "victim" / sample_file(2));
+    const std::string kept = t.write("victim/sample_2" + kSampleSuffixes[3], "not to be replaced");
     t.write("data/broken.CDF", "this is not a netCDF file\n");
+    const std::string broken = reader_reason(t.path() / "data" / "broken.CDF");
+    const std::string missing = reader_reason(t.path() / "data" / "missing.CDF");
     fs::create_directories(t.path() / "out");
-    t.write("out/job.csv", "1\n2\n3\n4\n5\n6\nsample_0.CDF,1\nbroken.CDF,1\nsample_1.CDF,1\nsample_0.CDF,1\nmissing.CDF,1\n");
+    t.write("out/job.csv", job_text({"sample_0.CDF,1", "broken.CDF,1", "sample_1.CDF,1", "sample_0.CDF,1",
+                                     "../victim/sample_2.CDF,1", "missing.CDF,1", "..,1"}));
 
     const auto r = run_pipeline(2, {"-c", config_dir(2).string(), "-d", t.file("data"), "-o", t.file("out"), "-x", "job.csv"},
                                 t.path());
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("Sample file could not be read, skipped: " + t.file("data/broken.CDF")), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Sample file could not be read, skipped: " + t.file("data/missing.CDF")), std::string::npos);
-    EXPECT_NE(r.err.find("Sample sample_0.CDF skipped: its name sample_0 repeats an earlier sample"), std::string::npos)
-        << r.err;
+    for (const std::string& line :
+         {"Sample file could not be read, skipped: " + t.file("data/broken.CDF") + ": " + broken,
+          "Sample file could not be read, skipped: " + t.file("data/missing.CDF") + ": " + missing,
+          std::string("Sample sample_0.CDF skipped: its name sample_0 repeats an earlier sample, whose result files it "
+                      "would overwrite"),
+          std::string("Sample ../victim/sample_2.CDF skipped: not a file name of the data folder"),
+          std::string("Sample .. skipped: not a file name of the data folder")})
+        EXPECT_TRUE(has_line(r.err, line)) << line << "\n" << r.err;
+    EXPECT_EQ(lines_of(r.out).back(),
+              "Skipped 5 of 7 samples: broken.CDF (" + broken + "); sample_0.CDF (its name sample_0 repeats an earlier "
+              "sample); ../victim/sample_2.CDF (not a file name of the data folder); missing.CDF (" + missing +
+                  "); .. (not a file name of the data folder)");
     EXPECT_EQ(count_lines_starting(r.out, "End of process for File "), 2);
-    // Every entry counts as done: rank 0 had entries 0, 2, 4 and rank 1 entries 1 and 3.
-    EXPECT_TRUE(has_line(r.out, " At CPU 0, totally assigned sample Num: 3and has already finished 3 Finish Rate: 1"));
-    EXPECT_TRUE(has_line(r.out, " At CPU 1, totally assigned sample Num: 2and has already finished 2 Finish Rate: 1"));
-    const std::string aligned = read_file(t.file("out/" + kAlignedCsv));
+    // Every entry counts as done: rank 0 had entries 0, 2, 4, 6 and rank 1 entries 1, 3, 5.
+    EXPECT_TRUE(has_line(r.out, " At CPU 0, totally assigned sample Num: 4and has already finished 4 Finish Rate: 1"));
+    EXPECT_TRUE(has_line(r.out, " At CPU 1, totally assigned sample Num: 3and has already finished 3 Finish Rate: 1"));
+    EXPECT_EQ(read_file(kept), "not to be replaced");
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.path() / "victim"), fs::directory_iterator()), 2);
+    for (const auto& suffix : kSampleSuffixes) EXPECT_TRUE(fs::exists(t.file("out/sample_0" + suffix)));
+    const auto aligned = lines_of(read_file(t.file("out/" + kAlignedCsv)));
     std::set<std::string> names;
-    for (std::size_t i = 1; i < lines_of(aligned).size(); ++i) names.insert(korvane::split_commas(lines_of(aligned)[i])[17]);
+    for (std::size_t i = 1; i < aligned.size(); ++i) names.insert(korvane::split_commas(aligned[i])[17]);
     EXPECT_EQ(names, (std::set<std::string>{"sample_0", "sample_1"}));
+}
+
+// Results of an earlier run that this run does not make are removed and the run says so: the
+// aligned files when it aligns nothing, a listed sample's files when it could not be read.
+TEST_F(PipelineRun, EarlierResultsThisRunDoesNotMakeAreRemoved) {
+    struct Case {
+        const char* name;
+        int np, align_mode;
+        std::vector<std::string> job;  // empty: the data folder's listing
+        bool aligned;                  // this run writes the aligned files
+        int exit_code;
+    };
+    const Case cases[] = {
+        {"none flagged", 2, 2, {"sample_0.CDF,0", "gone.CDF,1"}, false, 0},
+        {"alignment off", 0, 0, {"sample_0.CDF,1", "gone.CDF,0"}, false, 0},
+        {"aligned", 2, 2, {"sample_0.CDF,1", "gone.CDF,1"}, true, 0},
+        {"no sample could be read", 0, 2, {}, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        fs::create_directories(t.path() / "data");
+        fs::create_directories(t.path() / "out");
+        if (!c.job.empty()) fs::copy_file(data_dir() / sample_file(0), t.path() / "data" / sample_file(0));
+        t.write("data/gone.CDF", "damaged since the earlier run");
+        std::vector<std::string> stale = korvane::aligned_result_files(t.file("out"));
+        for (const auto& f : korvane::sample_result_files(t.file("out"), "gone")) stale.push_back(f);
+        for (const auto& f : stale) std::ofstream(f) << "earlier run";
+        std::vector<std::string> args = {"-c", config_dir(c.align_mode).string(), "-d", t.file("data"), "-o", t.file("out")};
+        if (!c.job.empty()) {
+            t.write("out/job.csv", job_text(c.job));
+            args.insert(args.end(), {"-x", "job.csv"});
+        }
+
+        const auto r = run_pipeline(c.np, args, t.path());
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+        for (std::size_t i = 0; i < stale.size(); ++i) {
+            SCOPED_TRACE(stale[i]);
+            // The aligned CSV and database; the journal beside a database being written is the writer's.
+            const bool rewritten = c.aligned && i < 2;
+            if (c.aligned && i == 2) continue;
+            EXPECT_EQ(has_line(r.out, "Removed a result file of an earlier run: " + stale[i]), !rewritten);
+            if (rewritten)
+                EXPECT_NE(read_file(stale[i]), "earlier run");
+            else
+                EXPECT_FALSE(fs::exists(stale[i]));
+        }
+        EXPECT_EQ(has_line(r.err, "KORVANE_Pipeline: error: none of the 1 samples could be read"), c.exit_code != 0);
+    }
 }
 
 TEST_F(PipelineRun, OutputFolderIsCreatedOrRefused) {
@@ -410,7 +560,12 @@ TEST_F(PipelineRun, CommandLineOutcomes) {
         {"no arguments", {}, 0, ""},
         {"help", {"-c", "C", "-h"}, 0, KORVANE_PIPELINE_EXE},
         {"missing value", {"-c", config_dir(2).string(), "-d"}, 2, "Parse cmd_line fail, Need to clearly specific the path for LC-MS CDF files\n"},
-        {"job line without a comma", {"-o", t.str(), "-x", "bad_job.csv"}, 1, "KORVANE_Pipeline: error: "},
+        {"unknown option", {"-c", config_dir(2).string(), "--bogus"}, 2,
+         "Parse cmd_line fail, unknown option or stray argument: --bogus\n" + std::string(KORVANE_PIPELINE_EXE) + "\n"},
+        {"job line without a comma", {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o", t.str(), "-x", "bad_job.csv"},
+         1, "KORVANE_Pipeline: error: Job file " + t.file("bad_job.csv") + ", line 7: "},
+        {"missing job file", {"-x", "absent.csv", "-o", t.str(), "-d", data_dir().string(), "-c", config_dir(2).string()}, 1,
+         "KORVANE_Pipeline: error: Job file could not be opened: " + t.file("absent.csv")},
     };
     t.write("bad_job.csv", "1\n2\n3\n4\n5\n6\nsample_0.CDF\n");
     for (const Case& c : cases) {
