@@ -84,23 +84,45 @@ Cdf_Content three_scans() {
     return c;
 }
 
+// scans scans of `width` points each, numbered from 1, times in seconds.
+Cdf_Content regular_scans(int scans, int width) {
+    Cdf_Content c;
+    c.actual_scan_number = std::vector<int>();
+    for (int s = 0; s < scans; ++s) {
+        c.scan_acquisition_time.push_back(s * 0.5);
+        c.total_intensity.push_back(s);
+        c.scan_index.push_back(s * width);
+        c.point_count.push_back(width);
+        c.actual_scan_number->push_back(s + 1);
+        for (int p = 0; p < width; ++p) {
+            c.mass_values.push_back(100.0f + p + s * 0.001f);
+            c.intensity_values.push_back(1000.0f + p * s);
+        }
+    }
+    c.global_units = "Seconds";
+    return c;
+}
+
+// The layouts whose header the reader measures itself; netCDF-4 is left to the library.
+struct Format_Row {
+    const char* name;
+    Cdf_Content::Format format;
+    bool unlimited;  // points on the record dimension
+};
+const Format_Row kClassicFormats[] = {{"classic", Cdf_Content::Format::classic, false},
+                                      {"64-bit offset", Cdf_Content::Format::offset64, false},
+                                      {"CDF-5", Cdf_Content::Format::cdf5, false},
+                                      {"record dimension for points", Cdf_Content::Format::classic, true}};
+
 std::string write(const TempDir& dir, const Cdf_Content& c, const std::string& name = "s.CDF") {
     korvane::test::write_cdf(dir.file(name), c);
     return name;
 }
 
 TEST(NetcdfReader, ReadsEveryArrayInEachFileFormat) {
-    struct Row {
-        const char* name;
-        Cdf_Content::Format format;
-        bool unlimited;
-    };
-    const Row rows[] = {{"classic", Cdf_Content::Format::classic, false},
-                        {"64-bit offset", Cdf_Content::Format::offset64, false},
-                        {"CDF-5", Cdf_Content::Format::cdf5, false},
-                        {"netCDF-4 classic model", Cdf_Content::Format::netcdf4, false},
-                        {"record dimension for points", Cdf_Content::Format::classic, true}};
-    for (const Row& row : rows) {
+    std::vector<Format_Row> rows(std::begin(kClassicFormats), std::end(kClassicFormats));
+    rows.push_back({"netCDF-4 classic model", Cdf_Content::Format::netcdf4, false});
+    for (const Format_Row& row : rows) {
         SCOPED_TRACE(row.name);
         const TempDir dir;
         Cdf_Content c = three_scans();
@@ -279,14 +301,27 @@ TEST(NetcdfReader, VariablesThatAreNotOneDimensionalOrNotNumbersFailTheRead) {
     }
 }
 
+// A change to the three-scan sample and the reason it is refused for.
+struct Damage {
+    const char* name;
+    std::function<void(Cdf_Content&)> change;
+    const char* reason;
+};
+
+template <std::size_t N>
+void expect_each_refused(const Damage (&rows)[N]) {
+    for (const Damage& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TempDir dir;
+        Cdf_Content c = three_scans();
+        row.change(c);
+        expect_refused(read_sample(dir.str(), write(dir, c)), row.reason);
+    }
+}
+
 // Taking the shortest array would fold the remaining points into the last scan without a word.
 TEST(NetcdfReader, ArraysOfDifferentLengthsAreRefusedWithTheirNames) {
-    struct Row {
-        const char* name;
-        std::function<void(Cdf_Content&)> change;
-        const char* reason;
-    };
-    const Row rows[] = {
+    const Damage rows[] = {
         {"scan_acquisition_time shorter", [](Cdf_Content& c) { c.scan_acquisition_time = {1.5, 3.0}; },
          "inconsistent lengths of scan_acquisition_time (2) and scan_index (3)"},
         {"scan_index shorter", [](Cdf_Content& c) { c.scan_index = {0, 2}; },
@@ -304,25 +339,14 @@ TEST(NetcdfReader, ArraysOfDifferentLengthsAreRefusedWithTheirNames) {
         {"intensity_values longer", [](Cdf_Content& c) { c.intensity_values = {1, 2, 3, 4, 5, 6, 7}; },
          "inconsistent lengths of mass_values (5) and intensity_values (7)"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const TempDir dir;
-        Cdf_Content c = three_scans();
-        row.change(c);
-        expect_refused(read_sample(dir.str(), write(dir, c)), row.reason);
-    }
+    expect_each_refused(rows);
 }
 
 // A half-split sample would be processed and aligned as if whole; NaN times collapse the
 // alignment of every sample.
 TEST(NetcdfReader, ImpossibleScanIndexesAndTimesAreRefused) {
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    struct Row {
-        const char* name;
-        std::function<void(Cdf_Content&)> change;
-        const char* reason;
-    };
-    const Row rows[] = {
+    const Damage rows[] = {
         {"scan_index running backwards", [](Cdf_Content& c) { c.scan_index = {0, 4, 2}; },
          "scan_index decreases at scan 3"},
         {"scan_index past the points", [](Cdf_Content& c) { c.scan_index = {0, 2, 9}; },
@@ -340,13 +364,7 @@ TEST(NetcdfReader, ImpossibleScanIndexesAndTimesAreRefused) {
          },
          "non-finite scan time at scan 3"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const TempDir dir;
-        Cdf_Content c = three_scans();
-        row.change(c);
-        expect_refused(read_sample(dir.str(), write(dir, c)), row.reason);
-    }
+    expect_each_refused(rows);
 }
 
 #if KORVANE_WORKBENCH
@@ -435,17 +453,7 @@ TEST(NetcdfLibrarySearch, CandidatesAreTriedInOrderUntilOneHasEveryEntryPoint) {
 // corrupted the heap.
 TEST(NetcdfReader, ConcurrentReadsGetWhatALoneReadGets) {
     const TempDir dir;
-    Cdf_Content c;
-    for (int s = 0; s < 300; ++s) {
-        c.scan_acquisition_time.push_back(s * 0.5);
-        c.total_intensity.push_back(s);
-        c.scan_index.push_back(s * 40);
-        c.point_count.push_back(40);
-        for (int p = 0; p < 40; ++p) {
-            c.mass_values.push_back(100.0f + p + s * 0.001f);
-            c.intensity_values.push_back(1000.0f + p * s);
-        }
-    }
+    Cdf_Content c = regular_scans(300, 40);
     write(dir, c, "a.CDF");
     c.format = Cdf_Content::Format::netcdf4;
     write(dir, c, "b.CDF");
@@ -547,24 +555,6 @@ TEST(NetcdfReader, RepeatedReadsLeaveNoFileOpen) {
     EXPECT_EQ(open_files(), before);
 }
 
-Cdf_Content forty_scans() {
-    Cdf_Content c;
-    for (int s = 0; s < 40; ++s) {
-        c.scan_acquisition_time.push_back(s * 0.5);
-        c.total_intensity.push_back(0);
-        c.scan_index.push_back(s * 25);
-        c.point_count.push_back(25);
-        for (int p = 0; p < 25; ++p) {
-            c.mass_values.push_back(100.0f + p);
-            c.intensity_values.push_back(1000.0f + s);
-        }
-    }
-    c.actual_scan_number = std::vector<int>(40, 0);
-    for (int s = 0; s < 40; ++s) (*c.actual_scan_number)[s] = s + 1;
-    c.global_units = "Seconds";
-    return c;
-}
-
 // The bytes a refusal says the header needs, or 0 when it is no truncation of a file of `size`.
 std::uint64_t needed_bytes(const std::string& reason, std::uintmax_t size) {
     unsigned long long n = 0, m = 0;
@@ -578,19 +568,10 @@ std::uint64_t needed_bytes(const std::string& reason, std::uintmax_t size) {
 // The library reads the missing part of a classic-format file as zeros, so a file cut anywhere
 // would be processed as if whole; a file longer than its header needs is fine.
 TEST(NetcdfReader, ClassicFilesCutShortAreRefusedWithTheirSize) {
-    struct Row {
-        const char* name;
-        Cdf_Content::Format format;
-        bool unlimited;
-    };
-    const Row rows[] = {{"classic", Cdf_Content::Format::classic, false},
-                        {"64-bit offset", Cdf_Content::Format::offset64, false},
-                        {"CDF-5", Cdf_Content::Format::cdf5, false},
-                        {"record dimension for points", Cdf_Content::Format::classic, true}};
-    for (const Row& row : rows) {
+    for (const Format_Row& row : kClassicFormats) {
         SCOPED_TRACE(row.name);
         const TempDir dir;
-        Cdf_Content c = forty_scans();
+        Cdf_Content c = regular_scans(40, 25);
         c.format = row.format;
         c.unlimited_points = row.unlimited;
         write(dir, c, "whole.CDF");
@@ -634,7 +615,7 @@ TEST(NetcdfReader, HeadersClaimingMoreThanTheFileHoldsAreRefused) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const TempDir dir;
-        Cdf_Content c = forty_scans();
+        Cdf_Content c = regular_scans(40, 25);
         c.unlimited_points = true;
         write(dir, c, "s.CDF");
         row.inflate(dir.file("s.CDF"));
@@ -650,7 +631,7 @@ TEST(NetcdfReader, HeadersClaimingMoreThanTheFileHoldsAreRefused) {
 // what they hand out splits without reading past an array (run under the sanitizer build).
 TEST(NetcdfReader, CutNetcdf4FilesReadOrFailWithoutOverrunning) {
     const TempDir dir;
-    Cdf_Content c = forty_scans();
+    Cdf_Content c = regular_scans(40, 25);
     c.format = Cdf_Content::Format::netcdf4;
     write(dir, c, "whole.CDF");
     const auto size = std::filesystem::file_size(dir.path() / "whole.CDF");
