@@ -1,15 +1,28 @@
 #include "engine/io/netcdf_reader.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <iostream>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <new>
+#include <numeric>
 #include <stdexcept>
+#include <system_error>
 #include <type_traits>
 #include <utility>
 
+#include "engine/io/classic_header.h"
 #include "engine/records/text_util.h"
 
 namespace {
@@ -18,11 +31,70 @@ constexpr int kNcNoWrite = 0;               // NC_NOWRITE: samples may sit on re
 constexpr std::size_t kNcMaxName = 256;     // NC_MAX_NAME
 
 #if KORVANE_WORKBENCH
+constexpr const char* kLibraryFile = "libnetcdf_32.so";
 constexpr const char* kMissingLibrary =
     "netcdf related .so file doesn't exist in the current path or its parent path!";
 #else
+constexpr const char* kLibraryFile = "libnetcdf.so";
 constexpr const char* kMissingLibrary = "libnetcdf.so doesn't exist in the current path or its parent path!";
 #endif
+constexpr const char* kSystemLibrary = "libnetcdf.so.19";
+
+// Every entry point necdf_read calls: a library lacking one would fail every sample.
+constexpr const char* kEntryPoints[] = {"nc_open",         "nc_close",          "nc_inq_ndims",
+                                        "nc_inq_varid",    "nc_inq_varndims",   "nc_inq_vartype",
+                                        "nc_inq_vardimid", "nc_inq_dim",        "nc_get_vara_double",
+                                        "nc_get_vara_float", "nc_get_vara_int", "nc_inq_attlen",
+                                        "nc_get_att_text"};
+
+// Recursive: a read holds it throughout and each library call inside takes it again.
+std::recursive_mutex& library_mutex() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+std::string load_failure(const std::string& file) {
+    const char* error = dlerror();
+    std::string text = error ? error : "unknown error";
+    if (text.rfind(file + ": ", 0) == 0) text.erase(0, file.size() + 2);
+    return file + " did not load (" + text + ")";
+}
+
+// The first candidate that loads and has every entry point; failures says why each one before it
+// was passed over.
+void* open_first_usable(const std::vector<std::string>& files, std::vector<std::string>& failures) {
+    for (const std::string& file : files) {
+        void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            failures.push_back(load_failure(file));
+            continue;
+        }
+        const auto missing = std::find_if(std::begin(kEntryPoints), std::end(kEntryPoints),
+                                          [handle](const char* name) { return dlsym(handle, name) == nullptr; });
+        if (missing == std::end(kEntryPoints)) return handle;
+        dlclose(handle);
+        failures.push_back(file + " lacks entry point " + *missing);
+    }
+    return nullptr;
+}
+
+// The library each list of candidates found. Loaded once and never closed: once a thread has
+// called into it, the library's per-thread clean-up runs when that thread ends.
+void* process_library(const std::vector<std::string>& files, std::vector<std::string>& failures) {
+    const std::lock_guard lock(library_mutex());
+    static std::map<std::vector<std::string>, void*> loaded;
+    const auto it = loaded.find(files);
+    if (it != loaded.end()) return it->second;
+    void* handle = open_first_usable(files, failures);
+    if (handle) loaded.emplace(files, handle);
+    return handle;
+}
+
+std::string program_folder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
 
 // "Seconds" in any letter case and with surrounding blanks is still seconds.
 bool is_seconds(const std::string& units) {
@@ -37,7 +109,7 @@ bool is_seconds(const std::string& units) {
     return true;
 }
 
-// Closes the dataset before the library that owns it is released.
+// Closes the dataset before the lock around the read is released.
 class Open_Dataset {
 public:
     Open_Dataset(NetCDF& lib, int ncid) : lib_(lib), ncid_(ncid) {}
@@ -48,6 +120,20 @@ public:
 private:
     NetCDF& lib_;
     int ncid_;
+};
+
+class File_Descriptor {
+public:
+    explicit File_Descriptor(int fd) : fd_(fd) {}
+    ~File_Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    File_Descriptor(const File_Descriptor&) = delete;
+    File_Descriptor& operator=(const File_Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
 // The text of attribute "units" of one variable (or the globals), up to its first zero byte;
@@ -76,65 +162,232 @@ int get_vara(NetCDF& lib, int ncid, int varid, const std::size_t* start, const s
     else return lib.nc_get_vara_int(ncid, varid, start, count, out);
 }
 
-// Reads a one-dimensional variable whole. False when it is missing, not one-dimensional, longer
-// than 32-bit counts can hold, or any call fails; out is then unspecified.
+enum class Got { ok, missing, wrong_shape, unreadable };
+
+// Every numeric type of the classic, CDF-5 and netCDF-4 formats; the library refuses to turn
+// text, strings or user-defined types into numbers.
+bool numeric_type(int type) { return type == 1 || (type >= 3 && type <= 11); }
+
+// Reads a one-dimensional numeric variable whole; out is unspecified unless the result is ok.
 template <typename T>
-bool read_variable(NetCDF& lib, int ncid, int file_ndims, const char* name, std::vector<T>& out) {
-    int varid = 0, rank = 0;
-    if (!lib.nc_inq_varid(ncid, name, varid)) return false;
-    if (!lib.nc_inq_varndims(ncid, varid, rank) || rank != 1) return false;
+Got read_variable(NetCDF& lib, int ncid, int file_ndims, const char* name, std::vector<T>& out) {
+    int varid = 0, rank = 0, type = 0;
+    if (!lib.nc_inq_varid(ncid, name, varid)) return Got::missing;
+    if (!lib.nc_inq_varndims(ncid, varid, rank) || rank != 1) return Got::wrong_shape;
+    if (!lib.nc_inq_vartype(ncid, varid, type) || !numeric_type(type)) return Got::wrong_shape;
     std::vector<int> dimids;
-    if (!lib.nc_inq_vardimid(ncid, varid, std::max(file_ndims, rank), dimids)) return false;
+    if (!lib.nc_inq_vardimid(ncid, varid, std::max(file_ndims, rank), dimids)) return Got::wrong_shape;
     char dim_name[kNcMaxName + 1] = {};
     std::size_t len = 0;
-    if (!lib.nc_inq_dim(ncid, dimids[0], dim_name, len)) return false;
-    if (len > std::numeric_limits<std::uint32_t>::max()) return false;
+    if (!lib.nc_inq_dim(ncid, dimids[0], dim_name, len)) return Got::wrong_shape;
+    if (len > std::numeric_limits<std::uint32_t>::max()) return Got::wrong_shape;
     if (len == 0) {
         out.clear();
-        return true;
+        return Got::ok;
     }
     const std::size_t start = 0, count = len;
     try {
-        return get_vara(lib, ncid, varid, &start, &count, out) == 1;
-    } catch (const std::bad_alloc&) {  // a corrupt header can claim any length
-        return false;
+        return get_vara(lib, ncid, varid, &start, &count, out) == 1 ? Got::ok : Got::unreadable;
+    } catch (const std::bad_alloc&) {  // a netCDF-4 header can claim any length
+        return Got::unreadable;
     } catch (const std::length_error&) {
-        return false;
+        return Got::unreadable;
     }
+}
+
+template <typename T>
+std::string read_required(NetCDF& lib, int ncid, int file_ndims, const char* name, std::vector<T>& out) {
+    switch (read_variable(lib, ncid, file_ndims, name, out)) {
+    case Got::ok: return {};
+    case Got::missing: return std::string("missing variable ") + name;
+    case Got::wrong_shape: return std::string("variable ") + name + " has the wrong type or shape";
+    case Got::unreadable: break;
+    }
+    return std::string("variable ") + name + " could not be read";
+}
+
+// What a sample file holds, kept apart from the caller's arrays until it has passed every check.
+struct Sample {
+    std::vector<double> times, tic;
+    std::vector<float> mz, intensity;
+    std::vector<int> index, counts, actual;
+    bool has_actual = false, has_counts = false;
+};
+
+std::string error_text(int error) {
+    std::string text = std::generic_category().message(error);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// Only a regular file is a sample (opening a FIFO would wait for a writer), and a classic-format
+// file must hold all the data its header describes: the library reads the missing part as zeros.
+std::string check_file(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return error_text(errno);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    const File_Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) return error_text(errno);
+    if (::fstat(fd.get(), &st) != 0) return error_text(errno);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";  // replaced since the first look
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const korvane::Classic_Extent extent = korvane::classic_extent(fd.get(), size);
+    if (extent.kind == korvane::Classic_Extent::Kind::measured && extent.needed > size)
+        return "truncated: " + std::to_string(size) + " bytes, its header needs " + std::to_string(extent.needed);
+    return {};
+}
+
+std::string read_arrays(NetCDF& lib, int ncid, Sample& s) {
+    // 1. Units of the scan times: the global "units", else those of "time_values".
+    const std::string units = read_units(lib, ncid);
+    int file_ndims = 0;
+    if (!lib.nc_inq_ndims(ncid, file_ndims)) return "not a netCDF file";
+
+    // 2. The required variables, then the two the reader can do without.
+    std::string reason = read_required(lib, ncid, file_ndims, "scan_acquisition_time", s.times);
+    if (!reason.empty()) return reason;
+    if (!is_seconds(units))
+        for (double& t : s.times) t *= 60.0;
+    if (!(reason = read_required(lib, ncid, file_ndims, "total_intensity", s.tic)).empty()) return reason;
+    if (!(reason = read_required(lib, ncid, file_ndims, "mass_values", s.mz)).empty()) return reason;
+    if (!(reason = read_required(lib, ncid, file_ndims, "intensity_values", s.intensity)).empty()) return reason;
+    if (!(reason = read_required(lib, ncid, file_ndims, "scan_index", s.index)).empty()) return reason;
+    s.has_actual = read_variable(lib, ncid, file_ndims, "actual_scan_number", s.actual) == Got::ok;
+    s.has_counts = read_variable(lib, ncid, file_ndims, "point_count", s.counts) == Got::ok;
+    return {};
+}
+
+std::string inconsistent(const char* a, std::size_t na, const char* b, std::size_t nb) {
+    return std::string("inconsistent lengths of ") + a + " (" + std::to_string(na) + ") and " + b + " (" +
+           std::to_string(nb) + ")";
+}
+
+// scan_index may carry one entry more than there are scans when that entry ends the last scan at
+// the point count. point_count is not checked: real files carry stale counts.
+std::string check_lengths(const Sample& s) {
+    const std::size_t scans = s.times.size(), points = s.intensity.size();
+    if (s.mz.size() != points) return inconsistent("mass_values", s.mz.size(), "intensity_values", points);
+    const bool end_entry = s.index.size() == scans + 1 && s.index.back() >= 0 &&
+                           static_cast<std::size_t>(s.index.back()) == points;
+    if (s.index.size() != scans && !end_entry)
+        return inconsistent("scan_acquisition_time", scans, "scan_index", s.index.size());
+    if (s.tic.size() != scans) return inconsistent("scan_acquisition_time", scans, "total_intensity", s.tic.size());
+    if (s.has_actual && s.actual.size() != scans)
+        return inconsistent("scan_acquisition_time", scans, "actual_scan_number", s.actual.size());
+    return {};
+}
+
+std::string check_values(const Sample& s) {
+    const std::size_t points = s.intensity.size();
+    for (std::size_t i = 0; i < s.index.size(); ++i) {
+        if (s.index[i] < 0 || static_cast<std::size_t>(s.index[i]) > points)
+            return "scan_index points outside the point arrays";
+        if (i > 0 && s.index[i] < s.index[i - 1]) return "scan_index decreases at scan " + std::to_string(i + 1);
+    }
+    for (std::size_t i = 0; i < s.times.size(); ++i)
+        if (!std::isfinite(s.times[i])) return "non-finite scan time at scan " + std::to_string(i + 1);
+    return {};
+}
+
+// The file checks, then the whole read under the library's lock. "" when the sample is sound.
+std::string read_sample(const std::string& path, const std::vector<std::string>& library_files, Sample& s) {
+    NetCDF lib(library_files);  // a missing library throws before the file is looked at
+    std::string reason = check_file(path);
+    if (!reason.empty()) return reason;
+    const std::lock_guard lock(library_mutex());
+    int ncid = -1;
+    if (!lib.nc_open(path.c_str(), kNcNoWrite, ncid)) return "not a netCDF file";
+    const Open_Dataset dataset(lib, ncid);
+    reason = read_arrays(lib, ncid, s);
+    if (reason.empty()) reason = check_lengths(s);
+    if (reason.empty()) reason = check_values(s);
+    return reason;
+}
+
+// "actual_scan_number" when it starts above 0 and increases; else 1..n, which a file whose
+// numbers do not increase gets with a line saying so (its scans would otherwise all fall outside
+// the clamped scan range and give no peaks).
+std::vector<std::uint32_t> scan_numbers(const Sample& s, const std::string& path) {
+    const std::size_t n = s.times.size();
+    std::vector<std::uint32_t> numbers(n);
+    if (s.has_actual && n > 0 && s.actual[0] > 0) {
+        const auto stall = std::adjacent_find(s.actual.begin(), s.actual.end(), std::greater_equal<>());
+        if (stall == s.actual.end()) {
+            std::copy(s.actual.begin(), s.actual.end(), numbers.begin());
+            return numbers;
+        }
+        std::cout << "actual_scan_number of " << path << " does not increase at scan " << (stall - s.actual.begin() + 2)
+                  << "; its scans are numbered 1 to " << n << std::endl;
+    }
+    std::iota(numbers.begin(), numbers.end(), 1u);
+    return numbers;
+}
+
+// The stored counts when there is one per scan, else what scan_index gives.
+std::vector<std::int32_t> point_counts(const Sample& s) {
+    const std::size_t scans = s.times.size();
+    if (s.has_counts && s.counts.size() == scans) return s.counts;
+    std::vector<std::int32_t> counts(scans);
+    for (std::size_t i = 0; i < scans; ++i) {
+        const std::int64_t end = i + 1 < s.index.size() ? s.index[i + 1] : static_cast<std::int64_t>(s.intensity.size());
+        counts[i] = static_cast<std::int32_t>(std::min<std::int64_t>(end - s.index[i], std::numeric_limits<std::int32_t>::max()));
+    }
+    return counts;
+}
+
+int read_into(const std::string& Path, const std::string& FileName, std::uint32_t& Total_Scan_Num,
+              std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,
+              std::vector<std::uint32_t>& scan_index_arry, std::vector<std::int32_t>& point_count_arry,
+              std::vector<double>& scan_acquisition_time_arry, std::vector<float>& mass_value_arry,
+              std::vector<float>& intensity_value_arry, std::vector<double>& total_intensity_arry,
+              const std::vector<std::string>& library_files, std::string& failure_reason) {
+    const std::string path = korvane::path_join(Path, FileName);
+    Sample s;
+    failure_reason = read_sample(path, library_files, s);
+    if (!failure_reason.empty()) return 0;
+    const std::size_t scans = s.times.size();
+    Total_Scan_Num = static_cast<std::uint32_t>(scans);
+    Total_Point_Num = static_cast<std::uint32_t>(s.intensity.size());
+    scan_num_arry = scan_numbers(s, path);
+    point_count_arry = point_counts(s);
+    scan_index_arry.assign(s.index.begin(), s.index.begin() + static_cast<std::ptrdiff_t>(scans));
+    scan_acquisition_time_arry = std::move(s.times);
+    mass_value_arry = std::move(s.mz);
+    intensity_value_arry = std::move(s.intensity);
+    total_intensity_arry = std::move(s.tic);
+    return 1;
 }
 
 }  // namespace
 
 std::vector<std::string> netcdf_library_candidates() {
-#if KORVANE_WORKBENCH
-    return {"../libnetcdf_32.so", "./libnetcdf_32.so", "libnetcdf.so.19"};
-#else
-    return {"../libnetcdf.so", "./libnetcdf.so", "libnetcdf.so.19"};
-#endif
+    std::vector<std::string> files;
+    const std::string folder = program_folder();
+    if (!folder.empty()) {  // without it only the system library is safe to try
+        files.push_back(korvane::path_join(folder, std::string("../") + kLibraryFile));
+        files.push_back(korvane::path_join(folder, kLibraryFile));
+    }
+    files.emplace_back(kSystemLibrary);
+    return files;
 }
 
 NetCDF::NetCDF() : NetCDF(netcdf_library_candidates()) {}
 
 NetCDF::NetCDF(const std::vector<std::string>& library_files) {
-    for (const std::string& file : library_files) {
-        library_handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library_handle) break;
-    }
+    std::vector<std::string> failures;
+    library_handle = process_library(library_files, failures);
     if (!library_handle) throw std::string(kMissingLibrary);
     global_id = -1;
-}
-
-NetCDF::~NetCDF() {
-    if (library_handle) dlclose(library_handle);
 }
 
 void* NetCDF::entry_point(const char* name) const { return library_handle ? dlsym(library_handle, name) : nullptr; }
 
 namespace {
-// Looks the entry point up and calls it: 1 when it exists and returns netCDF status 0.
+// Calls an entry point found by NetCDF::entry_point: 1 when it exists and returns netCDF status 0.
 template <typename Fn, typename... Args>
 int call_entry(void* entry, Args... args) {
     if (!entry) return 0;
+    const std::lock_guard lock(library_mutex());
     return reinterpret_cast<Fn>(entry)(args...) == 0 ? 1 : 0;
 }
 }  // namespace
@@ -197,11 +450,11 @@ int NetCDF::nc_get_att_text(int ncid, int varid, const std::string& name, char* 
                                                              name.c_str(), att);
 }
 
-#if KORVANE_WORKBENCH
 int NetCDF::nc_inq_vartype(int ncid, int varid, int& xtypep) {
     return call_entry<int (*)(int, int, int*)>(entry_point("nc_inq_vartype"), ncid, varid, &xtypep);
 }
 
+#if KORVANE_WORKBENCH
 int NetCDF::nc_inq_varname(int ncid, int varid, char* name) {
     return call_entry<int (*)(int, int, char*)>(entry_point("nc_inq_varname"), ncid, varid, name);
 }
@@ -213,61 +466,10 @@ int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan
                std::vector<double>& scan_acquisition_time_arry, std::vector<float>& mass_value_arry,
                std::vector<float>& intensity_value_arry, std::vector<double>& total_intensity_arry,
                const std::vector<std::string>& library_files) {
-    // 1. Load the library (throws when there is none) and open the sample.
-    NetCDF lib(library_files);
-    const std::string path = korvane::path_join(Path, FileName);
-    int ncid = -1;
-    if (!lib.nc_open(path.c_str(), kNcNoWrite, ncid)) return 0;
-    const Open_Dataset dataset(lib, ncid);
-
-    // 2. Units of the scan times: the global "units", else those of "time_values".
-    const std::string units = read_units(lib, ncid);
-    int file_ndims = 0;
-    if (!lib.nc_inq_ndims(ncid, file_ndims)) return 0;
-
-    // 3. The required variables; everything goes into locals so a failure hands out nothing.
-    std::vector<double> times, tic;
-    std::vector<float> mz, intensity;
-    std::vector<int> index, counts;
-    if (!read_variable(lib, ncid, file_ndims, "scan_acquisition_time", times)) return 0;
-    if (!is_seconds(units))
-        for (double& t : times) t *= 60.0;
-    if (!read_variable(lib, ncid, file_ndims, "total_intensity", tic)) return 0;
-    if (!read_variable(lib, ncid, file_ndims, "mass_values", mz)) return 0;
-    if (!read_variable(lib, ncid, file_ndims, "intensity_values", intensity)) return 0;
-
-    // 4. Scan numbers: "actual_scan_number" is optional, and a file whose numbers do not start
-    //    above 0 (or that has none, or an unreadable one) is numbered 1..n.
-    std::vector<int> actual;
-    int varid = 0;
-    const bool has_actual = lib.nc_inq_varid(ncid, "actual_scan_number", varid) &&
-                            read_variable(lib, ncid, file_ndims, "actual_scan_number", actual);
-
-    if (!read_variable(lib, ncid, file_ndims, "scan_index", index)) return 0;
-    if (!read_variable(lib, ncid, file_ndims, "point_count", counts)) return 0;
-
-    // 5. Reconcile the lengths so no scan or point count reaches past an array.
-    const std::size_t n = has_actual ? actual.size() : times.size();
-    const std::size_t scans = std::min({n, times.size(), index.size()});
-    const std::size_t points = std::min(mz.size(), intensity.size());
-    std::vector<std::uint32_t> numbers(scans);
-    if (has_actual && !actual.empty() && actual[0] > 0) {
-        for (std::size_t i = 0; i < scans; ++i) numbers[i] = static_cast<std::uint32_t>(actual[i]);
-    } else {
-        for (std::size_t i = 0; i < scans; ++i) numbers[i] = static_cast<std::uint32_t>(i + 1);
-    }
-
-    // 6. Hand everything out.
-    Total_Scan_Num = static_cast<std::uint32_t>(scans);
-    Total_Point_Num = static_cast<std::uint32_t>(points);
-    scan_num_arry = std::move(numbers);
-    scan_index_arry.assign(index.begin(), index.end());
-    point_count_arry.assign(counts.begin(), counts.end());
-    scan_acquisition_time_arry = std::move(times);
-    mass_value_arry = std::move(mz);
-    intensity_value_arry = std::move(intensity);
-    total_intensity_arry = std::move(tic);
-    return 1;
+    std::string reason;
+    return read_into(Path, FileName, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
+                     point_count_arry, scan_acquisition_time_arry, mass_value_arry, intensity_value_arry,
+                     total_intensity_arry, library_files, reason);
 }
 
 int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
@@ -276,17 +478,18 @@ int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan
                std::vector<double>& scan_acquisition_time_arry, std::vector<float>& mass_value_arry,
                std::vector<float>& intensity_value_arry, std::vector<double>& total_intensity_arry,
                std::string& failure_reason) {
-    const int ok = necdf_read(std::move(Path), std::move(FileName), Total_Scan_Num, Total_Point_Num, scan_num_arry,
-                              scan_index_arry, point_count_arry, scan_acquisition_time_arry, mass_value_arry,
-                              intensity_value_arry, total_intensity_arry);
-    failure_reason = ok ? std::string() : std::string("not a netCDF file or a required variable is missing");
-    return ok;
+    return read_into(Path, FileName, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
+                     point_count_arry, scan_acquisition_time_arry, mass_value_arry, intensity_value_arry,
+                     total_intensity_arry, netcdf_library_candidates(), failure_reason);
 }
 
-void korvane::require_netcdf_library() {
-    try {
-        const NetCDF probe;
-    } catch (const std::string& message) {
-        throw std::runtime_error(message);
-    }
+void korvane::require_netcdf_library() { require_netcdf_library(netcdf_library_candidates()); }
+
+void korvane::require_netcdf_library(const std::vector<std::string>& library_files) {
+    std::vector<std::string> failures;
+    if (process_library(library_files, failures)) return;
+    std::string message = "no usable netCDF library; tried ";
+    if (failures.empty()) message += "no file";
+    for (std::size_t i = 0; i < failures.size(); ++i) message += (i > 0 ? "; " : "") + failures[i];
+    throw std::runtime_error(message);
 }

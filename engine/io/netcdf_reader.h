@@ -1,6 +1,7 @@
 // Reading ANDI-MS sample files (".CDF") through the netCDF C library, which is loaded at run time
-// (dlopen) rather than linked: the engine runs where a library file sits beside it, in its parent
-// folder, or where the system provides one.
+// (dlopen) rather than linked: the engine runs where a library file sits beside the program, in
+// the program's parent folder, or where the system provides one. The library is not safe for
+// concurrent use, so every call into it in this process goes through one lock here.
 #pragma once
 
 #include <cstddef>
@@ -8,19 +9,24 @@
 #include <string>
 #include <vector>
 
-// The library files tried, in order: the parent of the working folder, the working folder, then
-// the system library by its soname.
+// The library files tried, in order: in the parent of the running program's folder, in that
+// folder, then the system library by its soname. Never the working folder: whoever can write
+// there could have their code run by the program.
 std::vector<std::string> netcdf_library_candidates();
 
-// One loaded instance of the netCDF library. Every method looks its entry point up by name on
-// each call and returns 1 when the call ran and gave netCDF status 0, else 0 (also when the entry
-// point is missing). The constructor throws std::string (the fixed missing-library message) when
-// no candidate loads.
+// A view of the netCDF library loaded for this process. The first candidate that loads and has
+// every entry point the reader calls is kept loaded until the process ends (a candidate lacking
+// one is closed again): the library registers per-thread clean-up code on the threads that call
+// it, which would jump into unmapped code if it were unloaded while such a thread lives. Every
+// method looks its entry point up by name on each call, holds the reader's lock while it calls,
+// and returns 1 when the call ran and gave netCDF status 0, else 0 (also when the entry point is
+// missing). The constructor throws std::string (the fixed missing-library message) when no
+// candidate is usable.
 class NetCDF {
 public:
     NetCDF();
     explicit NetCDF(const std::vector<std::string>& library_files);
-    virtual ~NetCDF();
+    virtual ~NetCDF() = default;
     NetCDF(const NetCDF&) = delete;
     NetCDF& operator=(const NetCDF&) = delete;
 
@@ -44,12 +50,12 @@ public:
     int nc_inq_attlen(int ncid, int varid, const std::string& name, std::size_t& lenp);
     // att: a buffer of at least the attribute's length.
     int nc_get_att_text(int ncid, int varid, const std::string& name, char* att);
-#if KORVANE_WORKBENCH
     int nc_inq_vartype(int ncid, int varid, int& xtypep);
+#if KORVANE_WORKBENCH
     int nc_inq_varname(int ncid, int varid, char* name);
 #endif
 
-    void* library_handle = nullptr;  // never null after construction
+    void* library_handle = nullptr;  // never null after construction; owned by the process
     int global_id = -1;              // netCDF's variable id of the global attributes
 
 private:
@@ -57,12 +63,14 @@ private:
 };
 
 // Reads the sample Path + "/" + FileName. Returns 1 and replaces the caller's counts and arrays on
-// success; returns 0 and leaves them untouched when the file cannot be opened or lacks a required
-// variable. Scan times come out in seconds. Total_Scan_Num never exceeds the lengths of
-// scan_acquisition_time_arry and scan_index_arry, Total_Point_Num never those of mass_value_arry
-// and intensity_value_arry. scan_num_arry holds Total_Scan_Num entries: "actual_scan_number", or
-// 1..n when that variable is absent or does not start above 0. Throws std::string when no netCDF
-// library can be loaded.
+// success; returns 0 and leaves them untouched when the sample is refused (see the overload with
+// failure_reason for why). Scan times come out in seconds. On success the per-scan arrays all
+// hold Total_Scan_Num entries and the point arrays Total_Point_Num; every scan_index entry lies
+// in [0, Total_Point_Num] and none is below the one before it. scan_num_arry is
+// "actual_scan_number", or 1..n when that variable is absent, does not start above 0, or does
+// not increase (which is said on standard output). point_count_arry is the stored "point_count",
+// or the counts scan_index gives when that is missing or of another length; it is never checked.
+// Throws std::string when no netCDF library can be loaded.
 int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
                std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,
                std::vector<std::uint32_t>& scan_index_arry, std::vector<std::int32_t>& point_count_arry,
@@ -71,8 +79,12 @@ int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan
                const std::vector<std::string>& library_files = netcdf_library_candidates());
 
 // necdf_read that says why a sample could not be read: on a 0 result failure_reason holds a short
-// text naming the problem ("not a netCDF file", "missing variable scan_index", ...), on success it
-// is cleared.
+// text without the path: "not a regular file", an operating system's error text ("no such file
+// or directory"), "not a netCDF file", "truncated: <n> bytes, its header needs <m>",
+// "missing variable <v>", "variable <v> has the wrong type or shape", "variable <v> could not be
+// read", "inconsistent lengths of <a> (<n>) and <b> (<m>)", "scan_index decreases at scan <k>",
+// "scan_index points outside the point arrays", "non-finite scan time at scan <k>" (k counts the
+// file's scans from 1). On success it is cleared.
 int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
                std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,
                std::vector<std::uint32_t>& scan_index_arry, std::vector<std::int32_t>& point_count_arry,
@@ -84,7 +96,8 @@ namespace korvane {
 
 // Loads the netCDF library for this process unless it is loaded already; a run calls it before its
 // first sample so that a missing library stops the run instead of skipping every sample. Throws
-// std::runtime_error naming the candidates tried when none is usable.
+// std::runtime_error naming every candidate tried and why it was not used when none is usable.
 void require_netcdf_library();
+void require_netcdf_library(const std::vector<std::string>& library_files);
 
 }  // namespace korvane

@@ -3,6 +3,8 @@
 #include <netcdf.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <type_traits>
@@ -20,6 +22,7 @@ public:
     Writer(const std::string& path, const Cdf_Content& c) : c_(c) {
         int mode = NC_CLOBBER;
         if (c.format == Cdf_Content::Format::offset64) mode |= NC_64BIT_OFFSET;
+        if (c.format == Cdf_Content::Format::cdf5) mode |= NC_64BIT_DATA;
         if (c.format == Cdf_Content::Format::netcdf4) mode |= NC_NETCDF4 | NC_CLASSIC_MODEL;
         nc_check(nc_create(path.c_str(), mode, &ncid_), "nc_create");
     }
@@ -103,5 +106,60 @@ private:
 }  // namespace
 
 void write_cdf(const std::string& path, const Cdf_Content& content) { Writer(path, content).write(); }
+
+namespace {
+
+// The header's 32-bit big-endian fields: magic, record count, dimension tag and count, then per
+// dimension its name length, its name padded to 4 bytes and its length.
+class Classic_Header {
+public:
+    explicit Classic_Header(const std::string& path) : path_(path) {
+        std::ifstream in(path, std::ios::binary);
+        bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (bytes_.size() < 16 || bytes_.compare(0, 3, "CDF") != 0 || (bytes_[3] != 1 && bytes_[3] != 2))
+            throw std::runtime_error("no classic header in " + path);
+    }
+
+    void set(std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<char>(value >> (24 - 8 * i));
+    }
+
+    std::size_t dimension_length_at(const std::string& name) const {
+        std::size_t at = 16;
+        for (std::uint32_t d = get(12); d > 0 && at + 4 <= bytes_.size(); --d) {
+            const std::uint32_t len = get(at);
+            const bool found = bytes_.compare(at + 4, len, name) == 0 && name.size() == len;
+            at += 4 + (len + 3) / 4 * 4;
+            if (found) return at;
+            at += 4;
+        }
+        throw std::runtime_error("no dimension " + name + " in " + path_);
+    }
+
+    void save() const { std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes_; }
+
+private:
+    std::uint32_t get(std::size_t at) const {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(bytes_.at(at + i));
+        return v;
+    }
+
+    std::string path_, bytes_;
+};
+
+}  // namespace
+
+void set_record_count(const std::string& path, std::uint32_t records) {
+    Classic_Header h(path);
+    h.set(4, records);
+    h.save();
+}
+
+void set_dimension_length(const std::string& path, const std::string& dimension, std::uint32_t length) {
+    Classic_Header h(path);
+    h.set(h.dimension_length_at(dimension), length);
+    h.save();
+}
 
 }  // namespace korvane::test

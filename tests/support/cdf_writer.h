@@ -1,9 +1,11 @@
 // Writes ANDI-MS sample files for tests and the sample generator, through the netCDF library
 // linked directly (the engine itself loads it at run time). Besides well-formed files it can
 // leave variables out, give each variable a length of its own, put the units in either place,
-// and let a caller define extra or odd variables, so readers can be tried on broken files.
+// and let a caller define extra or odd variables, so readers can be tried on broken files; and it
+// can rewrite the counts in a written classic header so that it claims more than the file holds.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,7 +27,7 @@ struct Cdf_Content {
 
     std::vector<std::string> omit;        // standard variables not to write at all
     bool unlimited_points = false;        // "point_number" as the record dimension
-    enum class Format { classic, offset64, netcdf4 } format = Format::classic;
+    enum class Format { classic, offset64, cdf5, netcdf4 } format = Format::classic;
     // Called in define mode after the standard variables; may add anything.
     std::function<void(int ncid)> extra_define;
 };
@@ -37,5 +39,10 @@ void write_cdf(const std::string& path, const Cdf_Content& content);
 
 // Throws std::runtime_error when status is not 0; for extra_define callbacks.
 void nc_check(int status, const char* what);
+
+// Rewrite, in place, the record count or the length of one dimension in the header of a classic
+// or 64-bit-offset file. Throw std::runtime_error when the file has no such header or dimension.
+void set_record_count(const std::string& path, std::uint32_t records);
+void set_dimension_length(const std::string& path, const std::string& dimension, std::uint32_t length);
 
 }  // namespace korvane::test

@@ -74,6 +74,11 @@ __attribute__((visibility("default"))) int nc_inq_varndims(int ncid, int varid, 
     return real<int (*)(int, int, int*)>("nc_inq_varndims")(ncid, varid, ndimsp);
 }
 
+__attribute__((visibility("default"))) int nc_inq_vartype(int ncid, int varid, int* typep) {
+    if (failing("nc_inq_vartype")) return kFailure;
+    return real<int (*)(int, int, int*)>("nc_inq_vartype")(ncid, varid, typep);
+}
+
 __attribute__((visibility("default"))) int nc_inq_vardimid(int ncid, int varid, int* dimidsp) {
     if (failing("nc_inq_vardimid")) return kFailure;
     return real<int (*)(int, int, int*)>("nc_inq_vardimid")(ncid, varid, dimidsp);

@@ -1,0 +1,203 @@
+#include "engine/io/classic_header.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+namespace {
+
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kSignature = 0x434446;  // "CDF"
+constexpr std::uint64_t kDimensionTag = 0x0A, kVariableTag = 0x0B, kAttributeTag = 0x0C;
+constexpr std::uint64_t kChunk = 64 * 1024;
+
+// A corrupt header can hold any count; sums and products saturate instead of wrapping to a
+// small, harmless-looking size.
+std::uint64_t add(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r = 0;
+    return __builtin_add_overflow(a, b, &r) ? kMax : r;
+}
+std::uint64_t mul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r = 0;
+    return __builtin_mul_overflow(a, b, &r) ? kMax : r;
+}
+std::uint64_t pad4(std::uint64_t n) { return n > kMax - 3 ? kMax : (n + 3) / 4 * 4; }
+
+// External size of a type code; 0 for a code no format defines.
+std::uint64_t type_size(std::uint64_t type) {
+    switch (type) {
+    case 1: case 2: case 7: return 1;    // byte, char, ubyte
+    case 3: case 8: return 2;            // short, ushort
+    case 4: case 5: case 9: return 4;    // int, float, uint
+    case 6: case 10: case 11: return 8;  // double, int64, uint64
+    default: return 0;
+    }
+}
+
+struct Ran_Out {
+    std::uint64_t needed;
+};
+struct Malformed {};
+
+// Big-endian fields read through a window of the file that moves with the reader, so skipping a
+// large attribute reads none of it.
+class Header_Reader {
+public:
+    Header_Reader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+
+    std::uint64_t pos() const { return pos_; }
+
+    void skip(std::uint64_t n) {
+        const std::uint64_t end = add(pos_, n);
+        if (end > size_) throw Ran_Out{end};
+        pos_ = end;
+    }
+
+    std::uint64_t big_endian(unsigned bytes) {
+        fetch(bytes);
+        std::uint64_t v = 0;
+        for (unsigned i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(window_[pos_ - start_ + i]);
+        pos_ += bytes;
+        return v;
+    }
+
+private:
+    void fetch(unsigned n) {
+        const std::uint64_t end = add(pos_, n);
+        if (end > size_) throw Ran_Out{end};
+        if (pos_ >= start_ && end <= start_ + window_.size()) return;
+        const std::uint64_t len = std::min(size_ - pos_, std::max<std::uint64_t>(n, kChunk));
+        window_.resize(len);
+        for (std::uint64_t got = 0; got < len;) {
+            const ssize_t r = ::pread(fd_, window_.data() + got, len - got, static_cast<off_t>(pos_ + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) throw Malformed{};  // the library meets the same read error and says so
+            got += static_cast<std::uint64_t>(r);
+        }
+        start_ = pos_;
+    }
+
+    int fd_;
+    std::uint64_t size_, pos_ = 0, start_ = 0;
+    std::string window_;
+};
+
+struct Variable {
+    bool record = false;      // its first dimension is the record dimension
+    std::uint64_t bytes = 0;  // its data, per record for a record variable, unpadded
+    std::uint64_t begin = 0;
+};
+
+class Header_Parser {
+public:
+    Header_Parser(Header_Reader& in, std::uint64_t version) : in_(in), version_(version) {}
+
+    std::uint64_t non_neg() { return in_.big_endian(version_ == 5 ? 8 : 4); }
+
+    // The element count of a list, 0 when it is absent.
+    std::uint64_t list(std::uint64_t tag) {
+        const std::uint64_t found = in_.big_endian(4), count = non_neg();
+        if (found == 0 && count == 0) return 0;
+        if (found != tag) throw Malformed{};
+        return count;
+    }
+
+    void name() { in_.skip(pad4(non_neg())); }
+
+    void attributes() {
+        for (std::uint64_t n = list(kAttributeTag); n > 0; --n) {
+            name();
+            const std::uint64_t size = type_size(in_.big_endian(4));
+            if (size == 0) throw Malformed{};
+            in_.skip(pad4(mul(non_neg(), size)));
+        }
+    }
+
+    // dims: the dimension lengths, 0 marking the record dimension.
+    Variable variable(const std::vector<std::uint64_t>& dims) {
+        name();
+        Variable v;
+        std::uint64_t elements = 1;
+        const std::uint64_t rank = non_neg();
+        for (std::uint64_t i = 0; i < rank; ++i) {
+            const std::uint64_t id = non_neg();
+            if (id >= dims.size()) throw Malformed{};
+            if (dims[id] == 0 && i > 0) throw Malformed{};
+            if (dims[id] == 0) v.record = true;
+            else elements = mul(elements, dims[id]);
+        }
+        attributes();
+        const std::uint64_t size = type_size(in_.big_endian(4));
+        if (size == 0) throw Malformed{};
+        v.bytes = mul(elements, size);
+        non_neg();  // vsize: worked out above, since the older formats cap it at 4 GiB
+        v.begin = in_.big_endian(version_ == 1 ? 4 : 8);
+        return v;
+    }
+
+private:
+    Header_Reader& in_;
+    std::uint64_t version_;
+};
+
+// Records are laid out one after another, each holding a slice of every record variable padded
+// to 4 bytes, except when there is a single record variable.
+std::uint64_t data_end(const std::vector<Variable>& vars, std::uint64_t records, std::uint64_t header_end) {
+    std::uint64_t record_size = 0, record_vars = 0;
+    for (const Variable& v : vars) {
+        if (!v.record) continue;
+        record_size = add(record_size, pad4(v.bytes));
+        ++record_vars;
+    }
+    std::uint64_t end = header_end;
+    for (const Variable& v : vars) {
+        if (v.bytes == 0) continue;
+        if (!v.record) {
+            end = std::max(end, add(v.begin, v.bytes));
+        } else if (records > 0) {
+            const std::uint64_t stride = record_vars == 1 ? v.bytes : record_size;
+            end = std::max(end, add(add(v.begin, mul(records - 1, stride)), v.bytes));
+        }
+    }
+    return end;
+}
+
+}  // namespace
+
+Classic_Extent classic_extent(int fd, std::uint64_t file_size) {
+    if (file_size < 4) return {};
+    Header_Reader in(fd, file_size);
+    try {
+        // 1. Signature and record count ("streaming": the reader counts the records itself).
+        const std::uint64_t magic = in.big_endian(4), version = magic & 0xFF;
+        if (magic >> 8 != kSignature || (version != 1 && version != 2 && version != 5)) return {};
+        Header_Parser header(in, version);
+        std::uint64_t records = header.non_neg();
+        if (records == (version == 5 ? kMax : 0xFFFFFFFFu)) records = 0;
+
+        // 2. Dimensions, global attributes, variables.
+        std::vector<std::uint64_t> dims;
+        for (std::uint64_t n = header.list(kDimensionTag); n > 0; --n) {
+            header.name();
+            dims.push_back(header.non_neg());
+        }
+        header.attributes();
+        std::vector<Variable> vars;
+        for (std::uint64_t n = header.list(kVariableTag); n > 0; --n) vars.push_back(header.variable(dims));
+
+        // 3. The furthest byte any of them needs.
+        return {Classic_Extent::Kind::measured, data_end(vars, records, in.pos())};
+    } catch (const Ran_Out& r) {
+        return {Classic_Extent::Kind::measured, r.needed};
+    } catch (const Malformed&) {
+        return {Classic_Extent::Kind::malformed, 0};
+    }
+}
+
+}  // namespace korvane

@@ -1,0 +1,26 @@
+// How many bytes a classic netCDF file ("CDF\1"), a 64-bit-offset file ("CDF\2") or a CDF-5 file
+// ("CDF\5") must hold, worked out from its own header. The netCDF library reads past the end of
+// such a file as zeros, so a sample cut short would otherwise be processed as if whole.
+#pragma once
+
+#include <cstdint>
+
+namespace korvane {
+
+struct Classic_Extent {
+    enum class Kind {
+        not_classic,  // another signature (netCDF-4/HDF5, text, ...): the library decides
+        malformed,    // a classic signature but a header the library will refuse on its own
+        measured,     // needed holds the bytes the header and all variable data occupy
+    } kind = Kind::not_classic;
+    // The end of the header plus, per variable, its begin offset and its data (for a record
+    // variable the last record's slice). Saturates at UINT64_MAX. When the file ends inside the
+    // header, the offset the header needed next.
+    std::uint64_t needed = 0;
+};
+
+// Reads the header of the open file fd, file_size bytes long; never allocates more than the file
+// holds. Variables of a record count left open by a streaming writer are not measured.
+Classic_Extent classic_extent(int fd, std::uint64_t file_size);
+
+}  // namespace korvane
