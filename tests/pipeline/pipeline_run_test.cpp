@@ -590,10 +590,15 @@ TEST(PipelineFaahKO, SixSamplesUnderThreeProcesses) {
     for (const char* name : {"ko15", "ko16", "ko18", "wt15", "wt16", "wt18"})
         for (const auto& suffix : kSampleSuffixes) EXPECT_TRUE(fs::exists(t.file("out/" + std::string(name) + suffix)));
     const auto features = aligned_features(read_file(t.file("out/" + kAlignedCsv)));
-    EXPECT_FALSE(features.empty());
-    std::size_t across_samples = 0;
-    for (const auto& f : features) across_samples += f.size() > 1;
-    EXPECT_GT(across_samples, 0u) << "no feature joins peaks of two samples";
+    // The example configuration is fitted to this data: well over 50 compounds are found in every
+    // sample (163 when it was fitted); far fewer means a parameter or a stage has slipped.
+    std::size_t in_all_six = 0;
+    for (const auto& f : features) {
+        std::set<std::string> samples;
+        for (const std::string& member : f) samples.insert(member.substr(0, member.find('/')));
+        in_all_six += samples.size() == 6;
+    }
+    EXPECT_GE(in_all_six, 50u);
 }
 
 }  // namespace
