@@ -114,14 +114,33 @@ void detect_peaks(std::vector<Chromatogram_Peak>& peaks, std::list<Mass_Trace> t
         para.Para_Zig_Zag_Index_Th);
 }
 
+namespace {
+
+// The annotation's own check of the table, run before any sample rather than after the first
+// sample's peaks: an annotation of no group checks the table and does nothing else.
+void check_adducts_for_annotation(const std::vector<adduct_configure_node>& adducts, LC_Polar_Mode mode,
+                                  const std::string& path) {
+    std::vector<Chromatogram_Peak_Group_Compound> none;
+    try {
+        adduct_annotation({}, adducts, {}, 0.0, 0.0, mode, none);
+    } catch (const AdductConfigError& e) {
+        throw std::runtime_error("Adduct table " + path + ": " + e.what());
+    }
+}
+
+}  // namespace
+
 Run_Configuration read_run_configuration(const std::string& config_dir) {
+    // Every input is checked here, before any sample: a run that stops on one later leaves half
+    // its output sets behind.
     Run_Configuration c;
-    if (Read_Configured_ParafromCSVFile(config_dir, "config_para.csv", c.para) == 0)
-        throw std::runtime_error("Parameter file could not be opened: " + path_join(config_dir, "config_para.csv"));
-    const char* adduct_file = c.para.Para_Polarity == 0 ? "Adduct_Config_Positive.csv" : "Adduct_Config_Negative.csv";
-    read_adduct_configure_file(path_join(config_dir, adduct_file), c.adducts);
-    std::vector<double> average_masses;  // read with the monoisotopic ones, used by no stage
-    read_hmdb_file(path_join(config_dir, "hmdb.csv"), average_masses, c.hmdb_mono_masses);
+    c.para = read_run_parameters(config_dir, "config_para.csv");
+    const bool positive = c.para.Para_Polarity == 0;
+    const std::string adduct_path =
+        path_join(config_dir, positive ? "Adduct_Config_Positive.csv" : "Adduct_Config_Negative.csv");
+    read_run_adduct_table(adduct_path, c.adducts);
+    check_adducts_for_annotation(c.adducts, positive ? LC_Positive_Mode : LC_Negative_Mode, adduct_path);
+    read_run_hmdb_masses(path_join(config_dir, "hmdb.csv"), c.hmdb_mono_masses);
     return c;
 }
 

@@ -42,9 +42,10 @@ void extract_mass_traces(std::list<Mass_Trace>& traces, std::vector<Spectrum_Sca
 void detect_peaks(std::vector<Chromatogram_Peak>& peaks, std::list<Mass_Trace> traces, const Para_Configure& para);
 
 // What a run reads from its configuration folder before the first sample: "config_para.csv", the
-// adduct table of Para_Polarity and the monoisotopic masses of "hmdb.csv". Throws when the
-// parameter file cannot be read (a run on unset parameters would pass for a success) and passes
-// on the table readers' errors.
+// adduct table of Para_Polarity and the monoisotopic masses of "hmdb.csv", each checked as
+// read_run_parameters, read_run_adduct_table and read_run_hmdb_masses do, and the adduct table as
+// the annotation will check it. Throws std::runtime_error (korvane::TableOpenError for a table that
+// cannot be opened) naming the file and the line, the key or the row.
 struct Run_Configuration {
     Para_Configure para;
     std::vector<adduct_configure_node> adducts;

@@ -1,12 +1,16 @@
 #include "engine/output/csv_output.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
+#include <cstring>
+#include <stdexcept>
 #include <string_view>
-#include <type_traits>
+#include <system_error>
+#include <utility>
 
+#include "engine/output/result_file.h"
 #include "engine/records/text_util.h"
 
 namespace {
@@ -23,26 +27,31 @@ constexpr std::string_view kAlignHeader = ",SAMPLE_ID,SAMPLE_NAME,Align_ID,Align
 // Rows are gathered in memory and handed to stdio in large pieces; the buffer is reused.
 constexpr std::size_t kFlushAt = 1 << 20;
 
+// Rows go to a temporary beside the final file, which takes the final name once complete and
+// closed. Any failure throws std::runtime_error naming the final file; the temporary goes with it.
 class CsvFile {
 public:
-    explicit CsvFile(std::string path) : path_(std::move(path)) {
+    explicit CsvFile(const std::string& path) : result_(path) {
+        if (const std::string why = korvane::remove_earlier_result(path); !why.empty()) fail("created", why);
         // Binary mode: the line end is "\n" on every platform.
-        file_ = std::fopen(path_.c_str(), "wb");
-        if (!file_) report("CSV file could not be created: ");
+        file_ = std::fopen(result_.temporary_path().c_str(), "wb");
+        if (!file_) fail("created", std::strerror(errno));
         buffer_.reserve(kFlushAt + 4096);
     }
     CsvFile(const CsvFile&) = delete;
     CsvFile& operator=(const CsvFile&) = delete;
 
+    // Only when an error is on its way out; the guard then removes the temporary.
     ~CsvFile() {
-        if (!file_) return;
-        flush();
-        // A full disk shows up only here, when stdio hands over its last block.
-        const bool closed = std::fclose(file_) == 0;
-        if (!closed || failed_) report("CSV file could not be written: ");
+        if (file_) std::fclose(file_);
     }
 
-    bool is_open() const { return file_ != nullptr; }
+    // A full disk may show up only here, when stdio hands over its last block.
+    void finish() {
+        flush();
+        if (std::fclose(std::exchange(file_, nullptr)) != 0) fail("written", std::strerror(errno));
+        if (const std::error_code ec = result_.commit()) fail("written", ec.message());
+    }
 
     void text(std::string_view s) { buffer_.append(s); }
     void comma() { buffer_.push_back(','); }
@@ -81,16 +90,18 @@ public:
 private:
     void flush() {
         if (buffer_.empty()) return;
-        if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) failed_ = true;
+        if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) fail("written", std::strerror(errno));
         buffer_.clear();
     }
 
-    void report(const char* what) const { std::cout << what << path_ << std::endl; }
+    [[noreturn]] void fail(const char* done, const std::string& why) const {
+        throw std::runtime_error("CSV file could not be " + std::string(done) + ": " + result_.final_path() + " (" +
+                                 why + ")");
+    }
 
-    std::string path_;
+    korvane::ResultFile result_;
     std::FILE* file_ = nullptr;
     std::string buffer_;
-    bool failed_ = false;
 };
 
 template <class Row>
@@ -146,13 +157,13 @@ void write_row(CsvFile& out, const Row& r) {
 template <class Row>
 void write_list(const std::vector<Row>& rows, const std::string& path, const std::string& file_name) {
     CsvFile out(korvane::path_join(path, file_name));
-    if (!out.is_open()) return;
     out.text(kPeakHeader);
     if constexpr (requires(const Row& r) { r.Group_ID; }) out.text(kGroupHeader);
     if constexpr (requires(const Row& r) { r.Compound_ID; }) out.text(kCompoundHeader);
     if constexpr (requires(const Row& r) { r.SAMPLE_ID; }) out.text(kAlignHeader);
     out.end_line();
     for (const Row& r : rows) write_row(out, r);
+    out.finish();
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 // break is quoted (quotes doubled) so that it stays one field; every other text is written byte
 // for byte.
 //
-// A file that cannot be created or written is reported by one line on standard output naming the
-// path; the writers throw nothing.
+// A file is complete or absent: an earlier file of the name is removed, the rows are written under
+// a temporary name in the same folder and renamed over the final name once closed. A file that
+// cannot be created or written throws std::runtime_error "CSV file could not be created: <path>
+// (<reason>)" or "... could not be written: ..." and leaves neither the file nor its temporary.
 #pragma once
 
 #include <string>

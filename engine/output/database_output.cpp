@@ -5,11 +5,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #include "engine/output/fixed_text.h"
+#include "engine/output/result_file.h"
 #include "engine/records/text_util.h"
 #include "sqlitewrap/cppsqlite3.h"
 
@@ -155,11 +156,40 @@ private:
 // A stale file left in place would be opened as it is: its tables exist, nothing new would be
 // written and the caller would take the old results for this run's.
 void remove_earlier_file(const std::string& full_path) {
-    std::error_code ec;
-    std::filesystem::remove(full_path, ec);
-    // A path under a missing folder or under a file holds no earlier file; open reports it.
-    if (ec && ec != std::errc::not_a_directory) {
-        const std::string text = "Unable to remove earlier database file " + full_path + ": " + ec.message();
+    if (const std::string why = korvane::remove_earlier_result(full_path); !why.empty()) {
+        const std::string text = "Unable to remove earlier database file " + full_path + ": " + why;
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
+    }
+}
+
+// The same error with the file named before its text: "SQLITE_FULL[13]: <path>: database or disk
+// is full". SQLite's own texts name no file, and a run writes many.
+CppSQLite3Exception naming_file(const CppSQLite3Exception& e, const std::string& path) {
+    const std::string prefix = std::string(CppSQLite3Exception::errorCodeAsString(e.errorCode())) + "[" +
+                               std::to_string(e.errorCode()) + "]: ";
+    std::string text = e.errorMessage();
+    if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+    return CppSQLite3Exception(e.errorCode(), (path + ": " + text).c_str());
+}
+
+// The database is built under a temporary name and takes its final name only once closed, with
+// its journal gone: a failure or a kill part way leaves no half-filled database or hot journal
+// under the result name.
+template <class Build>
+void write_database(const std::string& folder, const std::string& file_name, Build build) {
+    const std::string full_path = korvane::path_join(folder, file_name);
+    remove_earlier_file(full_path);
+    korvane::ResultFile result(full_path);
+    try {
+        CppSQLite3DB db;
+        db.open(result.temporary_path().c_str());
+        build(db);
+        db.close();
+    } catch (const CppSQLite3Exception& e) {
+        throw naming_file(e, full_path);
+    }
+    if (const std::error_code ec = result.commit()) {
+        const std::string text = "Unable to complete database file " + full_path + ": " + ec.message();
         throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
     }
 }
@@ -208,18 +238,9 @@ void fill_peak_rows(RowBinder& row, const std::vector<Row>& rows) {
 void OutputAnnotatedGroupedChromatographPeaklist2database(
     std::vector<Chromatogram_Peak_Group_Compound> peaklist_adduct_annotated,
     std::list<Mass_Trace> mass_trace_list, std::string Path, std::string FileName) {
-    const std::string full_path = korvane::path_join(Path, FileName);
-    remove_earlier_file(full_path);
-
-    CppSQLite3DB db;
-    db.open(full_path.c_str());
-
-    if (!db.tableExists("Annotate_Peaklist")) {
+    write_database(Path, FileName, [&](CppSQLite3DB& db) {
         write_table(db, kCreateAnnotate, kAnnotateIndexes, kInsertAnnotate,
                     [&](RowBinder& row) { fill_peak_rows(row, peaklist_adduct_annotated); });
-    }
-
-    if (!db.tableExists("Mass_Tracelist")) {
         const char* const trace_index[] = {kTraceIndex};
         write_table(db, kCreateTrace, trace_index, kInsertTrace, [&](RowBinder& row) {
             // Each trace is released once stored, so the list shrinks while the table grows.
@@ -230,22 +251,14 @@ void OutputAnnotatedGroupedChromatographPeaklist2database(
                 mass_trace_list.pop_front();
             }
         });
-    }
-
-    db.close();
+    });
 }
 
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
     std::vector<Chromatogram_Peak_Group_Compound_Align> peaklist_aligned, std::string Path,
     std::string FileName) {
-    const std::string full_path = korvane::path_join(Path, FileName);
-    remove_earlier_file(full_path);
-
-    CppSQLite3DB db;
-    db.open(full_path.c_str());
-    if (!db.tableExists("Align_Peaklist")) {
+    write_database(Path, FileName, [&](CppSQLite3DB& db) {
         write_table(db, kCreateAlign, kAlignIndexes, kInsertAlign,
                     [&](RowBinder& row) { fill_peak_rows(row, peaklist_aligned); });
-    }
-    db.close();
+    });
 }

@@ -12,9 +12,13 @@
 // that is not a number as NULL and an infinity as 1e999 / -1e999, text with its apostrophes doubled
 // so it is kept unchanged.
 //
-// Failures throw CppSQLite3Exception: a missing folder makes open fail with code 14
-// (SQLITE_CANTOPEN); an earlier file that cannot be deleted throws code 1000 naming the path, since
-// opening it instead would leave the old results in place looking like new ones.
+// A database is complete or absent: an earlier file of the name is removed, the new one is built
+// under a temporary name in the same folder and renamed over the final name once closed, its
+// journal gone. Failures throw CppSQLite3Exception naming the final file, and leave neither the
+// file nor its temporary or journal: SQLite's errors keep their code with the path put before
+// their text ("SQLITE_CANTOPEN[14]: <path>: unable to open database file" for a missing folder);
+// an earlier file that cannot be removed (a folder of that name) throws code 1000, since opening it
+// instead would leave the old results in place looking like new ones.
 #pragma once
 
 #include <list>

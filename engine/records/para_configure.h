@@ -60,5 +60,24 @@ struct Para_Configure {
 // std::out_of_range. Members set by earlier lines keep their values when it throws.
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para);
 
+namespace korvane {
+// The parameter file as a run needs it. Read_Configured_ParafromCSVFile takes whatever a file holds
+// (the Parameter Setup tab shows it as it is); a run on such values would end as a success with
+// wrong or no results, so this refuses, with a std::runtime_error naming the file, the line and
+// the key:
+// - a file that cannot be opened, is empty, holds zero bytes (UTF-16) or carriage returns inside
+//   a line (CR-only line ends);
+// - a key of the 31 without a line, or with no value;
+// - a value that is not wholly a number of the key's type, blanks around it aside (an unsigned
+//   key keeps the automatic base and the 32-bit pattern of a negative number, so 0x10, 010 and -1
+//   stay valid), a signed value beyond 32 bits, a real that is not finite;
+// - Para_PPM not above 0, Para_Min_PeakWidth above Para_Max_PeakWidth, Para_End_Scan below
+//   Para_Start_Scan, a negative Para_Annotate_Mass_Tol, Para_Align_Mass_Tol, Para_Align_Window1
+//   or Para_Align_Window2.
+// Values with a meaning of their own stay valid: any polarity, any alignment mode, any cut-off
+// (the cut-off stage reports its own). Returns what Read_Configured_ParafromCSVFile would read.
+Para_Configure read_run_parameters(const std::string& folder, const std::string& file_name);
+}  // namespace korvane
+
 // Writes all 31 members to Path/FileName in member order, reals with 6 significant digits.
 void OutputConfiguredPara2CSVFile(Para_Configure Para, std::string Path, std::string FileName);

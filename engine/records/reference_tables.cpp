@@ -18,52 +18,111 @@ std::int32_t truncate_to_int32(double value) {
     return static_cast<std::int32_t>(value);
 }
 
-}  // namespace
+// Where a table's reading stopped early: its 1-based line in the file and why. Line 0: it was
+// read to its end.
+struct Stop {
+    std::size_t line = 0;
+    std::string reason;
+};
 
-void read_hmdb_file(std::string HMDB_Filename, std::vector<double>& mass_weight_average_arry,
-                    std::vector<double>& mass_weight_mono_arry) {
-    std::ifstream in(HMDB_Filename);
-    if (!in) throw korvane::TableOpenError("HMDB_file could not be opened: " + HMDB_Filename);
-    std::string line;
-    korvane::read_line(in, line);  // header
-    // A folder of that name opens as a stream here and fails on the first read; it is no table,
-    // and an empty mass list would go unnoticed.
-    if (in.bad()) throw korvane::TableOpenError("HMDB_file could not be opened: " + HMDB_Filename);
-    std::size_t rows = 0;
-    while (korvane::read_line(in, line)) {
-        if (line.empty()) continue;
-        const std::vector<std::string> fields = korvane::split_quoted_fields(line);
-        if (fields.size() != 9) {
-            std::cout << "HMDB File at Row=" << rows << "can't be read corrctly!" << std::endl;
-            return;
-        }
-        mass_weight_average_arry.push_back(korvane::parse_double(fields[7]));
-        mass_weight_mono_arry.push_back(korvane::parse_double(fields[8]));
-        ++rows;
-    }
+// A field the run's check requires to be a finite number; the plain readers take 0 for it.
+bool is_finite_number(const std::string& text) {
+    return korvane::is_whole_double(text) && std::isfinite(korvane::parse_double(text));
 }
 
-void read_adduct_configure_file(std::string adduct_config_filename,
-                                std::vector<adduct_configure_node>& adduct_configure_arry) {
-    std::ifstream in(adduct_config_filename);
-    if (!in) throw korvane::TableOpenError("Adduct Config File could not be opened: " + adduct_config_filename);
+std::string fields_expected(std::size_t found, std::size_t expected) {
+    return std::to_string(found) + " fields, " + std::to_string(expected) + " expected";
+}
+
+// Opened, with its header line read into header.
+std::ifstream open_table(const std::string& path, const std::string& cannot_open, std::string& header) {
+    std::ifstream in(path);
+    if (!in) throw korvane::TableOpenError(cannot_open + path);
+    korvane::read_line(in, header);
+    // A folder of that name opens as a stream here and fails on the first read; it is no table,
+    // and an empty list would go unnoticed.
+    if (in.bad()) throw korvane::TableOpenError(cannot_open + path);
+    return in;
+}
+
+// A file whose lines end in a carriage return alone reads as one line.
+bool cr_inside(const std::string& line) { return line.find('\r') != std::string::npos; }
+const char* const kCrInside = "carriage return inside the line: line ends must be LF or CR LF";
+
+// strict: a monoisotopic mass that is not a finite number, or a carriage return inside a line,
+// stops the reading too.
+Stop read_hmdb_lines(const std::string& path, std::vector<double>& average, std::vector<double>& mono, bool strict) {
     std::string line;
-    korvane::read_line(in, line);  // header
-    if (in.bad()) throw korvane::TableOpenError("Adduct Config File could not be opened: " + adduct_config_filename);
-    while (korvane::read_line(in, line)) {
+    std::ifstream in = open_table(path, "HMDB_file could not be opened: ", line);
+    if (strict && cr_inside(line)) return {1, kCrInside};
+    for (std::size_t n = 2; korvane::read_line(in, line); ++n) {
         if (line.empty()) continue;
+        if (strict && cr_inside(line)) return {n, kCrInside};
+        const std::vector<std::string> fields = korvane::split_quoted_fields(line);
+        if (fields.size() != 9) return {n, fields_expected(fields.size(), 9)};
+        if (strict && !is_finite_number(fields[8]))
+            return {n, "monoisotopic mass \"" + fields[8] + "\" is not a number"};
+        average.push_back(korvane::parse_double(fields[7]));
+        mono.push_back(korvane::parse_double(fields[8]));
+    }
+    return {};
+}
+
+// strict: a count, shift or dependence that is not a finite number, or a carriage return inside
+// a line, stops the reading too.
+Stop read_adduct_lines(const std::string& path, std::vector<adduct_configure_node>& rows, bool strict) {
+    std::string line;
+    std::ifstream in = open_table(path, "Adduct Config File could not be opened: ", line);
+    if (strict && cr_inside(line)) return {1, kCrInside};
+    for (std::size_t n = 2; korvane::read_line(in, line); ++n) {
+        if (line.empty()) continue;
+        if (strict && cr_inside(line)) return {n, kCrInside};
         const std::vector<std::string> pieces = korvane::split_commas(line);
-        if (pieces.size() != 5) {
-            std::cout << "Adduct Config File at Row=" << adduct_configure_arry.size()
-                      << "is not correctly configured!" << std::endl;
-            return;
-        }
+        if (pieces.size() != 5) return {n, fields_expected(pieces.size(), 5)};
+        for (std::size_t k = 1; strict && k < pieces.size(); ++k)
+            if (!is_finite_number(pieces[k]))
+                return {n, "field " + std::to_string(k + 1) + " \"" + pieces[k] + "\" is not a number"};
         adduct_configure_node node;
         node.Formula = pieces[0];
         node.Molecule_Count = truncate_to_int32(korvane::parse_double(pieces[1]));
         node.Charge_Count = truncate_to_int32(korvane::parse_double(pieces[2]));
         node.Mass_Shift = korvane::parse_double(pieces[3]);
         node.Dependence = truncate_to_int32(korvane::parse_double(pieces[4]));
-        adduct_configure_arry.push_back(node);
+        rows.push_back(node);
     }
+    return {};
+}
+
+[[noreturn]] void refuse(const std::string& table, const std::string& path, const Stop& stop) {
+    throw std::runtime_error(table + " " + path + ", line " + std::to_string(stop.line) + ": " + stop.reason);
+}
+
+}  // namespace
+
+void read_hmdb_file(std::string HMDB_Filename, std::vector<double>& mass_weight_average_arry,
+                    std::vector<double>& mass_weight_mono_arry) {
+    const std::size_t before = mass_weight_mono_arry.size();
+    if (read_hmdb_lines(HMDB_Filename, mass_weight_average_arry, mass_weight_mono_arry, false).line != 0)
+        std::cout << "HMDB File at Row=" << mass_weight_mono_arry.size() - before << "can't be read corrctly!"
+                  << std::endl;
+}
+
+void read_adduct_configure_file(std::string adduct_config_filename,
+                                std::vector<adduct_configure_node>& adduct_configure_arry) {
+    if (read_adduct_lines(adduct_config_filename, adduct_configure_arry, false).line != 0)
+        std::cout << "Adduct Config File at Row=" << adduct_configure_arry.size() << "is not correctly configured!"
+                  << std::endl;
+}
+
+void korvane::read_run_hmdb_masses(const std::string& path, std::vector<double>& mono) {
+    std::vector<double> average;  // read with the monoisotopic masses, used by no stage
+    const Stop stop = read_hmdb_lines(path, average, mono, true);
+    if (stop.line != 0) refuse("HMDB file", path, stop);
+    if (mono.empty()) throw std::runtime_error("HMDB file " + path + " holds no compound line after its header");
+}
+
+void korvane::read_run_adduct_table(const std::string& path, std::vector<adduct_configure_node>& rows) {
+    const Stop stop = read_adduct_lines(path, rows, true);
+    if (stop.line != 0) refuse("Adduct table", path, stop);
+    if (rows.empty()) throw std::runtime_error("Adduct table " + path + " holds no adduct line after its header");
 }

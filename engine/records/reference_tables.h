@@ -27,3 +27,14 @@ void read_hmdb_file(std::string HMDB_Filename, std::vector<double>& mass_weight_
 // "Adduct Config File could not be opened: <path>".
 void read_adduct_configure_file(std::string adduct_config_filename,
                                 std::vector<adduct_configure_node>& adduct_configure_arry);
+
+namespace korvane {
+// The two tables as a run needs them: read to their end, over at least one line after the header,
+// with every number a run uses a finite number (the monoisotopic mass; an adduct row's count,
+// charge, shift and dependence). The plain readers above stop at a bad line and keep what came
+// before it, which would run on a table silently cut short. Throw TableOpenError as those do, and
+// std::runtime_error "HMDB file <path>, line <n>: <why>" ("Adduct table <path>, ...") otherwise;
+// print nothing. Append, as the plain readers do.
+void read_run_hmdb_masses(const std::string& path, std::vector<double>& mono);
+void read_run_adduct_table(const std::string& path, std::vector<adduct_configure_node>& rows);
+}  // namespace korvane

@@ -75,9 +75,12 @@ std::vector<std::string> split_quoted_fields(std::string_view line) {
     return fields;
 }
 
-double parse_double(std::string_view text) {
+namespace {
+
+// Where the number that parse_double reads ends, leading blanks included; 0 when there is none.
+std::size_t scan_double(std::string_view text, std::size_t& begin) {
     std::size_t i = skip_blanks(text, 0);
-    const std::size_t begin = i;
+    begin = i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     std::size_t mantissa_digits = 0;
     while (i < text.size() && is_digit(text[i])) ++i, ++mantissa_digits;
@@ -85,7 +88,7 @@ double parse_double(std::string_view text) {
         ++i;
         while (i < text.size() && is_digit(text[i])) ++i, ++mantissa_digits;
     }
-    if (mantissa_digits == 0) return 0.0;
+    if (mantissa_digits == 0) return 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
@@ -94,11 +97,24 @@ double parse_double(std::string_view text) {
             i = j;
         }
     }
-    const std::string number(text.substr(begin, i - begin));
+    return i;
+}
+
+}  // namespace
+
+double parse_double(std::string_view text) {
+    std::size_t begin = 0;
+    const std::size_t end = scan_double(text, begin);
+    if (end == 0) return 0.0;
+    const std::string number(text.substr(begin, end - begin));
     return strtod_l(number.c_str(), nullptr, c_locale());
 }
 
-std::uint32_t parse_uint32_auto(std::string_view text) {
+namespace {
+
+// Reads what parse_uint32_auto reads into value (saturated); returns where it ends, or 0 when
+// there is no digit.
+std::size_t scan_uint32_auto(std::string_view text, std::uint32_t& value) {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
     std::size_t i = skip_blanks(text, 0);
     bool negative = false;
@@ -113,15 +129,47 @@ std::uint32_t parse_uint32_auto(std::string_view text) {
             base = 8;
         }
     }
-    std::uint64_t value = 0;
+    std::uint64_t v = 0;
     bool overflow = false;
+    const std::size_t first_digit = i;
     for (int d; i < text.size() && (d = digit_value(text[i], base)) >= 0; ++i) {
-        value = value * base + static_cast<std::uint64_t>(d);
-        if (value > kMax) overflow = true, value = kMax;
+        v = v * base + static_cast<std::uint64_t>(d);
+        if (v > kMax) overflow = true, v = kMax;
     }
-    if (overflow) return static_cast<std::uint32_t>(kMax);
-    const auto v = static_cast<std::uint32_t>(value);
-    return negative ? static_cast<std::uint32_t>(0u - v) : v;
+    const auto low = static_cast<std::uint32_t>(v);
+    value = overflow ? static_cast<std::uint32_t>(kMax) : negative ? static_cast<std::uint32_t>(0u - low) : low;
+    return i == first_digit ? 0 : i;
+}
+
+// Nothing but blanks from position end on; false for end 0 (no number was read).
+bool only_blanks_after(std::string_view text, std::size_t end) {
+    return end != 0 && skip_blanks(text, end) == text.size();
+}
+
+}  // namespace
+
+std::uint32_t parse_uint32_auto(std::string_view text) {
+    std::uint32_t value = 0;
+    scan_uint32_auto(text, value);
+    return value;
+}
+
+bool is_whole_double(std::string_view text) {
+    std::size_t begin = 0;
+    return only_blanks_after(text, scan_double(text, begin));
+}
+
+bool is_whole_uint32_auto(std::string_view text) {
+    std::uint32_t value = 0;
+    return only_blanks_after(text, scan_uint32_auto(text, value));
+}
+
+bool is_whole_int32(std::string_view text) {
+    std::size_t i = skip_blanks(text, 0);
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t first_digit = i;
+    while (i < text.size() && is_digit(text[i])) ++i;
+    return i != first_digit && only_blanks_after(text, i);
 }
 
 std::int32_t parse_int32(std::string_view text) {

@@ -41,6 +41,13 @@ std::uint32_t parse_uint32_auto(std::string_view text);
 // Throws std::invalid_argument when there are no digits and std::out_of_range beyond 32 bits.
 std::int32_t parse_int32(std::string_view text);
 
+// Whether text is one number of the conversion's form and nothing else but blanks around it:
+// "12x", "abc", "", "-" and "08" (no octal digit 8) are not; "0x1F", "010" and "-1" are whole
+// for the unsigned form, "1.5" is not whole for the signed one. The range is not checked.
+bool is_whole_double(std::string_view text);
+bool is_whole_uint32_auto(std::string_view text);
+bool is_whole_int32(std::string_view text);
+
 // General notation with 6 significant digits, as printf's "%g" writes it in the C locale.
 std::string format_g6(double value);
 

@@ -199,4 +199,49 @@ TEST(PipelineProcess, WritesWhatTheStagesGiveWithTheirParameters) {
     }
 }
 
+// Every input of a run is checked before its first sample; the message names the file.
+TEST(PipelineRunConfiguration, TheTablesOfThePolarityAreCheckedAsTheAnnotationWill) {
+    const std::filesystem::path example = std::filesystem::path(KORVANE_SOURCE_DIR) / "examples" / "config";
+    const std::string adduct_header = "Formula,Molecule_Count,Charge_Count,Mass_Shift,Dependence\n";
+    struct Case {
+        const char* name;
+        std::string file, bytes, polarity;
+        std::string message;  // "" when accepted; else what follows the path of file
+    };
+    const Case cases[] = {
+        {"first row not the proton adduct", "Adduct_Config_Positive.csv", adduct_header + "[M+Na]+,1,1,22.989218,0\n",
+         "0", ": Adduct_config_File is not correct! The first row's Dependence should be 0 and Formula should be [M+H]+"},
+        {"no molecule in a row", "Adduct_Config_Negative.csv",
+         adduct_header + "[M-H]-,1,1,-1.007276,0\n[M-2H]2-,0,2,-2.014552,1\n", "1",
+         ": Adduct_config_File is not correct! The Molecule_Count at Row=2 should be greater than 0"},
+        {"short row", "Adduct_Config_Positive.csv", adduct_header + "[M+H]+,1,1\n", "0", ", line 2: 3 fields, 5 expected"},
+        {"the other polarity's table is not read", "Adduct_Config_Positive.csv", "", "1", ""},
+        {"hmdb.csv cut short", "hmdb.csv", read_file((example / "hmdb.csv").string()) + "\"HMDB9\",\"x\"\n", "0",
+         ", line 1746: 2 fields, 9 expected"},
+        {"parameter file", "config_para.csv", "Para_Polarity,0\nPara_PPM,10\n", "0", ": no line for Para_Profile_Centroid, "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        for (const auto& entry : std::filesystem::directory_iterator(example))
+            std::filesystem::copy_file(entry.path(), t.path() / entry.path().filename());
+        std::string para = read_file((example / "config_para.csv").string());
+        para.replace(para.find("Para_Polarity,0"), 15, "Para_Polarity," + c.polarity);
+        t.write("config_para.csv", para);
+        t.write(c.file, c.bytes);
+        try {
+            const korvane::Run_Configuration config = korvane::read_run_configuration(t.str());
+            EXPECT_EQ(c.message, "") << "accepted";
+            EXPECT_EQ(config.hmdb_mono_masses.size(), 1744u);
+        } catch (const std::runtime_error& e) {
+            ASSERT_NE(c.message, "") << e.what();
+            const std::string table = c.file == "hmdb.csv"          ? "HMDB file "
+                                      : c.file == "config_para.csv" ? "Parameter file "
+                                                                    : "Adduct table ";
+            EXPECT_EQ(std::string(e.what()).substr(0, table.size() + t.file(c.file).size() + c.message.size()),
+                      table + t.file(c.file) + c.message);
+        }
+    }
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -143,26 +145,37 @@ TEST(CsvOutput, AnExistingFileIsReplacedNotAppended) {
     EXPECT_EQ(read_file(path), kPeakHeader + ",Group_ID\n1,2,2,4,2,2,2,2,9,10,0\n");
 }
 
-TEST(CsvOutput, AFileThatCannotBeWrittenIsReportedOnOneLine) {
+TEST(CsvOutput, AFileThatCannotBeCreatedThrowsNamingItAndLeavesNothing) {
     TempDir dir;
+    const std::string missing = dir.file("no_such_folder"), plain = dir.write("plain_file", "text");
+    std::filesystem::create_directories(dir.path() / "taken.csv" / "inside");
+    ASSERT_EQ(mkfifo(dir.file("pipe.csv").c_str(), 0600), 0);
     struct Case {
         const char* name;
-        std::string folder, file, line;
+        std::string folder, file, message;
     };
-    const std::string missing = dir.file("no_such_folder");
     const Case cases[] = {
-        {"missing folder", missing, "p.csv", "CSV file could not be created: " + missing + "/p.csv\n"},
-        // Opening succeeds; the full disk shows up when the data is handed over.
-        {"disk full", "/dev", "full", "CSV file could not be written: /dev/full\n"},
+        {"missing folder", missing, "p.csv", "CSV file could not be created: " + missing + "/p.csv (No such file or directory)"},
+        {"folder is a file", plain, "p.csv", "CSV file could not be created: " + plain + "/p.csv (Not a directory)"},
+        {"name taken by a folder", dir.str(), "taken.csv",
+         "CSV file could not be created: " + dir.file("taken.csv") + " (it is a folder)"},
+        {"name taken by a pipe", dir.str(), "pipe.csv",
+         "CSV file could not be created: " + dir.file("pipe.csv") + " (it is not a regular file)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.folder == "/dev" && !std::filesystem::exists("/dev/full")) continue;
-        testing::internal::CaptureStdout();
-        OutputChromatographPeaklist2CSVFile({peak_row<Chromatogram_Peak>(1.0)}, c.folder, c.file);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+        try {
+            OutputChromatographPeaklist2CSVFile({peak_row<Chromatogram_Peak>(1.0)}, c.folder, c.file);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
     }
     EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.csv")));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 3u);  // no temporary beside the three things made here
 }
 
 TEST(CsvOutput, SameBytesAsWritingThroughAnOutputStream) {

@@ -164,3 +164,153 @@ TEST(ParaFile, MissingOrUnreadableFileReturnsZeroAndLeavesParametersAlone) {
 }
 
 }  // namespace
+
+// A complete file as the writer makes it, one line per key in member order, edited per case.
+struct Para_Text {
+    std::vector<std::string> lines;
+
+    Para_Text() {
+        Para_Configure p = sample_parameters();
+        p.Para_Start_Scan = 0;
+        TempDir dir;
+        OutputConfiguredPara2CSVFile(p, dir.str(), "c.csv");
+        std::istringstream in(korvane::test::read_file(dir.file("c.csv")));
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+    }
+    std::size_t index(const std::string& key) const {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].compare(0, key.size() + 1, key + ",") == 0) return i;
+        return lines.size();
+    }
+    Para_Text& set(const std::string& key, const std::string& value) {
+        lines[index(key)] = key + "," + value;
+        return *this;
+    }
+    Para_Text& line(const std::string& key, const std::string& text) {
+        lines[index(key)] = text;
+        return *this;
+    }
+    Para_Text& drop(const std::string& key) {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(index(key)));
+        return *this;
+    }
+    std::string text(const std::string& end = "\n") const {
+        std::string t;
+        for (const std::string& l : lines) t += l + end;
+        return t;
+    }
+};
+
+TEST(RunParameters, RefusesWhatARunWouldGoWrongOnNamingFileLineAndKey) {
+    const std::string utf16 = [] {
+        std::string t = "\xFF\xFE";
+        for (char c : Para_Text().text()) t += std::string(1, c) + '\0';
+        return t;
+    }();
+    struct Case {
+        const char* name;
+        std::string bytes, message;  // message: what follows "Parameter file <path>"
+    };
+    const Case cases[] = {
+        {"missing key", Para_Text().drop("Para_End_Scan").text(), ": no line for Para_End_Scan"},
+        {"two missing keys", Para_Text().drop("Para_PPM").drop("Para_Align_Window2").text(),
+         ": no line for Para_PPM, Para_Align_Window2"},
+        {"letters for a real", Para_Text().set("Para_PPM", "abc").text(),
+         ", line 9: Para_PPM: value \"abc\" is not a number"},
+        {"trailing text after a whole number", Para_Text().set("Para_Min_EIC", "12x").text(),
+         ", line 10: Para_Min_EIC: value \"12x\" is not a whole number"},
+        {"not an octal number", Para_Text().set("Para_Min_Span", "08").text(),
+         ", line 17: Para_Min_Span: value \"08\" is not a whole number"},
+        {"empty real", Para_Text().line("Para_SNR_Th", "Para_SNR_Th,,3").text(),
+         ", line 20: Para_SNR_Th: value \"\" is not a number"},
+        {"empty unsigned", Para_Text().line("Para_Max_PeakWidth", "Para_Max_PeakWidth,,60").text(),
+         ", line 14: Para_Max_PeakWidth: value \"\" is not a whole number"},
+        {"fraction for a signed key", Para_Text().set("Para_Cutoff_Mode", "1.5").text(),
+         ", line 3: Para_Cutoff_Mode: value \"1.5\" is not a whole number"},
+        {"signed beyond 32 bits", Para_Text().set("Para_Polarity", "99999999999").text(),
+         ", line 2: Para_Polarity: value \"99999999999\" is beyond the 32-bit range"},
+        {"key without value", Para_Text().line("Para_TPASR_Th", "Para_TPASR_Th").text(),
+         ", line 22: Para_TPASR_Th: no value"},
+        {"key and comma without value", Para_Text().set("Para_TPASR_Th", "").text(),
+         ", line 22: Para_TPASR_Th: no value"},
+        {"infinite real", Para_Text().set("Para_Cutoff_LowPercent", "1e999").text(),
+         ", line 6: Para_Cutoff_LowPercent: value \"1e999\" is not a finite number"},
+        {"ppm zero", Para_Text().set("Para_PPM", "0").text(), ", line 9, Para_PPM: 0 is not above 0"},
+        {"ppm negative", Para_Text().set("Para_PPM", "-5").text(), ", line 9, Para_PPM: -5 is not above 0"},
+        {"peak widths crossed", Para_Text().set("Para_Min_PeakWidth", "61").text(),
+         ", line 13, Para_Min_PeakWidth: 61 is above Para_Max_PeakWidth 60 (line 14)"},
+        {"scan range crossed", Para_Text().set("Para_Start_Scan", "3001").text(),
+         ", line 8, Para_End_Scan: 3000 is below Para_Start_Scan 3001 (line 7)"},
+        {"negative annotation tolerance", Para_Text().set("Para_Annotate_Mass_Tol", "-0.005").text(),
+         ", line 26, Para_Annotate_Mass_Tol: -0.005 is negative"},
+        {"negative alignment tolerance", Para_Text().set("Para_Align_Mass_Tol", "-1").text(),
+         ", line 29, Para_Align_Mass_Tol: -1 is negative"},
+        {"negative window 1", Para_Text().set("Para_Align_Window1", "-60").text(),
+         ", line 30, Para_Align_Window1: -60 is negative"},
+        {"negative window 2", Para_Text().set("Para_Align_Window2", "-1e-06").text(),
+         ", line 31, Para_Align_Window2: -1e-06 is negative"},
+        {"the later of two lines counts", Para_Text().text() + "Para_PPM,0\n", ", line 32, Para_PPM: 0 is not above 0"},
+        {"empty file", "", " is empty"},
+        {"blank lines only", "\n\r\n\n", " holds no parameter line"},
+        {"UTF-16", utf16, " is not plain text (UTF-16?): save it as UTF-8 or ASCII"},
+        {"carriage returns alone end the lines", Para_Text().text("\r"),
+         ", line 1: carriage return inside the line: line ends must be LF or CR LF"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.write("config_para.csv", c.bytes);
+        try {
+            korvane::read_run_parameters(dir.str(), "config_para.csv");
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "Parameter file " + dir.file("config_para.csv") + c.message);
+        }
+    }
+    std::filesystem::remove(dir.file("config_para.csv"));
+    std::filesystem::create_directories(dir.path() / "config_para.csv");
+    for (const char* name : {"absent.csv", "config_para.csv"}) {
+        SCOPED_TRACE(name);
+        try {
+            korvane::read_run_parameters(dir.str(), name);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "Parameter file could not be opened: " + dir.file(name));
+        }
+    }
+}
+
+TEST(RunParameters, AcceptsValuesWithAMeaningAndReadsWhatThePlainReaderReads) {
+    std::string reversed = "\xEF\xBB\xBF";
+    for (const std::string& l : [] { auto v = Para_Text().lines; return std::vector(v.rbegin(), v.rend()); }())
+        reversed += l + "\r\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"as written", Para_Text().text()},
+        {"any polarity", Para_Text().set("Para_Polarity", "-7").text()},
+        {"no alignment", Para_Text().set("Para_One_Two_Phase_Align", "-1").text()},
+        {"alignment mode above 2", Para_Text().set("Para_One_Two_Phase_Align", "5").text()},
+        {"cut-off values the cut-off refuses itself",
+         Para_Text().set("Para_Cutoff_Mode", "3").set("Para_Cutoff_LowPercent", "1.5").set("Para_Cutoff_TopNumber", "0").text()},
+        {"negative unsigned is its 32-bit pattern", Para_Text().set("Para_End_Scan", "-1").text()},
+        {"hexadecimal and octal", Para_Text().set("Para_Start_Scan", "0x10").set("Para_Min_EIC", "010").text()},
+        {"blanks around values", Para_Text().set("Para_PPM", " 10 ").set("Para_Polarity", " 0\t").text()},
+        {"equal peak widths and scans, zero tolerances",
+         Para_Text().set("Para_Min_PeakWidth", "60").set("Para_End_Scan", "0").set("Para_Align_Window2", "-0").text()},
+        {"reversed, CR LF, byte-order mark", reversed},
+        {"unknown keys and extra columns", Para_Text().text() + "Para_Comment,x\nnote\n" + "Para_PPM,12,ppm\n"},
+        {"a later line fixes an earlier one", "Para_PPM,0\n" + Para_Text().text()},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.write("config_para.csv", c.bytes);
+        Para_Configure plain{};
+        ASSERT_EQ(Read_Configured_ParafromCSVFile(dir.str(), "config_para.csv", plain), 1);
+        const Para_Configure checked = korvane::read_run_parameters(dir.str(), "config_para.csv");
+        EXPECT_EQ(std::memcmp(&checked, &plain, sizeof plain), 0);
+    }
+}

@@ -134,3 +134,68 @@ TEST(AdductReader, EmptyFieldCountsAndWrongFieldCountStopsWithMessage) {
 }
 
 }  // namespace
+
+TEST(RunTables, RefuseATableCutShortOrEmptyNamingFileAndLine) {
+    const std::string adduct_header = "Formula,Molecule_Count,Charge_Count,Mass_Shift,Dependence\n";
+    const std::string proton = "[M+H]+,1,1,1.007276,0\n";
+    struct Case {
+        const char* name;
+        bool hmdb;
+        std::string bytes, message;  // message: what follows "<table> <path>"
+    };
+    const Case cases[] = {
+        {"hmdb: empty quoted field", true, kHmdbHeader + hmdb_line("1", "2") + "\n\n" + hmdb_line("", "5") + "\n",
+         ", line 4: 8 fields, 9 expected"},
+        {"hmdb: mass not a number", true, kHmdbHeader + hmdb_line("1", "2.5x") + "\n",
+         ", line 2: monoisotopic mass \"2.5x\" is not a number"},
+        {"hmdb: header only", true, kHmdbHeader, " holds no compound line after its header"},
+        {"hmdb: empty file", true, "", " holds no compound line after its header"},
+        {"hmdb: carriage returns alone", true, "\"h\"\r" + hmdb_line("1", "2") + "\r",
+         ", line 1: carriage return inside the line: line ends must be LF or CR LF"},
+        {"adduct: four fields", false, adduct_header + proton + "[M+Na]+,1,1,22.989218\n",
+         ", line 3: 4 fields, 5 expected"},
+        {"adduct: empty field", false, adduct_header + proton + "[M+K]+,1,,38.963158,1\n",
+         ", line 3: field 3 \"\" is not a number"},
+        {"adduct: shift not finite", false, adduct_header + "[M+H]+,1,1,1e999,0\n",
+         ", line 2: field 4 \"1e999\" is not a number"},
+        {"adduct: header only", false, adduct_header, " holds no adduct line after its header"},
+        {"adduct: carriage returns alone", false, adduct_header + "[M+H]+,1,1,1.007276,0\r[M+Na]+,1,1,22.989218,1\r",
+         ", line 2: carriage return inside the line: line ends must be LF or CR LF"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.write("table.csv", c.bytes);
+        std::vector<double> mono;
+        std::vector<adduct_configure_node> rows;
+        testing::internal::CaptureStdout();
+        try {
+            c.hmdb ? korvane::read_run_hmdb_masses(path, mono) : korvane::read_run_adduct_table(path, rows);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), (c.hmdb ? "HMDB file " : "Adduct table ") + path + c.message);
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    }
+    std::vector<double> none;
+    EXPECT_THROW(korvane::read_run_hmdb_masses(dir.file("none.csv"), none), korvane::TableOpenError);
+}
+
+TEST(RunTables, ExampleTablesReadAsThePlainReadersReadThem) {
+    const std::string config = KORVANE_SOURCE_DIR "/examples/config/";
+    std::vector<double> average, plain, checked;
+    read_hmdb_file(config + "hmdb.csv", average, plain);
+    korvane::read_run_hmdb_masses(config + "hmdb.csv", checked);
+    EXPECT_EQ(checked, plain);
+    EXPECT_GT(checked.size(), 1000u);
+    for (const char* table : {"Adduct_Config_Positive.csv", "Adduct_Config_Negative.csv"}) {
+        SCOPED_TRACE(table);
+        std::vector<adduct_configure_node> a, b;
+        read_adduct_configure_file(config + table, a);
+        korvane::read_run_adduct_table(config + table, b);
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i)
+            EXPECT_TRUE(a[i].Formula == b[i].Formula && a[i].Mass_Shift == b[i].Mass_Shift &&
+                        a[i].Dependence == b[i].Dependence && a[i].Molecule_Count == b[i].Molecule_Count);
+    }
+}

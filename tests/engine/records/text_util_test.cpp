@@ -97,6 +97,27 @@ TEST(ParseInt32, TruncatesAndRejectsAsTheStandardConversionDoes) {
     EXPECT_THROW(parse_int32("-99999999999999999999"), std::out_of_range);
 }
 
+// Whether a text is wholly one number of each form, blanks around it aside.
+TEST(WholeNumber, NothingButTheNumberAndBlanks) {
+    struct Row {
+        const char* text;
+        bool real, unsigned_auto, signed_decimal;
+    } rows[] = {
+        {"10", true, true, true},        {" -7\t", true, true, true},  {"1.5", true, false, false},
+        {"5.", true, false, false},      {".5e-3", true, false, false}, {"1e", false, false, false},
+        {"12x", false, false, false},    {"abc", false, false, false},  {"", false, false, false},
+        {"-", false, false, false},      {" ", false, false, false},    {"0x1F", false, true, false},
+        {"0x", false, false, false},     {"010", true, true, true},     {"08", true, false, true},
+        {"1 2", false, false, false},    {"inf", false, false, false},  {"99999999999", true, true, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(is_whole_double(r.text), r.real);
+        EXPECT_EQ(is_whole_uint32_auto(r.text), r.unsigned_auto);
+        EXPECT_EQ(is_whole_int32(r.text), r.signed_decimal);
+    }
+}
+
 TEST(FormatG6, MatchesPrintfGeneralNotation) {
     for (double v : {0.0, 1.5, 10.0, 0.5, 123.4567, 1234567.0, 0.00001, 0.0001, 15234567.0, -2.25, 1e300}) {
         char expect[64];

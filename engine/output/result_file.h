@@ -1,0 +1,48 @@
+// A result file is complete or absent: it is written under a temporary name beside its final name
+// and renamed over it only once complete and closed. A reader of the output folder, or a user after
+// a failed or killed run, never finds a truncated file under a result name.
+#pragma once
+
+#include <string>
+#include <system_error>
+
+namespace korvane {
+
+// Removes an earlier file under a result name before it is written anew, so that a write that
+// fails leaves no earlier run's file looking like this run's. A symbolic link is removed, not
+// followed. Returns "" when done or when there is nothing to remove (also for a path under a
+// missing folder or under a file), else why not: something that is no file (a folder, a device)
+// is left alone.
+std::string remove_earlier_result(const std::string& path);
+
+// One result file being written. The temporary is "." + name + "." + process id + "." + a counter
+// + ".tmp" in the final file's folder (hidden, and never matching a result name's extension), so
+// that the rename stays in one file system and several processes never share a temporary.
+//
+// Destroyed before commit (an error unwinding, a writer giving up), it removes the temporary and
+// the SQLite journal beside it. While it lives, a SIGTERM or SIGINT to the process removes them
+// too before the signal takes its course: under mpiexec another process's error ends this one
+// that way. Signals that the process ignores stay ignored.
+class ResultFile {
+public:
+    explicit ResultFile(std::string final_path);
+    ~ResultFile();
+    ResultFile(const ResultFile&) = delete;
+    ResultFile& operator=(const ResultFile&) = delete;
+
+    const std::string& temporary_path() const { return temporary_; }
+    const std::string& final_path() const { return final_; }
+
+    // Renames the closed temporary over the final name; on failure the temporary is removed and
+    // the error returned.
+    std::error_code commit();
+
+private:
+    void discard() noexcept;
+
+    std::string final_, temporary_, journal_;
+    int slot_ = -1;  // in the signal handler's list, or -1 when not listed
+    bool done_ = false;
+};
+
+}  // namespace korvane

@@ -1,0 +1,205 @@
+// Result files are complete or absent: whatever a failed or killed writer leaves under a result
+// name must be the bytes a clean run writes, and no temporary or journal may stay behind.
+#include "engine/output/result_file.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/output/csv_output.h"
+#include "engine/output/database_output.h"
+#include "sqlitewrap/cppsqlite3.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvane::test::read_file;
+using korvane::test::TempDir;
+
+// Enough rows that every file spans many blocks and takes a while to write.
+struct Lists {
+    std::vector<Chromatogram_Peak> peaks;
+    std::vector<Chromatogram_Peak_Group> groups;
+    std::vector<Chromatogram_Peak_Group_Compound> compounds;
+    std::vector<Chromatogram_Peak_Group_Compound_Align> aligned;
+    std::list<Mass_Trace> traces;
+
+    explicit Lists(std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double x = static_cast<double>(i);
+            std::vector<Data_Point> shape;
+            for (std::uint32_t k = 0; k < 30; ++k) shape.push_back({k, x + 0.25 * k, 100.0 + x / 7.0, 1000.0 + k * x});
+            Chromatogram_Peak_Group_Compound_Align a;
+            a.Peak_shape = shape;
+            a.EIC_ID = a.Peak_ID = a.Group_ID = a.Compound_ID = a.Align_ID = static_cast<std::uint32_t>(i);
+            a.Apex_MZ = a.Compound_MolecularMass = 100.0 + x / 7.0;
+            a.Apex_Retention_Time = a.Align_RT = x / 3.0;
+            a.Apex_Intensity = a.Peak_Area = a.Peak_SNR = 1000.0 + x;
+            a.Adduct_Annotation = "[M+H]+";
+            a.SAMPLE_NAME = "S";
+            aligned.push_back(a);
+            compounds.emplace_back().Adduct_Annotation = a.Adduct_Annotation;
+            groups.emplace_back().Group_ID = a.Group_ID;
+            peaks.emplace_back();
+            korvane::copy_peak_scalars(a, compounds.back());
+            korvane::copy_peak_scalars(a, groups.back());
+            korvane::copy_peak_scalars(a, peaks.back());
+            compounds.back().Peak_shape = shape;
+            traces.push_back({100.0 + x / 7.0, 30, 0, shape});
+        }
+    }
+};
+
+const std::vector<std::string> kNames = {
+    "s_chromatograph_peaklist.csv", "s_grouped_chromatograph_peaklist.csv",
+    "s_annotated_grouped_chromatograph_peaklist.csv", "s_annotated_grouped_chromatograph_peaklist.db",
+    "aligned_annotated_grouped_chromatograph_peaklist.csv", "aligned_annotated_grouped_chromatograph_peaklist.aligndb"};
+
+// Runs the six writers into dir, in the order a run does; returns each one's error text, "" when
+// it succeeded.
+std::vector<std::string> write_all(const Lists& l, const std::string& dir) {
+    const std::function<void()> writers[] = {
+        [&] { OutputChromatographPeaklist2CSVFile(l.peaks, dir, kNames[0]); },
+        [&] { OutputGroupedChromatographPeaklist2CSVFile(l.groups, dir, kNames[1]); },
+        [&] { OutputAnnotatedGroupedChromatographPeaklist2CSVFile(l.compounds, dir, kNames[2]); },
+        [&] { OutputAnnotatedGroupedChromatographPeaklist2database(l.compounds, l.traces, dir, kNames[3]); },
+        [&] { OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(l.aligned, dir, kNames[4]); },
+        [&] { OutputAlignedAnnotatedGroupedChromatographPeaklist2database(l.aligned, dir, kNames[5]); },
+    };
+    std::vector<std::string> errors;
+    for (const auto& write : writers) {
+        try {
+            write();
+            errors.emplace_back();
+        } catch (const std::exception& e) {
+            errors.emplace_back(e.what());
+        } catch (const CppSQLite3Exception& e) {
+            errors.emplace_back(e.errorMessage());
+        }
+    }
+    return errors;
+}
+
+std::map<std::string, std::string> files_in(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(dir)) files[e.path().filename().string()] = read_file(e.path().string());
+    return files;
+}
+
+// Every file left is a result name holding a clean run's bytes; nothing else is left.
+void expect_only_complete_results(const std::string& dir, const std::map<std::string, std::string>& clean) {
+    for (const auto& [name, bytes] : files_in(dir)) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(clean.count(name)) << "left behind";
+        EXPECT_TRUE(bytes == clean.at(name)) << "differs from a clean run's file (" << bytes.size() << " bytes)";
+    }
+}
+
+// A small full disk for this process: files cannot grow beyond limit bytes, and a write past it
+// fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &saved_action_);
+        rlimit r = saved_;
+        r.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        sigaction(SIGXFSZ, &saved_action_, nullptr);
+    }
+
+private:
+    rlimit saved_{};
+    struct sigaction saved_action_ {};
+};
+
+TEST(ResultFiles, AFullDiskFailsNamingTheFileAndLeavesOnlyCompleteFiles) {
+    const Lists lists(400);
+    TempDir clean_dir;
+    for (const std::string& e : write_all(lists, clean_dir.str())) ASSERT_EQ(e, "");
+    const auto clean = files_in(clean_dir.str());
+    // Limits between and beyond the sizes of the files, so that each writer fails somewhere in
+    // its middle (or at its first byte) while smaller files fit.
+    for (rlim_t limit : {rlim_t{0}, rlim_t{100}, rlim_t{5000}, rlim_t{40000}, rlim_t{200000}, rlim_t{1500000}}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        TempDir dir;
+        std::vector<std::string> errors;
+        {
+            FileSizeLimit full(limit);
+            errors = write_all(lists, dir.str());
+        }
+        for (std::size_t i = 0; i < kNames.size(); ++i) {
+            SCOPED_TRACE(kNames[i]);
+            const bool fits = clean.at(kNames[i]).size() <= limit;
+            EXPECT_EQ(fs::exists(dir.file(kNames[i])), fits);
+            if (fits) continue;
+            EXPECT_NE(errors[i].find(dir.file(kNames[i]) + (i == 3 || i == 5 ? ": " : " (")), std::string::npos)
+                << errors[i];
+        }
+        expect_only_complete_results(dir.str(), clean);
+    }
+}
+
+// The writers run over and over in a child until the parent sees the temporary (or the journal)
+// it waits for, and ends the child with a signal.
+TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
+    const Lists lists(3000);
+    TempDir clean_dir;
+    for (const std::string& e : write_all(lists, clean_dir.str())) ASSERT_EQ(e, "");
+    const auto clean = files_in(clean_dir.str());
+    struct Case {
+        const char* name;
+        std::string file, ending;  // the parent waits for a name holding file and ending so
+        int signal_number;
+    };
+    const Case cases[] = {
+        {"peak list being written", kNames[0], ".tmp", SIGTERM},
+        {"per-sample database in its transaction", kNames[3], ".tmp-journal", SIGTERM},
+        {"aligned database, interrupted from the terminal", kNames[5], ".tmp", SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) write_all(lists, dir.str());
+        }
+        bool seen = false;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!seen && std::chrono::steady_clock::now() < give_up) {
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator(dir.path(), ec)) {
+                const std::string name = e.path().filename().string();
+                seen = seen || (name.find(c.file) != std::string::npos && name.ends_with(c.ending));
+            }
+        }
+        kill(child, c.signal_number);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(seen);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number) << status;
+        expect_only_complete_results(dir.str(), clean);
+    }
+}
+
+}  // namespace
