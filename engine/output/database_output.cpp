@@ -154,12 +154,15 @@ private:
 };
 
 // A stale file left in place would be opened as it is: its tables exist, nothing new would be
-// written and the caller would take the old results for this run's.
+// written and the caller would take the old results for this run's. A journal an interrupted
+// earlier run left beside it goes too: SQLite would take it for the new file's hot journal and roll
+// its pages into the database renamed into place.
 void remove_earlier_file(const std::string& full_path) {
-    if (const std::string why = korvane::remove_earlier_result(full_path); !why.empty()) {
-        const std::string text = "Unable to remove earlier database file " + full_path + ": " + why;
-        throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
-    }
+    for (const std::string& path : {full_path, full_path + "-journal"})
+        if (const std::string why = korvane::remove_earlier_result(path); !why.empty()) {
+            const std::string text = "Unable to remove earlier database file " + path + ": " + why;
+            throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
+        }
 }
 
 // The same error with the file named before its text: "SQLITE_FULL[13]: <path>: database or disk

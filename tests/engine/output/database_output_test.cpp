@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -250,7 +251,9 @@ TEST(DatabaseOutput, ASecondRunReplacesTheFirst) {
     TempDir dir;
     OutputAnnotatedGroupedChromatographPeaklist2database({compound(1), compound(2)}, {trace(1.0, {})},
                                                          dir.str(), "s.db");
+    std::ofstream(dir.file("s.db-journal")) << "left by an interrupted run";
     OutputAnnotatedGroupedChromatographPeaklist2database({compound(3)}, {}, dir.str(), "s.db");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("s.db-journal")));
     const auto peaks = table_rows(dir.file("s.db"), "Annotate_Peaklist");
     ASSERT_EQ(peaks.size(), 1u);
     EXPECT_EQ(peaks[0][0], "1:3");
