@@ -280,6 +280,19 @@ std::vector<Row> random_rows(std::mt19937_64& rng, std::size_t compounds, std::s
     return rows;
 }
 
+// The same rows (followed by their tags) in the same order, with the same Align_ID and Align_RT bits.
+void expect_same_rows(const std::vector<Row>& fast, const std::vector<Row>& slow) {
+    ASSERT_EQ(fast.size(), slow.size());
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+        ASSERT_EQ(fast[i].EIC_ID, slow[i].EIC_ID) << "position " << i;
+        ASSERT_EQ(fast[i].Align_ID, slow[i].Align_ID) << "position " << i;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(fast[i].Align_RT), std::bit_cast<std::uint64_t>(slow[i].Align_RT))
+            << "position " << i;
+        ASSERT_EQ(fast[i].Peak_shape.size(), 1u);
+        ASSERT_EQ(fast[i].SAMPLE_NAME, slow[i].SAMPLE_NAME);
+    }
+}
+
 TEST(CompoundAlign, SameRowsInSameOrderAsPlainTranscription) {
     std::mt19937_64 rng(20261209);
     struct Setting {
@@ -305,16 +318,7 @@ TEST(CompoundAlign, SameRowsInSameOrderAsPlainTranscription) {
                 const std::uint32_t features =
                     oracle::compound_align(s.mode == Two_Phase_Align, s.tol, s.w1, s.w2, slow);
                 EXPECT_EQ(last_line(out), final_line(features));
-                ASSERT_EQ(fast.size(), slow.size());
-                for (std::size_t i = 0; i < fast.size(); ++i) {
-                    ASSERT_EQ(fast[i].EIC_ID, slow[i].EIC_ID) << "position " << i;
-                    ASSERT_EQ(fast[i].Align_ID, slow[i].Align_ID) << "position " << i;
-                    ASSERT_EQ(std::bit_cast<std::uint64_t>(fast[i].Align_RT),
-                              std::bit_cast<std::uint64_t>(slow[i].Align_RT))
-                        << "position " << i;
-                    ASSERT_EQ(fast[i].Peak_shape.size(), 1u);
-                    ASSERT_EQ(fast[i].SAMPLE_NAME, slow[i].SAMPLE_NAME);
-                }
+                ASSERT_NO_FATAL_FAILURE(expect_same_rows(fast, slow));
             }
         }
     }
@@ -366,14 +370,7 @@ TEST(CompoundAlign, RowsThatCanMatchNothingStayOutAndAlignmentGoesOn) {
         const std::string out = align_and_capture(c.mode, 0.01, 6.0, 4.0, rows);
         EXPECT_GT(features, 10u);
         EXPECT_EQ(last_line(out), final_line(features));
-        ASSERT_EQ(rows.size(), expected.size());
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            ASSERT_EQ(rows[i].EIC_ID, expected[i].EIC_ID) << "position " << i;
-            ASSERT_EQ(rows[i].Align_ID, expected[i].Align_ID) << "position " << i;
-            ASSERT_EQ(std::bit_cast<std::uint64_t>(rows[i].Align_RT),
-                      std::bit_cast<std::uint64_t>(expected[i].Align_RT))
-                << "position " << i;
-        }
+        ASSERT_NO_FATAL_FAILURE(expect_same_rows(rows, expected));
     }
 }
 
