@@ -372,6 +372,13 @@ TEST(CompoundAlign, RowsThatCanMatchNothingStayOutAndAlignmentGoesOn) {
         EXPECT_EQ(last_line(out), final_line(features));
         ASSERT_NO_FATAL_FAILURE(expect_same_rows(rows, expected));
     }
+
+    // An intense row of no compound with no compound near it is passed over in the same way.
+    std::vector<Row> rows{make_row(0, 0, 0, 500.0, 10.0, 90.0), make_row(1, 1, 1, 100.0, 10.0, 5.0)};
+    const std::string out = align_and_capture(One_Phase_Align, 0.01, 6.0, 0.0, rows);
+    EXPECT_EQ(by_tag(rows, 0).Align_ID, 0u);
+    EXPECT_EQ(by_tag(rows, 1).Align_ID, 1u);
+    EXPECT_EQ(last_line(out), final_line(1));
 }
 
 TEST(CompoundAlign, AlignedListAlignedAgainIsUnchanged) {
