@@ -8,6 +8,11 @@
 // BM_Ko15        faahKO ko15.CDF after splitting and the intensity cut-off, faahKO parameters
 // BM_Ko15_Reference  the reference transcription on ko15, checked against the engine
 // BM_Cut300_*    the first 300 scans of the synthetic sample, engine and reference transcription
+// BM_OneMz       the worst case: n points of one m/z in one scan, n = 16k, 128k, 400k, either
+//                after a first scan of n such points (every point weighs n equal traces) or as
+//                zero intensities in a later scan (none can join a trace, each starts one)
+//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter=OneMz --benchmark_repetitions=5
+//       --benchmark_report_aggregates_only=true   (one command line)
 // (peak memory: bench_mass_trace_memory, a separate program so its heap accounting costs no time here)
 #include <benchmark/benchmark.h>
 
@@ -16,6 +21,7 @@
 #include <filesystem>
 #include <iostream>
 #include <list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -212,6 +218,36 @@ void BM_Cut300_Reference(benchmark::State& state) {
     state.counters["traces"] = static_cast<double>(slow.size());
 }
 BENCHMARK(BM_Cut300_Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Three scans of one m/z (300, example parameters): the middle one holds n points, and so does
+// the first unless its points are zeros.
+std::vector<Spectrum_Scan> one_mz_scans(std::size_t n, bool zeros) {
+    std::mt19937_64 rng(20261210);
+    std::uniform_real_distribution<float> intensity(1.0f, 1e6f);
+    std::vector<Spectrum_Scan> scans(3);
+    for (std::uint32_t s = 0; s < 3; ++s) {
+        scans[s].scan_num = s + 1;
+        scans[s].scan_acquisition_time = 1.5 * s;
+        const std::size_t points = (s == 1 || (s == 0 && !zeros)) ? n : 1;
+        for (std::size_t k = 0; k < points; ++k) {
+            scans[s].mass_values.push_back(300.0f);
+            scans[s].intensity_values.push_back(zeros && s == 1 ? 0.0f : intensity(rng));
+        }
+    }
+    return scans;
+}
+
+void BM_OneMz(benchmark::State& state) {
+    const bool zeros = state.range(1) != 0;
+    const auto scans = one_mz_scans(static_cast<std::size_t>(state.range(0)), zeros);
+    state.SetLabel(zeros ? "zeros in a later scan" : "after a first scan of the same m/z");
+    time_extraction(state, scans, read_params(KORVANE_SOURCE_DIR "/examples/config"));
+}
+BENCHMARK(BM_OneMz)
+    ->ArgsProduct({{16000, 128000, 400000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 

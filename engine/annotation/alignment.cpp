@@ -44,22 +44,13 @@ public:
             std::cout << "unalign peak number=" << unaligned_
                       << "Unalign Max_Compound_Intensity=" << rows_[founder].Compound_Intensity << std::endl;
 #endif
-            double ref_rt = rows_[founder].Compound_Retention_Time;
-            double ref_mass = rows_[founder].Compound_MolecularMass;
-            if (two_phase_) {
-                // With nothing collected (negative tolerance or window) the founder's own
-                // reference stands.
-                find_in_window(ref_rt, ref_mass, window1_ * 0.5, found);
-                if (!found.empty()) recentre(found, ref_rt, ref_mass);
-            }
-            find_in_window(ref_rt, ref_mass, window_ * 0.5, found);
-            if (found.empty()) {
-                // A pass that takes no row would repeat unchanged for ever (two-phase medians with
-                // nothing within the second window): match around the founder itself instead.
-                ref_rt = rows_[founder].Compound_Retention_Time;
-                ref_mass = rows_[founder].Compound_MolecularMass;
-                find_in_window(ref_rt, ref_mass, window_ * 0.5, found);
-                if (found.empty()) break;
+            double ref_rt = 0.0;
+            if (!match_around(founder, ref_rt, found)) {
+                // It can match nothing, not even itself (a mass or time that is not finite, no
+                // compound, a negative tolerance or window): it stays unaligned, and the next most
+                // intense row founds the feature instead of the work ending here.
+                queue_.pop_front();
+                continue;
             }
             make_feature(id, ref_rt, found);
             ++id;
@@ -88,14 +79,10 @@ private:
         }
         unaligned_ = seq_order_.size();
 
-        // Intensity index: descending, ties in sequence order. A NaN intensity can only stop the
-        // work (as first unaligned row it is the founder, and NaN > 0 fails); it never founds.
-        for (std::size_t r : seq_order_) {
-            if (std::isnan(rows_[r].Compound_Intensity))
-                nan_intensity_ = true;
-            else
-                by_intensity_.push_back(r);
-        }
+        // Intensity index: descending, ties in sequence order. A NaN intensity is not greater
+        // than 0, so such a row never founds a feature (it may still join one).
+        for (std::size_t r : seq_order_)
+            if (!std::isnan(rows_[r].Compound_Intensity)) by_intensity_.push_back(r);
         std::stable_sort(by_intensity_.begin(), by_intensity_.end(), [&](std::size_t a, std::size_t b) {
             return rows_[a].Compound_Intensity > rows_[b].Compound_Intensity;
         });
@@ -137,14 +124,28 @@ private:
 
     bool unaligned(std::size_t r) const { return rows_[r].Align_ID == 0; }
 
-    std::size_t choose_founder() {
-        if (nan_intensity_) {
-            while (head_ < seq_order_.size() &&
-                   (!unaligned(seq_order_[head_]) || seq_[seq_order_[head_]] != head_))
-                ++head_;
-            if (head_ < seq_order_.size() && std::isnan(rows_[seq_order_[head_]].Compound_Intensity))
-                return seq_order_[head_];
+    // The rows of the founder's feature and its reference time; false when the pass takes none.
+    bool match_around(std::size_t founder, double& ref_rt, std::vector<std::size_t>& found) {
+        ref_rt = rows_[founder].Compound_Retention_Time;
+        double ref_mass = rows_[founder].Compound_MolecularMass;
+        if (two_phase_) {
+            // With nothing collected (negative tolerance or window) the founder's own reference
+            // stands.
+            find_in_window(ref_rt, ref_mass, window1_ * 0.5, found);
+            if (!found.empty()) recentre(found, ref_rt, ref_mass);
         }
+        find_in_window(ref_rt, ref_mass, window_ * 0.5, found);
+        if (!found.empty()) return true;
+        // A pass that takes no row would repeat unchanged for ever (two-phase medians with nothing
+        // within the second window): match around the founder itself instead.
+        ref_rt = rows_[founder].Compound_Retention_Time;
+        ref_mass = rows_[founder].Compound_MolecularMass;
+        find_in_window(ref_rt, ref_mass, window_ * 0.5, found);
+        return !found.empty();
+    }
+
+    // The first (by sequence) of the most intense unaligned rows; it stays at the front of queue_.
+    std::size_t choose_founder() {
         for (;;) {
             while (!queue_.empty()) {
                 const auto [r, s] = queue_.front();
@@ -172,6 +173,9 @@ private:
     // The unaligned rows with Compound_ID > 0 within mass_tol_ and half_window of the reference.
     void find_in_window(double ref_rt, double ref_mass, double half_window, std::vector<std::size_t>& out) {
         out.clear();
+        // Nothing is within any distance of a NaN; without this, a founder with a NaN time would
+        // weigh every row of its mass only to be passed over.
+        if (std::isnan(ref_rt) || std::isnan(ref_mass)) return;
         const double tol = mass_tol_;
         const auto lo = std::partition_point(mass_key_.begin(), mass_key_.end(),
                                              [&](double m) { return m - ref_mass < -tol; });
@@ -280,9 +284,7 @@ private:
 
     std::vector<std::size_t> seq_;        // per row: its place in the unaligned order
     std::vector<std::size_t> seq_order_;  // sequence number -> row (stale entries skipped)
-    std::size_t head_ = 0;                // first sequence number that may still be unaligned
     std::size_t unaligned_ = 0;
-    bool nan_intensity_ = false;
 
     std::vector<std::size_t> by_intensity_;  // descending, ties in sequence order
     std::vector<std::size_t> group_start_;   // runs of equal intensity in by_intensity_

@@ -27,12 +27,13 @@ enum Compound_Align_Mode {
 };
 
 // Sets Align_ID and Align_RT of the rows it aligns and reorders the list; rows with Compound_ID 0
-// are never aligned, rows with Compound_Intensity 0 or less never found a feature. Writes
+// are never aligned, rows with Compound_Intensity 0 or less (or NaN) never found a feature. Writes
 // "Compound Alignment Finished, Totoally, <n>Align Groups are generated!" on standard output.
 //
 // A cycle whose matching pass takes no row (two-phase medians with no compound within
-// Align_Window2, a negative tolerance or window) is matched again around the founding row's own
-// time and mass; when that takes nothing either, the alignment ends there. An empty list makes no
-// feature.
+// Align_Window2) is matched again around the founding row's own time and mass. When that takes
+// nothing either (the row's mass or time is not finite, it has no compound, the tolerance or
+// window is negative), that row alone stays unaligned and the next most intense row founds the
+// feature: one bad row never ends the alignment of the others. An empty list makes no feature.
 void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Align_Window1, double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align);

@@ -1,22 +1,35 @@
 #include "engine/peaks/mass_trace.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <iostream>
+#include <iterator>
 #include <limits>
 #include <queue>
+#include <set>
 #include <utility>
 
 // How the order is kept. The traces form one sequence in ascending Cent_Mass in which a new or
 // moved trace is placed before every trace of equal centre; downstream, a trace's position in it
-// is its EIC_ID. Rather than walking a linked list from its head for every point, the sequence is
-// held in blocks of a few dozen (centre, trace) entries with the last centre of every block in a
+// is its EIC_ID. So among equal centres the order is by the time a trace was last placed, newest
+// first: every trace carries that time as a stamp, and the sequence is (centre ascending, stamp
+// descending). Rather than walking a linked list from its head for every point, the sequence is
+// held in blocks of a few dozen (centre, entry) pairs with the last centre of every block in a
 // separate array: finding the first centre at or above a bound is a search over block ends, most
 // often a step or two from where the previous point's search ended, then one within a block; and
 // inserting or erasing shifts at most one block. Appending a point usually moves the centre so
 // little that the trace keeps its place; then only its key is rewritten.
+//
+// Traces that share a centre, the m/z and scan number of their last point, and whether that point
+// can be scored at all, differ against any new point only in the intensity term of the score. Such
+// traces share one entry (a group) that keeps them ordered by log10 of their last intensity, so a
+// point finds the best of them by two searches instead of scoring each: many points of one m/z in
+// one scan (a first scan seeding thousands of equal traces, or zero intensities that never join
+// anything) would otherwise make every later point in that window cost the whole run. Since the
+// stamps fix the order among equal centres, a group's members need not be adjacent in it.
 //
 // Merging works on the final sequence. Every neighbouring pair closer than the threshold sits in a
 // priority queue ordered by (distance, position); a popped pair that is stale (a partner gone, or
@@ -25,9 +38,12 @@
 
 namespace {
 
+constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
+
 struct Order_Entry {
-    double key;  // Cent_Mass
-    std::uint32_t id;
+    double key;          // Cent_Mass
+    std::uint32_t ref;   // a trace, or a group when is_group
+    std::uint32_t is_group;
 };
 
 double key_of(double v) { return v; }
@@ -50,8 +66,8 @@ std::size_t first_not_below(const T* a, std::size_t n, double x) {
 class Trace_Order {
 public:
     struct Pos {
-        std::size_t block = 0;
-        std::size_t index = 0;
+        std::size_t block;
+        std::size_t index;
     };
 
     void assign(const std::vector<Order_Entry>& sorted) {
@@ -76,11 +92,9 @@ public:
         }
     }
 
-    // First entry whose key is not below x (keys are never NaN).
-    Pos lower_bound(double x) const { return lower_bound_from(x, 0); }
-
-    // The same, searching forward from block `hint`: points of a scan usually come in ascending
-    // m/z, so the answer for the next point is most often in the same block or the next one.
+    // First entry whose key is not below x (keys are never NaN), searching forward from block
+    // `hint`: points of a scan usually come in ascending m/z, so the answer for the next point is
+    // most often in the same block or the next one.
     Pos lower_bound_from(double x, std::size_t hint) const {
         const std::size_t n = blocks_.size();
         std::size_t b;
@@ -98,10 +112,10 @@ public:
         const auto& blk = blocks_[b];
         return {b, first_not_below(blk.data(), blk.size(), x)};
     }
-    // Where the entry of trace `id` with key `key` sits: among equal keys, found by its id.
-    Pos find(double key, std::uint32_t id, std::size_t hint) const {
+    // Where the entry (ref, is_group) with key `key` sits: among equal keys, found by its ref.
+    Pos find(double key, std::uint32_t ref, std::uint32_t is_group, std::size_t hint) const {
         Pos p = lower_bound_from(key, hint);
-        while (at(p).id != id) advance(p);
+        while (at(p).ref != ref || at(p).is_group != is_group) advance(p);
         return p;
     }
 
@@ -187,11 +201,18 @@ struct alignas(32) Trace_Head {
     bool log_known = false;
 };
 
+// Whether a point of this intensity can be scored at all: log10 of zero, a negative, an infinite
+// or a NaN intensity makes every score it takes part in infinite or not a number, so such a point
+// never joins a trace and such a trace never takes a point.
+bool scorable(double intensity) { return intensity > 0 && intensity <= DBL_MAX; }
+
 // The rest of a trace's bookkeeping, read when it is extended, found or dropped.
 struct Trace_State {
     double cent = 0.0;  // Cent_Mass, mirrored from the order entry
+    std::uint64_t stamp = 0;  // when it was last placed; among equal centres the newest goes first
     std::uint32_t last_scan_index = 0;  // position in the scan vector of the last point
     std::int32_t length = 0;
+    std::uint32_t group = kNoGroup;
 };
 
 // Trace slots. Most traces are noise that never gets a second point, so a trace of one point
@@ -201,7 +222,9 @@ class Trace_Pool {
 public:
     explicit Trace_Pool(const std::vector<Spectrum_Scan>& scans) : scans_(&scans) {}
 
-    std::uint32_t create(std::size_t scan_index, double mz, double intensity, double log_i, bool log_known) {
+    // Called for about every other point of a sample; GCC would keep it out of line.
+    [[gnu::always_inline]] std::uint32_t create(std::size_t scan_index, double mz, double intensity, double log_i,
+                                                bool log_known) {
         std::uint32_t id;
         if (!free_.empty()) {
             id = free_.back();
@@ -222,6 +245,8 @@ public:
         t.cent = mz;
         t.last_scan_index = static_cast<std::uint32_t>(scan_index);
         t.length = 1;
+        t.stamp = 0;
+        t.group = kNoGroup;
         return id;
     }
 
@@ -286,6 +311,302 @@ private:
     const std::vector<Spectrum_Scan>* scans_;
     std::vector<std::vector<Data_Point>> shapes_;
     std::vector<std::uint32_t> free_;
+};
+
+// One trace of a group: ordered by the log10 of its last intensity, and among equal ones the newest
+// first (newer = ~stamp), so the first member of a run of equal intensities is the one that comes
+// first in the list.
+struct Member {
+    double log_intensity;
+    std::uint64_t newer;
+    std::uint32_t id;
+};
+struct Member_Less {
+    bool operator()(const Member& a, const Member& b) const {
+        return a.log_intensity < b.log_intensity || (a.log_intensity == b.log_intensity && a.newer < b.newer);
+    }
+};
+using Member_Set = std::set<Member, Member_Less>;
+constexpr std::uint64_t kOldest = std::numeric_limits<std::uint64_t>::max();
+
+// What traces of one centre must share to share an entry: whether their last point can be scored,
+// and if so its m/z and scan number (compared bit for bit, as the score sees them).
+struct Signature {
+    bool dead;
+    std::uint64_t mz_bits;
+    std::uint32_t scan;
+    bool operator==(const Signature& o) const {
+        return dead == o.dead && (dead || (mz_bits == o.mz_bits && scan == o.scan));
+    }
+};
+
+struct Trace_Group {
+    Signature sig{};
+    double last_mz = 0.0;
+    Member_Set members;  // dead groups file every member under log 0: only the stamps order them
+};
+
+// One point's side of the score. The terms are written as the whole cost is, so that a score
+// assembled from them has the same bits.
+struct Point_Score {
+    double p;
+    double intensity;
+    std::uint32_t sp;
+    double log_i = 0.0;
+    bool log_known = false;  // log10 is costly and most points of a sample have no candidate
+
+    void need_log() {
+        if (!log_known) log_i = std::log10(intensity), log_known = true;
+    }
+    double mz_term(double last_mz) const { return 0.2 * (2000000 * std::fabs(p - last_mz) / (last_mz + p)); }
+    // sp - last_scan is an unsigned 32-bit difference, widened afterwards.
+    double scan_term(std::uint32_t last_scan) const { return 0.5 * (sp - last_scan); }
+    double cost(double last_log, double mz_t, double scan_t) const {
+        return 0.3 * std::fabs(log_i - last_log) + mz_t + scan_t;
+    }
+};
+
+// The best trace so far for one point: the first in list order among the lowest scores. Entries
+// are visited in ascending centre, so an equal score beats it only from the same centre and a
+// newer trace.
+struct Candidate {
+    bool found = false;
+    double cost = DBL_MAX;
+    double key = 0.0;
+    std::uint64_t stamp = 0;
+    std::uint32_t id = 0;
+    bool grouped = false;
+    Trace_Order::Pos pos;
+    Trace_Order::Pos window;   // first entry not below the window's lower bound
+    bool window_empty = true;
+
+    template <typename Stamp>
+    bool beaten_by(double c, double k, Stamp&& stamp_of) const {
+        return c < cost || (found && c == cost && k == key && stamp_of() > stamp);
+    }
+    void take(double c, double k, std::uint64_t s, std::uint32_t i, bool g, Trace_Order::Pos q) {
+        found = true;
+        cost = c;
+        key = k;
+        stamp = s;
+        id = i;
+        grouped = g;
+        pos = q;
+    }
+};
+
+// The ordered traces: single traces and groups as entries of one Trace_Order.
+class Trace_Index {
+public:
+    explicit Trace_Index(Trace_Pool& pool) : pool_(pool) {}
+
+    std::uint64_t next_stamp() { return ++stamp_; }
+
+    // The traces of the first scan, one entry each in the scan's index order: the first gets the
+    // newest stamp, as a stable sort by centre puts it first among equal centres.
+    void seed(std::vector<Order_Entry> seeds) {
+        const std::uint64_t n = seeds.size();
+        for (std::uint64_t k = 0; k < n; ++k) pool_.states[seeds[k].ref].stamp = n - k;
+        stamp_ = n;
+        std::stable_sort(seeds.begin(), seeds.end(),
+                         [](const Order_Entry& a, const Order_Entry& b) { return a.key < b.key; });
+        std::vector<Order_Entry> entries;
+        std::size_t run = 0;
+        for (const Order_Entry& e : seeds) {
+            if (entries.empty() || !(entries.back().key == e.key)) run = entries.size();
+            std::size_t i = run;
+            while (i < entries.size() && !(signature_of(entries[i]) == trace_signature(e.ref))) ++i;
+            if (i < entries.size())
+                join(entries[i], e.ref);
+            else
+                entries.push_back(e);
+        }
+        order_.assign(entries);
+    }
+
+    // The trace with centre in [lower, upper] that the point joins, if any scores finitely.
+    void best_for(Point_Score& s, double lower, double upper, std::size_t& hint, Candidate& best) {
+        best.window = order_.lower_bound_from(lower, hint);
+        hint = best.window.block;
+        Trace_Order::Pos q = best.window;
+        if (order_.at_end(q) || !(order_.at(q).key <= upper)) return;
+        best.window_empty = false;
+        s.need_log();
+        for (; !order_.at_end(q) && order_.at(q).key <= upper; order_.advance(q)) {
+            const Order_Entry& e = order_.at(q);
+            if (e.is_group)
+                offer_group(groups_[e.ref], e.key, s, q, best);
+            else
+                offer_trace(e.ref, e.key, s, q, best);
+        }
+    }
+
+    // Files a new or changed trace under its centre: into the group of its signature when its
+    // centre has one, else as an entry of its own at the front of that centre.
+    void place(std::uint32_t id, std::size_t hint) {
+        const double cent = pool_.states[id].cent;
+        const Signature sig = trace_signature(id);
+        const Trace_Order::Pos front = order_.lower_bound_from(cent, hint);
+        for (Trace_Order::Pos q = front; !order_.at_end(q) && order_.at(q).key == cent; order_.advance(q))
+            if (signature_of(order_.at(q)) == sig) return join(order_.at(q), id);
+        order_.insert(front, {cent, id, 0});
+    }
+
+    // A new trace whose window held no entry at all: nothing shares its centre, and its place is
+    // where the window began.
+    void place_at_window(std::uint32_t id, const Candidate& c) {
+        order_.insert(c.window, {pool_.states[id].cent, id, 0});
+    }
+
+    // After the chosen trace took a point (a grouped one has left its group first): newest of
+    // its centre now. A single trace whose neighbours still bracket its centre strictly keeps its
+    // entry; only the key is rewritten.
+    void settle(const Candidate& c, std::size_t hint) {
+        Trace_State& t = pool_.states[c.id];
+        t.stamp = next_stamp();
+        if (!c.grouped) {
+            const Order_Entry* before = order_.before(c.pos);
+            const Order_Entry* after = order_.after(c.pos);
+            if ((before == nullptr || before->key < t.cent) && (after == nullptr || t.cent < after->key))
+                return order_.set_key(c.pos, t.cent);
+            order_.erase(c.pos);
+        }
+        place(c.id, hint);
+    }
+
+    void leave_group(std::uint32_t id, std::size_t hint) {
+        Trace_State& t = pool_.states[id];
+        const std::uint32_t g = t.group;
+        groups_[g].members.erase(member_of(g, id));
+        t.group = kNoGroup;
+        if (!groups_[g].members.empty()) return;
+        order_.erase(order_.find(t.cent, g, 1, hint));
+        free_groups_.push_back(g);
+    }
+
+    void remove(std::uint32_t id, std::size_t& hint) {
+        const Trace_State& t = pool_.states[id];
+        if (t.group != kNoGroup) return leave_group(id, hint);
+        const Trace_Order::Pos at = order_.find(t.cent, id, 0, hint);
+        hint = at.block;
+        order_.erase(at);
+    }
+
+    // Calls f(id) for every trace in list order: centre ascending, newest first among equals.
+    template <typename F>
+    void for_each_in_order(F&& f) const {
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> run;
+        double run_key = 0.0;
+        const auto flush = [&] {
+            if (run.size() > 1) std::sort(run.begin(), run.end(), std::greater<>());
+            for (const auto& [stamp, id] : run) f(id);
+            run.clear();
+        };
+        order_.for_each([&](const Order_Entry& e) {
+            if (!run.empty() && !(e.key == run_key)) flush();
+            run_key = e.key;
+            if (!e.is_group)
+                run.emplace_back(pool_.states[e.ref].stamp, e.ref);
+            else
+                for (const Member& m : groups_[e.ref].members) run.emplace_back(~m.newer, m.id);
+        });
+        flush();
+    }
+
+private:
+    void offer_trace(std::uint32_t id, double key, const Point_Score& s, Trace_Order::Pos q, Candidate& best) {
+        Trace_Head& h = pool_.heads[id];
+        if (!h.log_known) h.last_log = std::log10(h.last_intensity), h.log_known = true;
+        const double c = s.cost(h.last_log, s.mz_term(h.last_mz), s.scan_term(h.last_scan));
+        if (best.beaten_by(c, key, [&] { return pool_.states[id].stamp; }))
+            best.take(c, key, pool_.states[id].stamp, id, false, q);
+    }
+
+    // Within a group the score only falls towards the point's own log intensity from either side
+    // (each rounding step is monotone), so the best members are the nearest below and above it;
+    // further members can only tie, by rounding, and are taken while they do.
+    void offer_group(const Trace_Group& g, double key, const Point_Score& s, Trace_Order::Pos q, Candidate& best) {
+        if (g.sig.dead) return;
+        using It = Member_Set::const_iterator;
+        const double mz_t = s.mz_term(g.last_mz), scan_t = s.scan_term(g.sig.scan);
+        const Member_Set& m = g.members;
+        const auto cost_at = [&](It it) { return s.cost(it->log_intensity, mz_t, scan_t); };
+        const auto offer = [&](It it) {
+            const double c = cost_at(it);
+            if (best.beaten_by(c, key, [&] { return ~it->newer; })) best.take(c, key, ~it->newer, it->id, true, q);
+        };
+        // The first (newest) member of the run of equal intensities at it, and of the next run.
+        const auto run_start = [&](It it) { return m.lower_bound({it->log_intensity, 0, 0}); };
+        const auto next_run = [&](It it) { return m.upper_bound({it->log_intensity, kOldest, 0}); };
+
+        const It above = m.lower_bound({s.log_i, 0, 0});
+        if (above != m.end()) {
+            const double c0 = cost_at(above);
+            for (It it = above; it != m.end() && cost_at(it) == c0; it = next_run(it)) offer(it);
+        }
+        if (above == m.begin()) return;
+        It it = run_start(std::prev(above));
+        const double c0 = cost_at(it);
+        for (;;) {
+            offer(it);
+            if (it == m.begin()) return;
+            it = run_start(std::prev(it));
+            if (!(cost_at(it) == c0)) return;
+        }
+    }
+
+    Signature trace_signature(std::uint32_t id) const {
+        const Trace_Head& h = pool_.heads[id];
+        return {!scorable(h.last_intensity), std::bit_cast<std::uint64_t>(h.last_mz), h.last_scan};
+    }
+    Signature signature_of(const Order_Entry& e) const {
+        return e.is_group ? groups_[e.ref].sig : trace_signature(e.ref);
+    }
+
+    Member member_of(std::uint32_t g, std::uint32_t id) {
+        Trace_Head& h = pool_.heads[id];
+        if (groups_[g].sig.dead) return {0.0, ~pool_.states[id].stamp, id};
+        if (!h.log_known) h.last_log = std::log10(h.last_intensity), h.log_known = true;
+        return {h.last_log, ~pool_.states[id].stamp, id};
+    }
+
+    // Adds trace id to the entry e of the same centre and signature, turning a single trace into
+    // a group first.
+    void join(Order_Entry& e, std::uint32_t id) {
+        if (!e.is_group) {
+            const std::uint32_t g = new_group(e.ref);
+            add_member(g, e.ref);
+            e.ref = g;
+            e.is_group = 1;
+        }
+        add_member(e.ref, id);
+    }
+
+    void add_member(std::uint32_t g, std::uint32_t id) {
+        groups_[g].members.insert(member_of(g, id));
+        pool_.states[id].group = g;
+    }
+
+    std::uint32_t new_group(std::uint32_t like) {
+        std::uint32_t g;
+        if (free_groups_.empty()) {
+            g = static_cast<std::uint32_t>(groups_.size());
+            groups_.emplace_back();
+        } else {
+            g = free_groups_.back();
+            free_groups_.pop_back();
+        }
+        const Trace_Head& h = pool_.heads[like];
+        groups_[g].sig = trace_signature(like);
+        groups_[g].last_mz = h.last_mz;
+        return g;
+    }
+
+    Trace_Pool& pool_;
+    Trace_Order order_;
+    std::vector<Trace_Group> groups_;
+    std::vector<std::uint32_t> free_groups_;
+    std::uint64_t stamp_ = 0;
 };
 
 // Which short traces to drop after each scan: those idle for misscount_th scan numbers or more,
@@ -452,6 +773,146 @@ void merge_close_traces(std::vector<Mass_Trace>& traces, double threshold, std::
     }
 }
 
+
+void print_out_of_order() {
+    std::cout << "The scan number of new data point is smaller than the last data point of the mass trace!, pls check"
+              << std::endl;
+}
+
+std::size_t points_of(const Spectrum_Scan& s) { return std::min(s.mass_values.size(), s.intensity_values.size()); }
+
+// Scans are consumed front to back; their points then live in the traces, so each scan's arrays
+// are given back as soon as it is done.
+void release_scan(Spectrum_Scan& s) {
+    std::vector<float>().swap(s.mass_values);
+    std::vector<float>().swap(s.intensity_values);
+}
+
+// Steps 1 and 2: the scan passes, up to the finished (unmerged) traces in list order.
+class Extraction {
+public:
+    Extraction(std::vector<Spectrum_Scan>& scans, double ppm_th, std::int32_t minimum_eic_num,
+               std::int32_t misscount_th)
+        : scans_(scans), r_(ppm_th / 1000000), minimum_eic_num_(minimum_eic_num), pool_(scans), index_(pool_),
+          idle_(scans, misscount_th) {}
+
+    std::vector<Mass_Trace> run() {
+        seed();
+        for (std::size_t s = 1; s < scans_.size(); ++s) scan_pass(s);
+        return finished_traces();
+    }
+
+private:
+    // Traces that removal may still take: once longer than minimum_eic_num a trace stays forever.
+    void note_if_short(std::uint32_t id, std::size_t scan_index) {
+        if (pool_.states[id].length <= minimum_eic_num_) idle_.add(id, scan_index);
+    }
+
+    // 1. Seeding: one trace per point of the first scan, stably sorted by centre. A point whose
+    // m/z is not a number has no place in an order by m/z and is skipped, here and below.
+    void seed() {
+        const Spectrum_Scan& scan = scans_[0];
+#if KORVANE_WORKBENCH
+        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
+#endif
+        std::vector<Order_Entry> seeds;
+        for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
+            const double p = scan.mass_values[k];
+            if (std::isnan(p)) continue;
+            const std::uint32_t id = pool_.create(0, p, scan.intensity_values[k], 0.0, false);
+            seeds.push_back({p, id, 0});
+            note_if_short(id, 0);
+        }
+        index_.seed(std::move(seeds));
+        release_scan(scans_[0]);
+    }
+
+    // 2. One pass per following scan. The miss count is not stored: raised by every scan-number
+    // step and zeroed on every append, it always equals (current scan number - scan number of the
+    // last point), taken modulo 2^32 as the running sum would wrap.
+    void scan_pass(std::size_t s) {
+        Spectrum_Scan& scan = scans_[s];
+#if KORVANE_WORKBENCH
+        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
+#endif
+        std::size_t hint = 0;
+        for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
+            const double p = scan.mass_values[k];
+            if (!std::isnan(p)) add_point(s, p, scan.intensity_values[k], hint);
+        }
+
+        // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
+        hint = 0;
+        idle_.after_scan(s, scan.scan_num, s + 1 == scans_.size(), pool_, minimum_eic_num_, [&](std::uint32_t id) {
+            index_.remove(id, hint);
+            pool_.release(id);
+        });
+        release_scan(scan);
+    }
+
+    void add_point(std::size_t s, double p, double I, std::size_t& hint) {
+        const std::uint32_t sp = scans_[s].scan_num;
+        // 2.1 Window and scores.
+        Candidate best;
+        Point_Score score{p, I, sp};
+        const double lower = (1 - r_) * p;
+        const double upper = (r_ + 1) * p;
+        const bool searched = lower <= upper;
+        if (searched) index_.best_for(score, lower, upper, hint, best);
+
+        // 2.2 No candidate with a finite score: a new trace at the point's sorted place (with
+        // nothing in [lower, upper], where the window begins).
+        if (!best.found) {
+            const std::uint32_t id = pool_.create(s, p, I, score.log_i, score.log_known);
+            pool_.states[id].stamp = index_.next_stamp();
+            if (searched && best.window_empty)
+                index_.place_at_window(id, best);
+            else
+                index_.place(id, hint);
+            note_if_short(id, s);
+            return;
+        }
+
+        // 2.3 Extend the chosen trace, then 2.4 re-place it before the first other trace whose
+        // centre is not smaller.
+        Trace_Head& h = pool_.heads[best.id];
+        Trace_State& t = pool_.states[best.id];
+        if (h.last_scan > sp) return print_out_of_order();
+        if (best.grouped) index_.leave_group(best.id, hint);
+        if (h.last_scan < sp) {
+            t.cent = (t.length * t.cent + p) / (t.length + 1);
+            pool_.append(best.id, s, p, I);
+            t.length = t.length + 1;
+            h.last_log = score.log_i;
+            h.log_known = true;
+        } else {
+            pool_.combine(best.id, p, I);
+        }
+        index_.settle(best, hint);
+    }
+
+    std::vector<Mass_Trace> finished_traces() {
+        const std::uint32_t final_scan = scans_.back().scan_num;
+        std::vector<Mass_Trace> traces;
+        index_.for_each_in_order([&](std::uint32_t id) {
+            Mass_Trace t;
+            t.Cent_Mass = pool_.states[id].cent;
+            t.trace_length = pool_.states[id].length;
+            t.miss_count = static_cast<std::int32_t>(final_scan - pool_.heads[id].last_scan);
+            t.EIC_shape = pool_.take_points(id);
+            traces.push_back(std::move(t));
+        });
+        return traces;
+    }
+
+    std::vector<Spectrum_Scan>& scans_;
+    const double r_;
+    const std::int32_t minimum_eic_num_;
+    Trace_Pool pool_;
+    Trace_Index index_;
+    Idle_Schedule idle_;
+};
+
 }  // namespace
 
 void mass_trace_merge(Mass_Trace& Merged_mass_trace, Mass_Trace Mass_Trace_Left, Mass_Trace Mass_Trace_Right) {
@@ -462,171 +923,15 @@ void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<S
                            double ppm_th, std::int32_t minimum_eic_num, std::int32_t misscount_th,
                            double inter_trace_dist_th) {
     mass_trace_list.clear();
-    const std::size_t n_scans = spectrum_arry.size();
-    if (n_scans == 0) {
-        std::cout << "Mass trace Extraction Finished!" << std::endl;
-        return;
+    if (!spectrum_arry.empty()) {
+        // The index and the trace slots are gone before merging starts.
+        std::vector<Mass_Trace> traces =
+            Extraction(spectrum_arry, ppm_th, minimum_eic_num, misscount_th).run();
+        // 3. Merging of close neighbours.
+        std::vector<bool> alive;
+        merge_close_traces(traces, inter_trace_dist_th, alive);
+        for (std::size_t i = 0; i < traces.size(); ++i)
+            if (alive[i]) mass_trace_list.push_back(std::move(traces[i]));
     }
-
-    Trace_Pool pool(spectrum_arry);
-    Trace_Order order;
-    // Traces that removal may still take: once longer than minimum_eic_num a trace stays forever.
-    Idle_Schedule idle(spectrum_arry, misscount_th);
-    const auto note_if_short = [&](std::uint32_t id, std::size_t scan_index) {
-        if (pool.states[id].length <= minimum_eic_num) idle.add(id, scan_index);
-    };
-    const auto points_of = [](const Spectrum_Scan& s) {
-        return std::min(s.mass_values.size(), s.intensity_values.size());
-    };
-    // Scans are consumed front to back; their points then live in the traces, so each scan's
-    // arrays are given back as soon as it is done.
-    const auto release_scan = [](Spectrum_Scan& s) {
-        std::vector<float>().swap(s.mass_values);
-        std::vector<float>().swap(s.intensity_values);
-    };
-
-    // 1. Seeding: one trace per point of the first scan, stably sorted by centre. A point whose
-    // m/z is not a number has no place in an order by m/z and is skipped, here and below.
-    {
-        const Spectrum_Scan& scan = spectrum_arry[0];
-#if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
-#endif
-        std::vector<Order_Entry> seeds;
-        for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
-            const double p = scan.mass_values[k];
-            if (std::isnan(p)) continue;
-            const std::uint32_t id = pool.create(0, p, scan.intensity_values[k], 0.0, false);
-            seeds.push_back({p, id});
-        }
-        std::stable_sort(seeds.begin(), seeds.end(),
-                         [](const Order_Entry& a, const Order_Entry& b) { return a.key < b.key; });
-        order.assign(seeds);
-        for (const Order_Entry& e : seeds) note_if_short(e.id, 0);
-        release_scan(spectrum_arry[0]);
-    }
-
-    const double r = ppm_th / 1000000;
-
-    // 2. One pass per following scan.
-    for (std::size_t s = 1; s < n_scans; ++s) {
-        Spectrum_Scan& scan = spectrum_arry[s];
-        const std::uint32_t sp = scan.scan_num;
-#if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << sp << std::endl;
-#endif
-        // The miss count is not stored: raised by every scan-number step and zeroed on every
-        // append, it always equals (current scan number - scan number of the last point), taken
-        // modulo 2^32 as the running sum would wrap.
-
-        std::size_t hint = 0;
-        for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
-            const double p = scan.mass_values[k];
-            const double I = scan.intensity_values[k];
-            if (std::isnan(p)) continue;
-
-            // 2.1 Window and scores. Among equal scores the first candidate in order wins.
-            const double lower = (1 - r) * p;
-            const double upper = (r + 1) * p;
-            double best = DBL_MAX;
-            Trace_Order::Pos best_pos;
-            bool found = false;
-            double log_i = 0.0;
-            bool log_i_known = false;
-            Trace_Order::Pos window;
-            bool window_empty = true;
-            if (lower <= upper) {
-                window = order.lower_bound_from(lower, hint);
-                hint = window.block;
-                for (Trace_Order::Pos q = window; !order.at_end(q) && order.at(q).key <= upper; order.advance(q)) {
-                    window_empty = false;
-                    Trace_Head& h = pool.heads[order.at(q).id];
-                    if (!log_i_known) log_i = std::log10(I), log_i_known = true;
-                    if (!h.log_known) h.last_log = std::log10(h.last_intensity), h.log_known = true;
-                    const double cost = 0.3 * std::fabs(log_i - h.last_log) +
-                                        0.2 * (2000000 * std::fabs(p - h.last_mz) / (h.last_mz + p)) +
-                                        0.5 * (sp - h.last_scan);
-                    if (cost < best) {
-                        best = cost;
-                        best_pos = q;
-                        found = true;
-                    }
-                }
-            }
-
-            // 2.2 No candidate with a finite score: a new trace at the point's sorted place.
-            if (!found) {
-                const std::uint32_t id = pool.create(s, p, I, log_i, log_i_known);
-                // With nothing in [lower, upper] the window starts where p belongs.
-                order.insert(window_empty && lower <= upper ? window : order.lower_bound_from(p, hint), {p, id});
-                note_if_short(id, s);
-                continue;
-            }
-
-            // 2.3 Extend the chosen trace.
-            const std::uint32_t id = order.at(best_pos).id;
-            Trace_Head& h = pool.heads[id];
-            Trace_State& t = pool.states[id];
-            double cent = t.cent;
-            if (h.last_scan < sp) {
-                cent = (t.length * t.cent + p) / (t.length + 1);
-                pool.append(id, s, p, I);
-                t.length = t.length + 1;
-                h.last_log = log_i;
-                h.log_known = true;
-            } else if (h.last_scan == sp) {
-                pool.combine(id, p, I);
-            } else {
-                std::cout << "The scan number of new data point is smaller than the last data point of the mass "
-                             "trace!, pls check"
-                          << std::endl;
-                continue;
-            }
-
-            // 2.4 Re-place the trace before the first other trace whose centre is not smaller. It
-            // stays where it is when its neighbours still bracket the centre: strictly above the
-            // one before it, not above the one after.
-            t.cent = cent;
-            const Order_Entry* before = order.before(best_pos);
-            const Order_Entry* after = order.after(best_pos);
-            if ((before == nullptr || before->key < cent) && (after == nullptr || !(after->key < cent))) {
-                order.set_key(best_pos, cent);
-            } else {
-                order.erase(best_pos);
-                order.insert(order.lower_bound(cent), {cent, id});
-            }
-        }
-
-        // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
-        hint = 0;
-        idle.after_scan(s, sp, s + 1 == n_scans, pool, minimum_eic_num, [&](std::uint32_t id) {
-            const Trace_Order::Pos at = order.find(pool.states[id].cent, id, hint);
-            hint = at.block;
-            order.erase(at);
-            pool.release(id);
-        });
-        release_scan(scan);
-    }
-
-    // 3. The sequence as records, then merging of close neighbours.
-    const std::uint32_t final_scan = spectrum_arry[n_scans - 1].scan_num;
-    std::vector<Mass_Trace> traces;
-    traces.reserve(pool.heads.size());
-    order.for_each([&](const Order_Entry& e) {
-        Mass_Trace t;
-        t.Cent_Mass = e.key;
-        t.trace_length = pool.states[e.id].length;
-        t.miss_count = static_cast<std::int32_t>(final_scan - pool.heads[e.id].last_scan);
-        t.EIC_shape = pool.take_points(e.id);
-        traces.push_back(std::move(t));
-    });
-    pool = Trace_Pool(spectrum_arry);
-    order = Trace_Order();
-
-    std::vector<bool> alive;
-    merge_close_traces(traces, inter_trace_dist_th, alive);
-    for (std::size_t i = 0; i < traces.size(); ++i)
-        if (alive[i]) mass_trace_list.push_back(std::move(traces[i]));
-
     std::cout << "Mass trace Extraction Finished!" << std::endl;
 }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -278,6 +280,19 @@ std::vector<Row> random_rows(std::mt19937_64& rng, std::size_t compounds, std::s
     return rows;
 }
 
+// The same rows (followed by their tags) in the same order, with the same Align_ID and Align_RT bits.
+void expect_same_rows(const std::vector<Row>& fast, const std::vector<Row>& slow) {
+    ASSERT_EQ(fast.size(), slow.size());
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+        ASSERT_EQ(fast[i].EIC_ID, slow[i].EIC_ID) << "position " << i;
+        ASSERT_EQ(fast[i].Align_ID, slow[i].Align_ID) << "position " << i;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(fast[i].Align_RT), std::bit_cast<std::uint64_t>(slow[i].Align_RT))
+            << "position " << i;
+        ASSERT_EQ(fast[i].Peak_shape.size(), 1u);
+        ASSERT_EQ(fast[i].SAMPLE_NAME, slow[i].SAMPLE_NAME);
+    }
+}
+
 TEST(CompoundAlign, SameRowsInSameOrderAsPlainTranscription) {
     std::mt19937_64 rng(20261209);
     struct Setting {
@@ -288,6 +303,8 @@ TEST(CompoundAlign, SameRowsInSameOrderAsPlainTranscription) {
         {One_Phase_Align, 0.01, 6.0, 0.0},  {One_Phase_Align, 0.02, 20.0, 0.0}, {Two_Phase_Align, 0.01, 6.0, 4.0},
         {Two_Phase_Align, 0.015, 10.0, 1.0}, {Two_Phase_Align, 0.01, 4.0, 8.0}, {One_Phase_Align, 0.0, 0.0, 0.0},
         {Two_Phase_Align, 0.0, 0.0, 0.0},
+        // No row can match any founder: every founder is passed over, as the transcription stops.
+        {One_Phase_Align, -0.01, 6.0, 0.0}, {Two_Phase_Align, 0.01, 6.0, -4.0},
     };
     for (std::size_t compounds : {1u, 2u, 5u, 30u, 200u}) {
         for (std::size_t samples : {1u, 3u, 12u}) {
@@ -301,19 +318,67 @@ TEST(CompoundAlign, SameRowsInSameOrderAsPlainTranscription) {
                 const std::uint32_t features =
                     oracle::compound_align(s.mode == Two_Phase_Align, s.tol, s.w1, s.w2, slow);
                 EXPECT_EQ(last_line(out), final_line(features));
-                ASSERT_EQ(fast.size(), slow.size());
-                for (std::size_t i = 0; i < fast.size(); ++i) {
-                    ASSERT_EQ(fast[i].EIC_ID, slow[i].EIC_ID) << "position " << i;
-                    ASSERT_EQ(fast[i].Align_ID, slow[i].Align_ID) << "position " << i;
-                    ASSERT_EQ(std::bit_cast<std::uint64_t>(fast[i].Align_RT),
-                              std::bit_cast<std::uint64_t>(slow[i].Align_RT))
-                        << "position " << i;
-                    ASSERT_EQ(fast[i].Peak_shape.size(), 1u);
-                    ASSERT_EQ(fast[i].SAMPLE_NAME, slow[i].SAMPLE_NAME);
-                }
+                ASSERT_NO_FATAL_FAILURE(expect_same_rows(fast, slow));
             }
         }
     }
+}
+
+// A row whose mass or time is not finite can match nothing, itself included; as the most intense
+// row left it stays unaligned and the next one founds the feature.
+// A NaN intensity never founds, even first in the list. So every such row acts as a row that never
+// founds (intensity 0) would in the transcription, which alone sets the expected result.
+TEST(CompoundAlign, RowsThatCanMatchNothingStayOutAndAlignmentGoesOn) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        Compound_Align_Mode mode;
+        void (*spoil)(Row&);
+    };
+    const Case cases[] = {
+        {"NaN mass", One_Phase_Align, [](Row& r) { r.Compound_MolecularMass = kNaN; }},
+        {"infinite mass, two-phase", Two_Phase_Align, [](Row& r) { r.Compound_MolecularMass = kInf; }},
+        {"NaN time, two-phase", Two_Phase_Align, [](Row& r) { r.Compound_Retention_Time = kNaN; }},
+        {"minus infinite time", One_Phase_Align, [](Row& r) { r.Compound_Retention_Time = -kInf; }},
+        {"infinite intensity and NaN mass", One_Phase_Align,
+         [](Row& r) { r.Compound_Intensity = kInf, r.Compound_MolecularMass = kNaN; }},
+        {"NaN intensity", One_Phase_Align, [](Row& r) { r.Compound_Intensity = kNaN; }},
+    };
+    const auto can_found = [](const Row& r) {
+        return std::isfinite(r.Compound_MolecularMass) && std::isfinite(r.Compound_Retention_Time) &&
+               !std::isnan(r.Compound_Intensity);
+    };
+    std::mt19937_64 rng(20261211);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Row> rows = random_rows(rng, 60, 5);
+        // The spoiled rows: the most intense one, and the one in front (the first founder candidate
+        // in list order, and where a NaN intensity used to end the work).
+        const auto top = std::max_element(rows.begin(), rows.end(), Comp_Alignpeak_by_Compound_Intensity);
+        for (std::uint32_t tag : {top->EIC_ID, rows.front().EIC_ID}) {
+            for (Row& r : rows) {
+                if (r.EIC_ID != tag) continue;
+                c.spoil(r);
+                r.Compound_Intensity += 1000.0;
+            }
+        }
+        std::vector<Row> expected = rows;
+        for (Row& r : expected)
+            if (!can_found(r)) r.Compound_Intensity = 0.0;
+        const std::uint32_t features = oracle::compound_align(c.mode == Two_Phase_Align, 0.01, 6.0, 4.0, expected);
+        const std::string out = align_and_capture(c.mode, 0.01, 6.0, 4.0, rows);
+        EXPECT_GT(features, 10u);
+        EXPECT_EQ(last_line(out), final_line(features));
+        ASSERT_NO_FATAL_FAILURE(expect_same_rows(rows, expected));
+    }
+
+    // An intense row of no compound with no compound near it is passed over in the same way.
+    std::vector<Row> rows{make_row(0, 0, 0, 500.0, 10.0, 90.0), make_row(1, 1, 1, 100.0, 10.0, 5.0)};
+    const std::string out = align_and_capture(One_Phase_Align, 0.01, 6.0, 0.0, rows);
+    EXPECT_EQ(by_tag(rows, 0).Align_ID, 0u);
+    EXPECT_EQ(by_tag(rows, 1).Align_ID, 1u);
+    EXPECT_EQ(last_line(out), final_line(1));
 }
 
 TEST(CompoundAlign, AlignedListAlignedAgainIsUnchanged) {

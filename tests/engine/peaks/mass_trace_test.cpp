@@ -209,6 +209,64 @@ TEST(MassTraceExtraction, MatchesReferenceOnLargerSamples) {
     }
 }
 
+// Scans crowded with points of a handful of m/z values: the first scan seeds hundreds of traces
+// of one centre, and every later point weighs them all. Intensities come from a few levels two
+// decades apart (equal traces; later scans also fall between the first scan's levels, nearer the
+// one below), from levels a float step apart, from a wide random range, or include zeros and NaNs
+// that can never join.
+TEST(MassTraceExtraction, MatchesReferenceOnCrowdedScans) {
+    enum class Levels { few, float_steps, wide, with_unscorable };
+    struct Case {
+        const char* name;
+        std::size_t scans, crowd, values;
+        Levels levels;
+        Params p;
+        std::uint32_t scan_step = 1;
+    };
+    const Case cases[] = {
+        {"one m/z, few intensities", 4, 400, 1, Levels::few, {10, 0, 3, 0}},
+        {"one m/z, wide intensities", 4, 400, 1, Levels::wide, {10, 0, 3, 0}},
+        {"one m/z, zeros and NaNs among them", 4, 400, 1, Levels::with_unscorable, {10, 0, 3, 0}},
+        {"three m/z, removal and merging", 6, 300, 3, Levels::wide, {10, 1, 1, 0.0002}},
+        {"two m/z, both kinds, removal", 5, 300, 2, Levels::with_unscorable, {10, 2, 2, 0}},
+        // Scan numbers 2^30 apart make the scan term so large that intensities a float step apart
+        // score the same after rounding: ties then decide between different last intensities.
+        {"huge scan steps: scores tie by rounding", 4, 400, 40, Levels::float_steps, {10, 0, 3, 0}, 1u << 30},
+    };
+    std::mt19937_64 rng(20261210);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::uniform_int_distribution<std::size_t> which(0, c.values - 1);
+        std::uniform_int_distribution<int> level(0, 9), exponent(0, 6);
+        std::uniform_real_distribution<float> mantissa(1.0f, 10.0f);
+        const auto intensity = [&](std::size_t s) -> float {
+            const int l = level(rng);
+            switch (c.levels) {
+                case Levels::few:
+                    return std::pow(10.0f, static_cast<float>(2 * (l % 5)) + (s > 0 && l >= 5 ? 0.8f : 0.0f));
+                case Levels::float_steps: return 1000.0f + std::ldexp(1.0f, -14) * static_cast<float>(l);
+                case Levels::with_unscorable:
+                    if (l == 0) return 0.0f;
+                    if (l == 1) return std::numeric_limits<float>::quiet_NaN();
+                    [[fallthrough]];
+                case Levels::wide: break;
+            }
+            return mantissa(rng) * std::pow(10.0f, static_cast<float>(exponent(rng)));
+        };
+        std::vector<Spectrum_Scan> scans;
+        for (std::size_t s = 0; s < c.scans; ++s) {
+            std::vector<Peak> peaks;
+            for (std::size_t k = 0; k < c.crowd; ++k)
+                peaks.push_back({300.0f + 0.001f * static_cast<float>(which(rng)), intensity(s)});
+            scans.push_back(make_scan(static_cast<std::uint32_t>(1 + s * c.scan_step), peaks));
+        }
+        const Outcome fast = run_engine(scans, c.p);
+        const Outcome slow = run_oracle(scans, c.p);
+        ASSERT_NO_FATAL_FAILURE(expect_identical(fast.traces, slow.traces));
+        EXPECT_EQ(fast.out, slow.out);
+    }
+}
+
 TEST(MassTraceExtraction, SameScanPointsCombineIntoOnePoint) {
     // Both points of scan 2 fall in the window of the trace seeded at 300; the second also has a
     // scan term of 0 against it, so it joins the same trace.
