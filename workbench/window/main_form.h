@@ -82,6 +82,9 @@ protected:
 
 private:
     void buildDataProcessTab(QWidget* page);
+    void buildSamplePlotPanel();
+    // Loads the sample of the file grid's row into the engine and plots it.
+    void showSample(int row);
     void startRun(bool batch);
     void runFinished();
     void setRunPanelVisible(bool visible);

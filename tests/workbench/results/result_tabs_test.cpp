@@ -1,6 +1,7 @@
 // The result pages driven headless: dialogs and message boxes answered through the pages' seams,
 // databases written by the engine's own writers, a synthetic sample file for the binning plots.
-#include "workbench/results/result_tabs.h"
+#include "workbench/results/alignment_result_tab.h"
+#include "workbench/results/annotation_result_tab.h"
 
 #include <gtest/gtest.h>
 
