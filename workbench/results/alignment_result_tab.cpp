@@ -23,6 +23,14 @@
 
 using namespace korvane::wb;
 
+namespace {
+
+// Positions of the grid query's columns.
+constexpr int kEicColumn = 0, kPeakColumn = 1, kMzColumn = 2, kGroupColumn = 10, kAnnotationColumn = 11,
+              kCompoundColumn = 12, kSampleIdColumn = 16, kSampleNameColumn = 17, kAlignIdColumn = 18;
+
+}  // namespace
+
 struct AlignmentResultTab::Ui {
     QLineEdit* alignFileTextBox;
     QWidget* gridPanel;
@@ -130,6 +138,8 @@ void AlignmentResultTab::browseAlignDatabase() {
         showMessage(*error);
         return;
     }
+    arrange_grid_columns(ui_->grid, {kEicColumn, kPeakColumn, kMzColumn, kSampleNameColumn, kAlignIdColumn,
+                                     kGroupColumn, kCompoundColumn, kAnnotationColumn});
     ui_->gridPanel->setVisible(true);
     ui_->plotPanel->setVisible(true);
     selectRow(0);
@@ -167,20 +177,20 @@ void AlignmentResultTab::plotRoutine() {
     }
     const std::string path = local_8bit(alignFolderName_);
     const std::string file = local_8bit(alignFileName_);
-    const int eic_id = model->cell_int(row, 0);
-    const int peak_id = model->cell_int(row, 1);
-    const int group_id = model->cell_int(row, 10);
-    const int compound_id = model->cell_int(row, 12);
-    const int sample_id = model->cell_int(row, 16);
-    const QString sample_name = model->cell(row, 17).toString();
-    const int align_id = model->cell_int(row, 18);
+    const int eic_id = model->cell_int(row, kEicColumn);
+    const int peak_id = model->cell_int(row, kPeakColumn);
+    const int group_id = model->cell_int(row, kGroupColumn);
+    const int compound_id = model->cell_int(row, kCompoundColumn);
+    const int sample_id = model->cell_int(row, kSampleIdColumn);
+    const QString sample_name = model->cell(row, kSampleNameColumn).toString();
+    const int align_id = model->cell_int(row, kAlignIdColumn);
 
     // 2.
     std::vector<Chromatogram_Peak_Group_Compound_Align> aligned;
     if (align_id == 0) {
         engine_->Engine_Query_ChromatographPeak_FromAlignDataBase(path, file, sample_id, eic_id, peak_id, aligned);
     } else {
-        model->paint_rows(18, align_id);
+        model->paint_rows(kAlignIdColumn, align_id);
         engine_->Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(path, file, align_id,
                                                                                              aligned);
     }
@@ -203,6 +213,6 @@ void AlignmentResultTab::plotRoutine() {
                              : ui_->rtOriginal->isChecked() ? XAxisMode::RetentionTime
                                                             : XAxisMode::ScanNumber;
     const ScaleMode scale = ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard;
-    draw_pane(ui_->aligned, aligned_pane(aligned, x_mode, scale, model->cell(row, 18).toString()));
+    draw_pane(ui_->aligned, aligned_pane(aligned, x_mode, scale, model->cell(row, kAlignIdColumn).toString()));
     draw_pane(ui_->perSample, per_sample_pane(per_sample, mode, x_mode, scale, sample_name));
 }

@@ -23,6 +23,17 @@
 
 using namespace korvane::wb;
 
+namespace {
+
+// Wide enough for the grid's key columns (EIC_ID, Peak_ID, Apex_MZ, Group_ID, Compound_ID).
+constexpr int kGridPanelWidth = 400;
+
+// Positions of the grid query's columns.
+constexpr int kEicColumn = 0, kPeakColumn = 1, kMzColumn = 2, kGroupColumn = 10, kAnnotationColumn = 11,
+              kCompoundColumn = 12;
+
+}  // namespace
+
 struct AnnotationResultTab::Ui {
     QLineEdit* outputFileTextBox;
     QLineEdit* cdfFileTextBox;
@@ -56,101 +67,51 @@ AnnotationResultTab::AnnotationResultTab(CKORVANE_Engine* engine, std::function<
 
 AnnotationResultTab::~AnnotationResultTab() { delete ui_; }
 
+namespace {
+
+// A label, a read-only path box and its "Browse" button on one row.
+QPushButton* add_file_row(QVBoxLayout* top, const QString& label, QLineEdit*& box, const QString& box_name,
+                          const QString& button_name) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(label));
+    box = make_box(QString(), box_name, true);
+    row->addWidget(box, 1);
+    auto* browse = make_button(QStringLiteral("Browse"), button_name);
+    row->addWidget(browse);
+    top->addLayout(row);
+    return browse;
+}
+
+QRadioButton* add_bin_mode(QGridLayout* layout, int row, QButtonGroup* group, const QString& text,
+                           const QString& name) {
+    auto* b = new QRadioButton(text);
+    b->setObjectName(name);
+    group->addButton(b);
+    layout->addWidget(b, row, 0);
+    return b;
+}
+
+}  // namespace
+
 void AnnotationResultTab::buildUi() {
     ui_ = new Ui;
     auto* top = new QVBoxLayout(this);
+    auto* dbBrowse = add_file_row(top, QStringLiteral("Select Output (.db) File :"), ui_->outputFileTextBox,
+                                  QStringLiteral("outputFileTextBox"), QStringLiteral("outputBrowseButton"));
+    auto* cdfBrowse = add_file_row(top, QStringLiteral("Select CDF File : "), ui_->cdfFileTextBox,
+                                   QStringLiteral("cdfFileTextBox"), QStringLiteral("cdfBrowseButton"));
 
-    auto* dbRow = new QHBoxLayout;
-    dbRow->addWidget(new QLabel(QStringLiteral("Select Output (.db) File :")));
-    ui_->outputFileTextBox = make_box(QString(), QStringLiteral("outputFileTextBox"), true);
-    dbRow->addWidget(ui_->outputFileTextBox, 1);
-    auto* dbBrowse = make_button(QStringLiteral("Browse"), QStringLiteral("outputBrowseButton"));
-    dbRow->addWidget(dbBrowse);
-    top->addLayout(dbRow);
-
-    auto* cdfRow = new QHBoxLayout;
-    cdfRow->addWidget(new QLabel(QStringLiteral("Select CDF File : ")));
-    ui_->cdfFileTextBox = make_box(QString(), QStringLiteral("cdfFileTextBox"), true);
-    cdfRow->addWidget(ui_->cdfFileTextBox, 1);
-    auto* cdfBrowse = make_button(QStringLiteral("Browse"), QStringLiteral("cdfBrowseButton"));
-    cdfRow->addWidget(cdfBrowse);
-    top->addLayout(cdfRow);
-
+    // Neither side can be dragged away: the grid keeps its key columns in view, the panes a
+    // usable size.
     auto* splitter = new QSplitter(Qt::Horizontal);
+    splitter->setChildrenCollapsible(false);
     top->addWidget(splitter, 1);
-
-    // Grid panel: the peak table and which records the plot takes.
-    ui_->gridPanel = new QWidget;
-    ui_->gridPanel->setObjectName(QStringLiteral("gridPanel"));
-    auto* gridLayout = new QVBoxLayout(ui_->gridPanel);
-    ui_->model = new ResultTableModel(this);
-    ui_->grid = make_grid(QStringLiteral("outputDataGridView"), ui_->model, ui_->gridPanel);
-    gridLayout->addWidget(ui_->grid, 1);
-    auto* modeBox = new QHBoxLayout;
-    auto* modeGroup = new QButtonGroup(this);
-    ui_->peakPlot = make_radio(QStringLiteral("Peak Plot"), QStringLiteral("peakPlotRadioButton"), modeGroup, modeBox, true);
-    ui_->groupPlot = make_radio(QStringLiteral("Group Plot"), QStringLiteral("groupPlotRadioButton"), modeGroup, modeBox);
-    ui_->compoundPlot =
-        make_radio(QStringLiteral("Compound Plot"), QStringLiteral("compoundPlotRadioButton"), modeGroup, modeBox);
-    gridLayout->addLayout(modeBox);
+    buildGridPanel();
     splitter->addWidget(ui_->gridPanel);
-
-    // Plot panel.
-    ui_->plotPanel = new QWidget;
-    ui_->plotPanel->setObjectName(QStringLiteral("plotPanel"));
-    auto* plotLayout = new QVBoxLayout(ui_->plotPanel);
-    auto* radios = new QHBoxLayout;
-    auto* xGroup = new QButtonGroup(this);
-    ui_->scanNumber = make_radio(QStringLiteral("Scan Number"), QStringLiteral("scanNumberRadioButton"), xGroup, radios, true);
-    ui_->retentionTime =
-        make_radio(QStringLiteral("Retention Time"), QStringLiteral("retentionTimeRadioButton"), xGroup, radios);
-    radios->addSpacing(20);
-    auto* scaleGroup = new QButtonGroup(this);
-    ui_->standard = make_radio(QStringLiteral("Standard"), QStringLiteral("standardRadioButton"), scaleGroup, radios, true);
-    ui_->nomalized = make_radio(QStringLiteral("Nomalized"), QStringLiteral("nomalizedRadioButton"), scaleGroup, radios);
-    radios->addStretch(1);
-    ui_->exportButton = make_button(QStringLiteral("Export"), QStringLiteral("exportButton"));
-    radios->addWidget(ui_->exportButton);
-    plotLayout->addLayout(radios);
-
-    auto* panes = new QGridLayout;
-    ui_->peaks = make_pane(QStringLiteral("peaksGraph"), ui_->plotPanel);
-    ui_->pseudo = make_pane(QStringLiteral("pseudoSpectrumGraph"), ui_->plotPanel);
-    ui_->eic = make_pane(QStringLiteral("extractedEicGraph"), ui_->plotPanel);
-    ui_->tic = make_pane(QStringLiteral("ticGraph"), ui_->plotPanel);
-    ui_->binning = make_pane(QStringLiteral("binningEicGraph"), ui_->plotPanel);
-    panes->addWidget(ui_->peaks.plot, 0, 0);
-    panes->addWidget(ui_->pseudo.plot, 0, 1);
-    panes->addWidget(ui_->eic.plot, 1, 0);
-    panes->addWidget(ui_->tic.plot, 1, 1);
-    panes->addWidget(ui_->binning.plot, 2, 0);
-
-    ui_->binningGroup = new QGroupBox;
-    ui_->binningGroup->setObjectName(QStringLiteral("binningGroupBox"));
-    auto* binLayout = new QGridLayout(ui_->binningGroup);
-    binLayout->addWidget(new QLabel(QStringLiteral("M/Z :")), 0, 0);
-    ui_->mzBox = make_box(QStringLiteral("100"), QStringLiteral("mzTextBox"), false);
-    binLayout->addWidget(ui_->mzBox, 0, 1);
-    binLayout->addWidget(new QLabel(QStringLiteral("(Da)")), 0, 2);
-    auto* binModeGroup = new QButtonGroup(this);
-    ui_->ppmRadio = new QRadioButton(QStringLiteral("ppm (0-1000)"));
-    ui_->ppmRadio->setObjectName(QStringLiteral("ppmRadioButton"));
-    ui_->ppmRadio->setChecked(true);
-    binModeGroup->addButton(ui_->ppmRadio);
-    binLayout->addWidget(ui_->ppmRadio, 1, 0);
-    ui_->ppmBox = make_box(QStringLiteral("40"), QStringLiteral("ppmTextBox"), false);
-    binLayout->addWidget(ui_->ppmBox, 1, 1);
-    ui_->binRadio = new QRadioButton(QStringLiteral("bin size (0-1)"));
-    ui_->binRadio->setObjectName(QStringLiteral("binSizeRadioButton"));
-    binModeGroup->addButton(ui_->binRadio);
-    binLayout->addWidget(ui_->binRadio, 2, 0);
-    ui_->binBox = make_box(QStringLiteral("0.1"), QStringLiteral("binSizeTextBox"), true);
-    binLayout->addWidget(ui_->binBox, 2, 1);
-    binLayout->setRowStretch(3, 1);
-    panes->addWidget(ui_->binningGroup, 2, 1);
-    plotLayout->addLayout(panes, 1);
+    buildPlotPanel();
     splitter->addWidget(ui_->plotPanel);
-    splitter->setStretchFactor(1, 2);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
 
     ui_->gridPanel->setVisible(false);
     ui_->plotPanel->setVisible(false);
@@ -176,6 +137,88 @@ void AnnotationResultTab::buildUi() {
     connect(ui_->binBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(2); });
 }
 
+void AnnotationResultTab::buildGridPanel() {
+    // The grid panel: the peak table and which records the plot takes.
+    ui_->gridPanel = new QWidget;
+    ui_->gridPanel->setObjectName(QStringLiteral("gridPanel"));
+    ui_->gridPanel->setMinimumWidth(kGridPanelWidth);
+    auto* gridLayout = new QVBoxLayout(ui_->gridPanel);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    ui_->model = new ResultTableModel(this);
+    ui_->grid = make_grid(QStringLiteral("outputDataGridView"), ui_->model, ui_->gridPanel);
+    gridLayout->addWidget(ui_->grid, 1);
+    auto* modeBox = new QHBoxLayout;
+    auto* modeGroup = new QButtonGroup(this);
+    ui_->peakPlot = make_radio(QStringLiteral("Peak Plot"), QStringLiteral("peakPlotRadioButton"), modeGroup, modeBox, true);
+    ui_->groupPlot = make_radio(QStringLiteral("Group Plot"), QStringLiteral("groupPlotRadioButton"), modeGroup, modeBox);
+    ui_->compoundPlot =
+        make_radio(QStringLiteral("Compound Plot"), QStringLiteral("compoundPlotRadioButton"), modeGroup, modeBox);
+    modeBox->addStretch(1);
+    gridLayout->addLayout(modeBox);
+}
+
+void AnnotationResultTab::buildPlotPanel() {
+    ui_->plotPanel = new QWidget;
+    ui_->plotPanel->setObjectName(QStringLiteral("plotPanel"));
+    auto* plotLayout = new QVBoxLayout(ui_->plotPanel);
+    plotLayout->setContentsMargins(0, 0, 0, 0);
+    auto* radios = new QHBoxLayout;
+    auto* xGroup = new QButtonGroup(this);
+    ui_->scanNumber = make_radio(QStringLiteral("Scan Number"), QStringLiteral("scanNumberRadioButton"), xGroup, radios, true);
+    ui_->retentionTime =
+        make_radio(QStringLiteral("Retention Time"), QStringLiteral("retentionTimeRadioButton"), xGroup, radios);
+    radios->addSpacing(20);
+    auto* scaleGroup = new QButtonGroup(this);
+    ui_->standard = make_radio(QStringLiteral("Standard"), QStringLiteral("standardRadioButton"), scaleGroup, radios, true);
+    ui_->nomalized = make_radio(QStringLiteral("Nomalized"), QStringLiteral("nomalizedRadioButton"), scaleGroup, radios);
+    radios->addStretch(1);
+    ui_->exportButton = make_button(QStringLiteral("Export"), QStringLiteral("exportButton"));
+    radios->addWidget(ui_->exportButton);
+    plotLayout->addLayout(radios);
+
+    // Two columns of equal width, three rows of equal height; the binning controls take a narrow
+    // strip beside the binning pane rather than a pane's column of their own.
+    auto* panes = new QGridLayout;
+    ui_->peaks = make_pane(QStringLiteral("peaksGraph"), ui_->plotPanel);
+    ui_->pseudo = make_pane(QStringLiteral("pseudoSpectrumGraph"), ui_->plotPanel);
+    ui_->eic = make_pane(QStringLiteral("extractedEicGraph"), ui_->plotPanel);
+    ui_->tic = make_pane(QStringLiteral("ticGraph"), ui_->plotPanel);
+    ui_->binning = make_pane(QStringLiteral("binningEicGraph"), ui_->plotPanel);
+    panes->addWidget(ui_->peaks.plot, 0, 0);
+    panes->addWidget(ui_->pseudo.plot, 0, 1);
+    panes->addWidget(ui_->eic.plot, 1, 0);
+    panes->addWidget(ui_->tic.plot, 1, 1);
+    auto* binningRow = new QHBoxLayout;
+    binningRow->addWidget(ui_->binning.plot, 1);
+    buildBinningGroup();
+    binningRow->addWidget(ui_->binningGroup, 0, Qt::AlignTop);
+    panes->addLayout(binningRow, 2, 0, 1, 2);
+    for (int i = 0; i < 3; ++i) panes->setRowStretch(i, 1);
+    for (int i = 0; i < 2; ++i) panes->setColumnStretch(i, 1);
+    plotLayout->addLayout(panes, 1);
+}
+
+void AnnotationResultTab::buildBinningGroup() {
+    ui_->binningGroup = new QGroupBox;
+    ui_->binningGroup->setObjectName(QStringLiteral("binningGroupBox"));
+    ui_->binningGroup->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Maximum);
+    auto* binLayout = new QGridLayout(ui_->binningGroup);
+    binLayout->addWidget(new QLabel(QStringLiteral("M/Z :")), 0, 0);
+    ui_->mzBox = make_box(QStringLiteral("100"), QStringLiteral("mzTextBox"), false);
+    binLayout->addWidget(ui_->mzBox, 0, 1);
+    binLayout->addWidget(new QLabel(QStringLiteral("(Da)")), 0, 2);
+    auto* binModeGroup = new QButtonGroup(this);
+    ui_->ppmRadio = add_bin_mode(binLayout, 1, binModeGroup, QStringLiteral("ppm (0-1000)"), QStringLiteral("ppmRadioButton"));
+    ui_->ppmRadio->setChecked(true);
+    ui_->ppmBox = make_box(QStringLiteral("40"), QStringLiteral("ppmTextBox"), false);
+    binLayout->addWidget(ui_->ppmBox, 1, 1);
+    ui_->binRadio =
+        add_bin_mode(binLayout, 2, binModeGroup, QStringLiteral("bin size (0-1)"), QStringLiteral("binSizeRadioButton"));
+    ui_->binBox = make_box(QStringLiteral("0.1"), QStringLiteral("binSizeTextBox"), true);
+    binLayout->addWidget(ui_->binBox, 2, 1);
+    for (QLineEdit* box : {ui_->mzBox, ui_->ppmBox, ui_->binBox}) box->setFixedWidth(90);
+}
+
 void AnnotationResultTab::browseOutputDatabase() {
     const auto files = openFileDialog(QStringLiteral("Select a Result File"), runOutputFolder_ ? runOutputFolder_() : QString(),
                                       QStringLiteral("db Files (*.db)"));
@@ -193,6 +236,8 @@ void AnnotationResultTab::browseOutputDatabase() {
         clearAllPanes();
         showMessage(*error);
     } else {
+        arrange_grid_columns(ui_->grid, {kEicColumn, kPeakColumn, kMzColumn, kGroupColumn, kCompoundColumn,
+                                         kAnnotationColumn});
         ui_->gridPanel->setVisible(true);
         ui_->plotPanel->setVisible(true);
         ui_->binningGroup->setVisible(false);
@@ -267,8 +312,8 @@ void AnnotationResultTab::plotRoutine() {
     }
     const std::string path = local_8bit(outputFolderName_);
     const std::string file = local_8bit(outputFileName_);
-    const int eic_id = model->cell_int(row, 0);
-    const int peak_id = model->cell_int(row, 1);
+    const int eic_id = model->cell_int(row, kEicColumn);
+    const int peak_id = model->cell_int(row, kPeakColumn);
 
     // 1.
     reset_pane(ui_->peaks);
@@ -285,16 +330,16 @@ void AnnotationResultTab::plotRoutine() {
         engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
     } else if (mode == PlotMode::GroupPlot) {
         ui_->exportButton->setVisible(true);
-        const int group_id = model->cell_int(row, 10);
-        model->paint_rows(10, group_id);
+        const int group_id = model->cell_int(row, kGroupColumn);
+        model->paint_rows(kGroupColumn, group_id);
         engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, group_id, records);
     } else {
         ui_->exportButton->setVisible(true);
-        const int compound_id = model->cell_int(row, 12);
+        const int compound_id = model->cell_int(row, kCompoundColumn);
         if (compound_id == 0) {
             engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
         } else {
-            model->paint_rows(12, compound_id);
+            model->paint_rows(kCompoundColumn, compound_id);
             engine_->Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, compound_id,
                                                                                              records);
         }
@@ -343,7 +388,14 @@ void AnnotationResultTab::plotRoutine() {
                                                 ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard,
                                                 outputFileName_));
     draw_pane(ui_->eic, trace_pane(QStringLiteral("Extracted EIC Plot"), eic, x_mode));
-    draw_pane(ui_->binning, trace_pane(QStringLiteral("Binning EIC Plot"), binned, x_mode));
+    PlotPane binning = trace_pane(QStringLiteral("Binning EIC Plot"), binned, x_mode);
+    if (cdfFileExitst_ == 1) {
+        binning.emptyNote = QStringLiteral("No point of the sample in this m/z window");
+    } else {
+        binning.emptyNote = QStringLiteral("Select a CDF file to bin its points by m/z");
+        tic_data.emptyNote = QStringLiteral("Select a CDF file to see its TIC");
+    }
+    draw_pane(ui_->binning, binning);
     draw_pane(ui_->tic, tic_data);
     draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
 }

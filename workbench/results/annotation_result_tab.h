@@ -49,6 +49,9 @@ public:
 private:
     struct Ui;
     void buildUi();
+    void buildGridPanel();
+    void buildPlotPanel();
+    void buildBinningGroup();
     void populateOutputGrid(const QString& DataPath1, const QString& DataFile1);
     void plotRoutine();
     void clearAllPanes();

@@ -12,39 +12,45 @@
 #include <QTableView>
 #include <qcustomplot.h>
 
+#include "workbench/results/plot_frame.h"
 #include "workbench/results/result_grid.h"
 
 namespace korvane::wb {
+
+namespace {
+
+// More entries than this would run out of a pane of a usable height.
+constexpr int kLegendEntries = 8;
+
+}  // namespace
 
 Pane make_pane(const QString& object_name, QWidget* parent) {
     Pane p;
     p.plot = new QCustomPlot(parent);
     p.plot->setObjectName(object_name);
-    p.plot->setMinimumSize(240, 180);
-    p.plot->plotLayout()->insertRow(0);
-    p.title = new QCPTextElement(p.plot, QString(), QFont(QStringLiteral("sans"), 10, QFont::Bold));
-    p.plot->plotLayout()->addElement(0, 0, p.title);
+    p.plot->setMinimumSize(300, 200);
+    p.title = add_elided_title(p.plot, 10);
     p.plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     // Intensities in full ("2000000"), never with a power of ten, which the default format adds
     // from a million on.
     p.plot->yAxis->setNumberFormat(QStringLiteral("g"));
     p.plot->yAxis->setNumberPrecision(15);
+    keep_tick_labels_apart(p.plot);
+    place_legend_beside(p.plot);
     return p;
 }
 
 void reset_pane(const Pane& p) {
     p.plot->clearGraphs();
     p.plot->clearItems();
-    p.plot->xAxis->grid()->setVisible(true);
-    p.plot->yAxis->grid()->setVisible(true);
-    p.plot->legend->setVisible(false);
+    set_empty_note(p.plot, QString());
 }
 
 void draw_pane(const Pane& p, const PlotPane& pane) {
     p.title->setText(pane.title);
     p.plot->xAxis->setLabel(pane.xTitle);
     p.plot->yAxis->setLabel(pane.yTitle);
-    bool any_label = false, any_sticks = false;
+    std::vector<double> stick_x, stick_y;
     for (const PlotCurve& c : pane.curves) {
         QCPGraph* g = p.plot->addGraph();
         g->setPen(QPen(c.color));
@@ -52,20 +58,22 @@ void draw_pane(const Pane& p, const PlotPane& pane) {
         g->setLineStyle(c.sticks ? QCPGraph::lsImpulse : QCPGraph::lsLine);
         g->setData(QVector<double>(c.x.begin(), c.x.end()), QVector<double>(c.y.begin(), c.y.end()));
         g->setName(c.label);
-        if (c.label.isEmpty())
-            g->removeFromLegend();
-        else
-            any_label = true;
-        any_sticks = any_sticks || c.sticks;
+        if (c.label.isEmpty()) g->removeFromLegend();
+        if (!c.sticks) continue;
+        stick_x.insert(stick_x.end(), c.x.begin(), c.x.end());
+        stick_y.insert(stick_y.end(), c.y.begin(), c.y.end());
     }
-    p.plot->legend->setVisible(any_label);
+    update_legend(p.plot, kLegendEntries);
     p.plot->rescaleAxes();
-    if (any_sticks && p.plot->yAxis->range().lower > 0) p.plot->yAxis->setRangeLower(0);
+    if (!stick_x.empty()) fit_stick_axes(p.plot, stick_x, stick_y);
+    if (!plot_has_points(p.plot)) set_empty_note(p.plot, pane.emptyNote.isEmpty() ? kNothingToPlot : pane.emptyNote);
     p.plot->replot();
 }
 
 void clear_and_replot(const Pane& p) {
     reset_pane(p);
+    update_legend(p.plot, kLegendEntries);
+    set_empty_note(p.plot, kNothingToPlot);
     p.plot->replot();
 }
 
@@ -77,7 +85,18 @@ QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidg
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->verticalHeader()->setVisible(false);
+    // Rows as tall as their text needs, so that a pane's height shows as many as it can.
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 8);
     return grid;
+}
+
+void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns) {
+    QHeaderView* header = grid->horizontalHeader();
+    for (int logical = 0; logical < header->count(); ++logical) header->moveSection(header->visualIndex(logical), logical);
+    int target = 0;
+    for (int logical : key_columns)
+        if (logical < header->count()) header->moveSection(header->visualIndex(logical), target++);
+    grid->resizeColumnsToContents();
 }
 
 QRadioButton* make_radio(const QString& text, const QString& object_name, QButtonGroup* group, QLayout* layout,

@@ -7,13 +7,13 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "sqlitewrap/cppsqlite3.h"
 #include "workbench/results/result_plot_data.h"
 
 class QButtonGroup;
 class QCustomPlot;
-class QCPTextElement;
 class QLayout;
 class QLineEdit;
 class QPushButton;
@@ -25,20 +25,27 @@ namespace korvane::wb {
 
 class ResultTableModel;
 
+class ElidedTitle;
+
 // One graph pane: the plot and the title element above it.
 struct Pane {
     QCustomPlot* plot = nullptr;
-    QCPTextElement* title = nullptr;
+    ElidedTitle* title = nullptr;
 };
 
 Pane make_pane(const QString& object_name, QWidget* parent);
 // Empties the pane (curves, items, legend) and turns the major grid lines on.
 void reset_pane(const Pane& p);
-// Draws the computed pane: titles, one graph per curve, axes fitted to the data.
+// Draws the computed pane: titles, one graph per curve, the legend beside them, axes fitted to
+// the data (a spectrum's so that every stick shows), or the pane's note when nothing has a point.
 void draw_pane(const Pane& p, const PlotPane& pane);
 void clear_and_replot(const Pane& p);
 
 QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidget* parent);
+// Fits every column to its header and values and moves the key columns to the front, in this
+// order: what a row is and which records the plots take stay in view without scrolling. The
+// model's own column order, which the plot routines read by position, is unchanged.
+void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns);
 QRadioButton* make_radio(const QString& text, const QString& object_name, QButtonGroup* group, QLayout* layout,
                          bool checked = false);
 QPushButton* make_button(const QString& text, const QString& object_name);

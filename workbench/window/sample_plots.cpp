@@ -11,17 +11,25 @@
 #include <exception>
 
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/plot_frame.h"
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
 
 namespace {
 
-QCPTextElement* add_title(QCustomPlot* plot) {
-    plot->plotLayout()->insertRow(0);
-    auto* title = new QCPTextElement(plot, QString(), QFont(plot->font().family(), 11, QFont::Bold));
-    plot->plotLayout()->addElement(0, 0, title);
-    return title;
+const QString kSpectrumHint = QStringLiteral("Click near the curve above to see the spectrum of a scan");
+
+// The sample plots' own look: whole intensities, titles that fit, tick labels apart.
+QCPTextElement* set_up_plot(QCustomPlot* plot, const char* name, int minimum_height) {
+    plot->setObjectName(name);
+    plot->setMinimumHeight(minimum_height);
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // Whole values on the intensity axis, never a common power-of-ten factor.
+    plot->yAxis->setNumberFormat("f");
+    plot->yAxis->setNumberPrecision(0);
+    korvane::wb::keep_tick_labels_apart(plot);
+    return korvane::wb::add_elided_title(plot, 11);
 }
 
 // Zoomed out and empty, with major grid lines, ready for new curves.
@@ -30,6 +38,7 @@ void reset_plot(QCustomPlot* plot) {
     plot->clearPlottables();
     plot->xAxis->grid()->setVisible(true);
     plot->yAxis->grid()->setVisible(true);
+    korvane::wb::set_empty_note(plot, QString());
     plot->rescaleAxes();
 }
 
@@ -76,21 +85,10 @@ void MainForm::buildSamplePlotPanel() {
     });
 
     zedGraphControl1 = new QCustomPlot;
-    zedGraphControl1->setObjectName("zedGraphControl1");
-    zedGraphControl1->setMinimumHeight(340);
-    zedGraphControl1->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-    // Whole values on the intensity axis, never a common power-of-ten factor.
-    zedGraphControl1->yAxis->setNumberFormat("f");
-    zedGraphControl1->yAxis->setNumberPrecision(0);
-    dataTitle_ = add_title(zedGraphControl1);
+    dataTitle_ = set_up_plot(zedGraphControl1, "zedGraphControl1", 340);
     connect(zedGraphControl1, &QCustomPlot::mousePress, this, &MainForm::dataPlotMousePress);
     zedGraphControl2 = new QCustomPlot;
-    zedGraphControl2->setObjectName("zedGraphControl2");
-    zedGraphControl2->setMinimumHeight(280);
-    zedGraphControl2->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-    zedGraphControl2->yAxis->setNumberFormat("f");
-    zedGraphControl2->yAxis->setNumberPrecision(0);
-    spectrumTitle_ = add_title(zedGraphControl2);
+    spectrumTitle_ = set_up_plot(zedGraphControl2, "zedGraphControl2", 280);
     plots->addWidget(zedGraphControl1, 3);
     plots->addWidget(zedGraphControl2, 2);
     plotPanel->hide();
@@ -103,6 +101,7 @@ void MainForm::showSample(int row) {
     plotPanel->show();
     reset_plot(zedGraphControl2);
     spectrumTitle_->setText(QString());
+    korvane::wb::set_empty_note(zedGraphControl2, kSpectrumHint);
     zedGraphControl2->replot();
     dataGridView1->selectRow(row);
     const QString name = dataGridView1->item(row, kFileNameColumn)->text();
@@ -158,6 +157,9 @@ void MainForm::redrawDataPlot() {
         textBox5->hide();
     }
     plot->rescaleAxes();
+    if (!korvane::wb::plot_has_points(plot))
+        korvane::wb::set_empty_note(plot, view_.scan_count() == 0 ? QStringLiteral("No scan could be read from this file")
+                                                                  : QStringLiteral("No point above the threshold"));
     plot->replot();
 }
 
@@ -170,6 +172,8 @@ void MainForm::dataPlotMousePress(QMouseEvent* event) {
         if (d >= 0 && d <= zedGraphControl1->selectionTolerance()) near = true;
     }
     if (!near || view_.scan_count() == 0) {
+        spectrumTitle_->setText(QString());
+        korvane::wb::set_empty_note(spectrum, kSpectrumHint);
         spectrum->replot();
         return;
     }
@@ -178,7 +182,6 @@ void MainForm::dataPlotMousePress(QMouseEvent* event) {
     spectrumTitle_->setText(QString::fromStdString(choice.title));
     spectrum->xAxis->setLabel("M/Z");
     spectrum->yAxis->setLabel("Intensity");
-    spectrum->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignRight | Qt::AlignTop);
     std::vector<double> mz, intensity;
     korvane::wb::spectrum_points(view_, choice.scan_pos, mz, intensity);
     QCPGraph* sticks = spectrum->addGraph();
@@ -187,6 +190,7 @@ void MainForm::dataPlotMousePress(QMouseEvent* event) {
     sticks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
     sticks->removeFromLegend();
     sticks->setData(QVector<double>(mz.begin(), mz.end()), QVector<double>(intensity.begin(), intensity.end()));
-    spectrum->rescaleAxes();
+    korvane::wb::fit_stick_axes(spectrum, mz, intensity);
+    if (mz.empty()) korvane::wb::set_empty_note(spectrum, QStringLiteral("This scan has no points"));
     spectrum->replot();
 }

@@ -412,6 +412,17 @@ TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
     EXPECT_EQ(spectrum->yAxis->label(), "Intensity");
     ASSERT_EQ(spectrum->graph(0)->data()->size(), view.point_count_arry1[0]);
     EXPECT_EQ(spectrum->graph(0)->data()->at(0)->key, view.mass_value_arry1[0]);
+    // Every stick off the frame, the intensity axis from 0 to above the tallest.
+    double lo = 1e300, hi = -1e300, tallest = 0;
+    for (auto it = spectrum->graph(0)->data()->constBegin(); it != spectrum->graph(0)->data()->constEnd(); ++it) {
+        lo = std::min(lo, it->key);
+        hi = std::max(hi, it->key);
+        tallest = std::max(tallest, it->value);
+    }
+    EXPECT_LE(spectrum->xAxis->range().lower, lo - 1);
+    EXPECT_GE(spectrum->xAxis->range().upper, hi + 1);
+    EXPECT_EQ(spectrum->yAxis->range().lower, 0.0);
+    EXPECT_GT(spectrum->yAxis->range().upper, tallest);
 
     // Far from the curve: the spectrum plot is only cleared.
     press(plot, QPointF(at.x() + 50, plot->yAxis->coordToPixel(1.9 * top)));
