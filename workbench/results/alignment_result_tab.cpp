@@ -111,7 +111,8 @@ void AlignmentResultTab::buildUi() {
     ui_->plotPanel->setVisible(false);
 
     connect(browse, &QPushButton::clicked, this, [this] { browseAlignDatabase(); });
-    connect(ui_->grid, &QTableView::clicked, this, [this](const QModelIndex& index) { selectRow(index.row()); });
+    // A click moves the current row too: both run the plot routine through this one path.
+    on_current_row_change(ui_->grid, this, &selecting_, [this](int row) { selectRow(row); });
     for (QRadioButton* b : {ui_->peakPlot, ui_->groupPlot, ui_->compoundPlot, ui_->standard, ui_->nomalized,
                             ui_->scanNumber, ui_->rtOriginal, ui_->rtCorrected})
         connect(b, &QRadioButton::toggled, this, [this](bool on) {
@@ -152,7 +153,11 @@ void AlignmentResultTab::populateAlignGrid(const QString& DataPath1, const QStri
 void AlignmentResultTab::selectRow(int row) {
     if (row < 0) return;
     ui_->plotPanel->setVisible(true);
-    if (row < ui_->model->rowCount()) ui_->grid->selectRow(row);
+    if (row < ui_->model->rowCount()) {
+        selecting_ = true;
+        ui_->grid->selectRow(row);
+        selecting_ = false;
+    }
     plotSelectedRow();
 }
 
@@ -164,8 +169,7 @@ void AlignmentResultTab::plotSelectedRow() {
 
 void AlignmentResultTab::plotRoutine() {
     ResultTableModel* model = ui_->model;
-    const QModelIndexList selected = ui_->grid->selectionModel()->selectedRows();
-    const int row = selected.isEmpty() ? -1 : selected.front().row();
+    const int row = shown_row(ui_->grid);
     // 1.
     reset_pane(ui_->aligned);
     reset_pane(ui_->perSample);

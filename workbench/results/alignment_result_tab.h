@@ -37,6 +37,7 @@ private:
     void plotRoutine();
 
     Ui* ui_ = nullptr;
+    bool selecting_ = false;  // selectRow moving the grid's current row, which plots by itself
     CKORVANE_Engine* engine_;
     std::function<QString()> runOutputFolder_;
     QString alignFolderName_, alignFileName_;

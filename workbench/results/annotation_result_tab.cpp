@@ -120,7 +120,8 @@ void AnnotationResultTab::buildUi() {
     connect(dbBrowse, &QPushButton::clicked, this, [this] { browseOutputDatabase(); });
     connect(cdfBrowse, &QPushButton::clicked, this, [this] { browseSampleFile(); });
     connect(ui_->exportButton, &QPushButton::clicked, this, [this] { exportPseudoSpectrum(); });
-    connect(ui_->grid, &QTableView::clicked, this, [this](const QModelIndex& index) { selectRow(index.row()); });
+    // A click moves the current row too: both run the plot routine through this one path.
+    on_current_row_change(ui_->grid, this, &selecting_, [this](int row) { selectRow(row); });
     for (QRadioButton* b : {ui_->peakPlot, ui_->groupPlot, ui_->compoundPlot, ui_->scanNumber, ui_->retentionTime,
                             ui_->standard, ui_->nomalized})
         connect(b, &QRadioButton::toggled, this, [this](bool on) {
@@ -282,7 +283,11 @@ void AnnotationResultTab::browseSampleFile() {
 void AnnotationResultTab::selectRow(int row) {
     if (row < 0) return;
     ui_->plotPanel->setVisible(true);
-    if (row < ui_->model->rowCount()) ui_->grid->selectRow(row);
+    if (row < ui_->model->rowCount()) {
+        selecting_ = true;
+        ui_->grid->selectRow(row);
+        selecting_ = false;
+    }
     redraw(false);
 }
 
@@ -303,8 +308,7 @@ void AnnotationResultTab::clearAllPanes() {
 
 void AnnotationResultTab::plotRoutine() {
     ResultTableModel* model = ui_->model;
-    const QModelIndexList selected = ui_->grid->selectionModel()->selectedRows();
-    const int row = selected.isEmpty() ? -1 : selected.front().row();
+    const int row = shown_row(ui_->grid);
     if (row < 0 || row >= model->rowCount()) {
         // No row to show (an empty peak table): empty panes rather than a guessed row.
         clearAllPanes();

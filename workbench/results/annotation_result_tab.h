@@ -61,6 +61,7 @@ private:
     void redraw(bool quiet);
 
     Ui* ui_ = nullptr;
+    bool selecting_ = false;  // selectRow moving the grid's current row, which plots by itself
     CKORVANE_Engine* engine_;
     std::function<QString()> runOutputFolder_;
     QString outputFolderName_, outputFileName_, outputCdfFolderName_;

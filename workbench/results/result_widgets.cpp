@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -77,8 +78,25 @@ void clear_and_replot(const Pane& p) {
     p.plot->replot();
 }
 
+namespace {
+
+// A grid of whole rows: Home and End go to the first and last row (as Ctrl+Home and Ctrl+End
+// do), not to the first and last column of the current row.
+class RowGrid : public QTableView {
+public:
+    using QTableView::QTableView;
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+        if (action == MoveHome || action == MoveEnd) modifiers |= Qt::ControlModifier;
+        return QTableView::moveCursor(action, modifiers);
+    }
+};
+
+}  // namespace
+
 QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidget* parent) {
-    auto* grid = new QTableView(parent);
+    auto* grid = new RowGrid(parent);
     grid->setObjectName(object_name);
     grid->setModel(model);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -97,6 +115,19 @@ void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns)
     for (int logical : key_columns)
         if (logical < header->count()) header->moveSection(header->visualIndex(logical), target++);
     grid->resizeColumnsToContents();
+}
+
+void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row) {
+    QObject::connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, context,
+                     [quiet, on_row = std::move(on_row)](const QModelIndex& current) {
+                         if (!*quiet && current.isValid()) on_row(current.row());
+                     });
+}
+
+int shown_row(const QTableView* grid) {
+    if (grid->currentIndex().isValid()) return grid->currentIndex().row();
+    const QModelIndexList selected = grid->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.front().row();
 }
 
 QRadioButton* make_radio(const QString& text, const QString& object_name, QButtonGroup* group, QLayout* layout,

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,7 @@ class QButtonGroup;
 class QCustomPlot;
 class QLayout;
 class QLineEdit;
+class QObject;
 class QPushButton;
 class QRadioButton;
 class QTableView;
@@ -46,6 +48,11 @@ QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidg
 // order: what a row is and which records the plots take stay in view without scrolling. The
 // model's own column order, which the plot routines read by position, is unchanged.
 void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns);
+// Calls on_row(row) for every change of the grid's current row, by a click or by a key (arrows,
+// Page Up/Down, Home/End), except while *quiet is true (the page selecting a row itself).
+void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row);
+// The row the plots show: the grid's current row, else its selected one; -1 when there is none.
+int shown_row(const QTableView* grid);
 QRadioButton* make_radio(const QString& text, const QString& object_name, QButtonGroup* group, QLayout* layout,
                          bool checked = false);
 QPushButton* make_button(const QString& text, const QString& object_name);

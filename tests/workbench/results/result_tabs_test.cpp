@@ -8,6 +8,8 @@
 #include <QBrush>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -576,4 +578,61 @@ TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSampl
     child<QRadioButton>(tab, "alignGroupPlotRadioButton")->setChecked(true);
     EXPECT_EQ(title_of(per_sample), "Group Plot for Sample:S1");
     EXPECT_EQ(per_sample->graphCount(), 2);
+}
+
+// Moving the current row by keys or by a click replots both pages, and Export writes the pseudo-
+// spectrum of the row moved to (the plots used to keep the row clicked before).
+TEST(ResultTabs, KeyboardMovesAndClicksPlotTheNewCurrentRow) {
+    const auto key = [](QTableView* grid, int k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid, &press);
+    };
+    const auto click = [](QTableView* grid, int row) {
+        const QPoint at = grid->visualRect(grid->model()->index(row, 0)).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid->viewport(), &press);
+    };
+    Page<AnnotationResultTab> annotation;
+    const std::string db = write_annotation_db(annotation.dir);
+    annotation.a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    annotation.tab.resize(1200, 800);
+    annotation.tab.show();
+    annotation.tab.browseOutputDatabase();
+    auto* grid = child<QTableView>(annotation.tab, "outputDataGridView");
+    QCustomPlot* peaks = pane(annotation.tab, "peaksGraph");
+    struct Row {
+        const char* name;
+        int key;  // 0: a click on row
+        int row;
+        const char* mz;  // the peaks pane's one curve
+    };
+    const Row rows[] = {{"Down", Qt::Key_Down, 1, "122.08"}, {"End", Qt::Key_End, 3, "200.2"},
+                        {"Home", Qt::Key_Home, 0, "100.1"},  {"Page Down", Qt::Key_PageDown, 3, "200.2"},
+                        {"Up", Qt::Key_Up, 2, "150.5"},      {"click", 0, 1, "122.08"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.key ? key(grid, row.key) : click(grid, row.row);
+        EXPECT_EQ(grid->currentIndex().row(), row.row);
+        ASSERT_EQ(peaks->graphCount(), 1);
+        EXPECT_EQ(peaks->graph(0)->name().toStdString(), row.mz);
+    }
+    const std::string out = annotation.dir.file("pseudospectrum.txt");
+    annotation.tab.saveFileDialog = [&](const QString&, const QString&, const QString&, const QString&) {
+        return QString::fromStdString(out);
+    };
+    key(grid, Qt::Key_End);
+    annotation.tab.exportPseudoSpectrum();
+    EXPECT_EQ(korvane::test::read_file(out), "M/Z\t\tIntensity\n\r\n200.2\t8\n\r\n");
+
+    Page<AlignmentResultTab> alignment;
+    alignment.a.open_replies.push_back(QStringList{QString::fromStdString(write_align_db(alignment.dir))});
+    alignment.tab.resize(1200, 800);
+    alignment.tab.show();
+    alignment.tab.browseAlignDatabase();
+    auto* align_grid = child<QTableView>(alignment.tab, "alignDataGridView");
+    key(align_grid, Qt::Key_Down);
+    EXPECT_EQ(title_of(pane(alignment.tab, "perSampleGraph")), "Peak Plot for Sample:S1");
+    key(align_grid, Qt::Key_End);
+    EXPECT_EQ(title_of(pane(alignment.tab, "alignedGraph")), "Aligned Plot for Align_ID: 0");
 }
