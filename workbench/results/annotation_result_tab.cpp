@@ -133,9 +133,11 @@ void AnnotationResultTab::buildUi() {
     connect(ui_->binRadio, &QRadioButton::toggled, this, [this](bool on) {
         if (on) binningModeChanged();
     });
-    connect(ui_->mzBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(0); });
-    connect(ui_->ppmBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(1); });
-    connect(ui_->binBox, &QLineEdit::textChanged, this, [this] { binningTextChanged(2); });
+    // Checked and drawn once the entry is finished (Enter, or leaving the box): on every keystroke
+    // "3500" would first draw 3, 35 and 350.
+    connect(ui_->mzBox, &QLineEdit::editingFinished, this, [this] { binningEntryFinished(0); });
+    connect(ui_->ppmBox, &QLineEdit::editingFinished, this, [this] { binningEntryFinished(1); });
+    connect(ui_->binBox, &QLineEdit::editingFinished, this, [this] { binningEntryFinished(2); });
 }
 
 void AnnotationResultTab::buildGridPanel() {
@@ -404,7 +406,7 @@ void AnnotationResultTab::plotRoutine() {
     draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
 }
 
-void AnnotationResultTab::binningTextChanged(int box) {
+void AnnotationResultTab::binningEntryFinished(int box) {
     struct Check {
         QLineEdit* edit;
         double high;
@@ -415,6 +417,9 @@ void AnnotationResultTab::binningTextChanged(int box) {
                             {ui_->binBox, 1, "Please select binsize within the range 0~1"}};
     const Check& c = checks[box];
     const QString text = c.edit->text().trimmed();
+    // The box also finishes when its own message box takes the focus away: one answer per entry.
+    if (text == finishedEntry_[box]) return;
+    finishedEntry_[box] = text;
     if (text.isEmpty()) return;
     bool ok = false;
     const double v = text.toDouble(&ok);

@@ -55,7 +55,7 @@ private:
     void populateOutputGrid(const QString& DataPath1, const QString& DataFile1);
     void plotRoutine();
     void clearAllPanes();
-    void binningTextChanged(int box);
+    void binningEntryFinished(int box);
     void binningModeChanged();
     // Runs a redraw; its error is shown, or dropped when quiet.
     void redraw(bool quiet);
@@ -66,6 +66,7 @@ private:
     std::function<QString()> runOutputFolder_;
     QString outputFolderName_, outputFileName_, outputCdfFolderName_;
     int cdfFileExitst_ = 0;
+    QString finishedEntry_[3] = {QStringLiteral("100"), QStringLiteral("40"), QStringLiteral("0.1")};
     std::vector<double> pseudoMz_, pseudoIntensity_;
     std::vector<QString> pseudoAnnotation_;
 };

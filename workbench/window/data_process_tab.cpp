@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <exception>
 
@@ -19,6 +20,20 @@
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
+
+namespace {
+
+// Where a header check box sits: 2 px right of and 4 px below its header cell's corner.
+constexpr int kHeaderBoxLeft = 2, kHeaderBoxTop = 4, kHeaderBoxSize = 15;
+
+// A mark column wide enough for its header box and, to the right of it, its title.
+int mark_column_width(const QHeaderView* header, int column) {
+    const QString title = header->model()->headerData(column, Qt::Horizontal).toString().trimmed();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    return kHeaderBoxLeft + kHeaderBoxSize + 4 + header->fontMetrics().horizontalAdvance(title) + 2 * margin;
+}
+
+}  // namespace
 
 void MainForm::buildDataProcessTab(QWidget* page) {
     auto* top = new QGridLayout;
@@ -48,15 +63,17 @@ void MainForm::buildDataProcessTab(QWidget* page) {
 
     runPanel = new QWidget;
     runPanel->setObjectName("panel1");
-    runPanel->setFixedWidth(300);
+    runPanel->setFixedWidth(340);
     auto* run = new QVBoxLayout(runPanel);
     dataGridView1 = new QTableWidget(0, 4);
     dataGridView1->setObjectName("dataGridView1");
     dataGridView1->setHorizontalHeaderLabels({"File Name", "Folder Name", "   Process", "   Align"});
     dataGridView1->verticalHeader()->hide();
     dataGridView1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    // The mark columns' names start with blanks to leave room for the header boxes on their left.
     dataGridView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The header boxes sit at the left of the mark columns; their titles keep right of them.
+    for (int column : {kProcessColumn, kAlignColumn})
+        dataGridView1->horizontalHeaderItem(column)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     dataGridView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     dataGridView1->setSelectionMode(QAbstractItemView::SingleSelection);
     dataGridView1->setSortingEnabled(false);
@@ -109,7 +126,9 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     buildSamplePlotPanel();
 
     auto* body = new QHBoxLayout;
-    body->addWidget(runPanel, 0, Qt::AlignTop);
+    // Held to the left: aligned only to the top, the panel would sit centred in the row while the
+    // plot panel is hidden and jump left when a file is first clicked.
+    body->addWidget(runPanel, 0, Qt::AlignTop | Qt::AlignLeft);
     body->addWidget(plotPanel, 1);
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(top);
@@ -173,8 +192,8 @@ void MainForm::LoadDataFileButton_Click() {
     dataGridView1->setCurrentItem(nullptr);
     dataGridView1->clearSelection();
     dataGridView1->setColumnWidth(kFileNameColumn, 250 - 60 - 45);
-    dataGridView1->setColumnWidth(kProcessColumn, 60);
-    dataGridView1->setColumnWidth(kAlignColumn, 45);
+    for (int column : {kProcessColumn, kAlignColumn})
+        dataGridView1->setColumnWidth(column, mark_column_width(dataGridView1->horizontalHeader(), column));
     placeHeaderCheckBoxes();
 }
 
@@ -185,7 +204,8 @@ void MainForm::placeHeaderCheckBoxes() {
     const auto place = [header](int column, const char* name) {
         auto* box = new QCheckBox(header->viewport());
         box->setObjectName(name);
-        box->setGeometry(header->sectionViewportPosition(column) + 2, 4, 15, 15);
+        box->setGeometry(header->sectionViewportPosition(column) + kHeaderBoxLeft, kHeaderBoxTop, kHeaderBoxSize,
+                         kHeaderBoxSize);
         box->show();
         return box;
     };

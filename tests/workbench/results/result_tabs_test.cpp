@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -187,6 +188,22 @@ struct Page {
     Tab tab;
     Answers a;
 };
+
+// Types text into an editable box key by key (a read-only one takes it as set by the program),
+// then presses Enter.
+void enter_text(QLineEdit* box, const QString& text) {
+    if (box->isReadOnly()) {
+        box->setText(text);
+    } else {
+        box->clear();
+        for (const QChar c : text) {
+            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(box, &key);
+        }
+    }
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &enter);
+}
 
 template <class T>
 T* child(QWidget& tab, const char* name) {
@@ -445,7 +462,7 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     // Bin around a mass the sample holds, so the binned trace has points.
     const double mz = sample.mass_value_arry[sample.scan_index_arry[10] + 3];
     auto* mzBox = child<QLineEdit>(tab, "mzTextBox");
-    mzBox->setText(QString::number(mz, 'g', 12));
+    enter_text(mzBox, QString::number(mz, 'g', 12));
     QCustomPlot* binning = pane(tab, "binningEicGraph");
     Mass_Trace expected;
     engine.Engine_EIC_extraction_binning(QString::number(mz, 'g', 12).toDouble(), 40, 0.1, true, expected);
@@ -454,7 +471,8 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     ASSERT_EQ(ppm_points.size(), expected.EIC_shape.size());
     EXPECT_EQ(ppm_points.front().second, expected.EIC_shape.front().intensity);
 
-    // Out of range: the exact message, and the plots stay as they were.
+    // Out of range: the exact message, and the plots stay as they were (no plot is drawn for the
+    // text typed so far: "3500" is never drawn as 350).
     struct Row {
         const char* box;
         const char* text;
@@ -473,7 +491,7 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
         a.messages.clear();
         auto* box = child<QLineEdit>(tab, row.box);
         const QString before = box->text();
-        box->setText(QString::fromLatin1(row.text));
+        enter_text(box, QString::fromLatin1(row.text));
         if (row.message)
             EXPECT_EQ(a.messages, (std::vector<QString>{QString::fromLatin1(row.message)}));
         else
@@ -486,7 +504,7 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
 
     // In ppm mode the bin box redraws but the binning keeps the ppm window.
     a.messages.clear();
-    child<QLineEdit>(tab, "binSizeTextBox")->setText("0.5");
+    enter_text(child<QLineEdit>(tab, "binSizeTextBox"), "0.5");
     EXPECT_TRUE(a.messages.empty());
     EXPECT_EQ(points(binning, 0), ppm_points);
     // Switching to the bin size makes the window 0.5 Da wide.

@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <filesystem>
@@ -155,8 +156,6 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     EXPECT_EQ(g->horizontalHeaderItem(3)->text(), "   Align");
     EXPECT_TRUE(g->isColumnHidden(1));
     EXPECT_EQ(g->columnWidth(0), 145);
-    EXPECT_EQ(g->columnWidth(2), 60);
-    EXPECT_EQ(g->columnWidth(3), 45);
     EXPECT_TRUE(g->selectedItems().isEmpty());
     EXPECT_EQ(form->checkboxCountValue(), 0);
     EXPECT_FALSE(child<QWidget>("panel1")->isHidden());
@@ -164,14 +163,27 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     EXPECT_TRUE(child<QPushButton>("mpiButton")->isHidden());
     EXPECT_TRUE(child<QWidget>("panel2")->isHidden());
 
-    // The header boxes sit 2 px right of and 4 px below their header cells' corners.
+    // The header boxes sit 2 px right of and 4 px below their header cells' corners, clear of
+    // their right-aligned titles (they covered "Pr" and "Al").
     QHeaderView* header = g->horizontalHeader();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (auto [name, column] : {std::pair{"checkboxHeader", 2}, std::pair{"checkboxHeader2", 3}}) {
         SCOPED_TRACE(name);
         auto* box = child<QCheckBox>(name);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->geometry(), QRect(header->sectionViewportPosition(column) + 2, 4, 15, 15));
+        EXPECT_EQ(g->horizontalHeaderItem(column)->textAlignment(), Qt::AlignRight | Qt::AlignVCenter);
+        const QString title = g->horizontalHeaderItem(column)->text().trimmed();
+        const int title_left = header->sectionViewportPosition(column) + g->columnWidth(column) - margin -
+                               header->fontMetrics().horizontalAdvance(title);
+        EXPECT_GT(title_left, box->geometry().right() + 1);
     }
+    // The file panel stays where it is when the first click on a file shows the plot panel.
+    const int panel_left = child<QWidget>("panel1")->x();
+    form->dataGridView1_CellClick(0, 0);
+    process_events();
+    EXPECT_FALSE(child<QWidget>("panel2")->isHidden());
+    EXPECT_EQ(child<QWidget>("panel1")->x(), panel_left);
     // Loading again replaces the header boxes instead of stacking more.
     form->LoadDataFileButton_Click();
     EXPECT_EQ(header->viewport()->findChildren<QCheckBox*>().size(), 2);
