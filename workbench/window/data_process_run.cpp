@@ -1,5 +1,6 @@
 #include "workbench/window/main_form.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -13,6 +14,7 @@
 #include "engine/records/text_util.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
+#include "workbench/engine/run_outcome.h"
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
@@ -69,6 +71,7 @@ void MainForm::startRun(bool batch) {
 
     runBusy_ = true;
     workerRunning_ = true;
+    engine_->stop_requested = false;
     if (batch) {
         progressBar1->setRange(0, 100);
         progressBar1->show();
@@ -79,11 +82,13 @@ void MainForm::startRun(bool batch) {
                 const int percent = static_cast<int>(std::nearbyint(v));
                 QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
             };
-            // A run that stops on an error never reaches 100; its end ends the polling too.
+            // A run that stops on an error never reaches 100; its end ends the polling too, without
+            // waiting out the half second (the completion message waits for the poller's last report).
+            const auto busy = [this] { return progressValue.load() != 100.0 && workerRunning_.load(); };
             do {
                 report(progressValue.load());
-                QThread::msleep(500);
-            } while (progressValue.load() != 100.0 && workerRunning_.load());
+                for (int slept = 0; slept < 500 && busy(); slept += 25) QThread::msleep(25);
+            } while (busy());
             report(progressValue.load());
         }));
     }
@@ -118,13 +123,42 @@ void MainForm::startRun(bool batch) {
 
 void MainForm::runFinished() {
     unsetCursor();
-    const QString error = runWatcher_.result();
+    runError_ = runWatcher_.result();
+    reportRunWhenDone();
+}
+
+void MainForm::reportRunWhenDone() {
+    // The message waits for the poller's last report, so that the bar shows where the run ended.
+    if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_) return;
     const bool batch = batchButtonWasClicked;
-    if (error.isEmpty())
-        showMessage(batch ? "Batch Run completed!" : "Parallel Run completed!");
-    else
-        showMessage((batch ? "Batch Run failed: " : "Parallel Run failed: ") + error);
+    const QString run = batch ? QStringLiteral("Batch Run") : QStringLiteral("Parallel Run");
+    // A window closing during the run stopped it on purpose: no message for a window going away.
+    if (!closing_) {
+        if (runError_.isEmpty())
+            showMessage(window_text(korvane::wb::completion_message(run.toStdString(), engine_->last_run)));
+        else
+            showMessage(run + " failed: " + runError_);
+    }
     batchButtonWasClicked = false;
     mpiButtonnWasClicked = false;
     runBusy_ = false;
+}
+
+bool MainForm::stopRunBeforeLeaving() {
+    if (!runBusy() || !batchButtonWasClicked) return true;
+    // Already stopping: the first request closes the window once the run has stopped.
+    if (closing_) return false;
+    if (!askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe sample being "
+                                    "processed is finished first; the samples after it are not processed.")))
+        return false;
+    closing_ = true;
+    engine_->stop_requested = true;
+    centralWidget()->setEnabled(false);
+    setCursor(Qt::WaitCursor);
+    // Events keep flowing: the worker may be waiting for this thread to show a warning.
+    while (runBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    centralWidget()->setEnabled(true);
+    unsetCursor();
+    closing_ = false;
+    return true;
 }

@@ -66,6 +66,10 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
         return chosen.isEmpty() ? proposed : chosen;
     };
     exitApplication = [](int code) { QCoreApplication::exit(code); };
+    askQuestion = [this](const QString& text) {
+        return QMessageBox::question(this, QStringLiteral("KORVANE"), text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
 
     auto* fileMenu = menuBar()->addMenu("&File");
     auto* exitAction = fileMenu->addAction("E&xit");
@@ -119,6 +123,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     connect(&pollWatcher_, &QFutureWatcher<void>::finished, this, [this] {
         progressValue = 0;
         pollerBusy_ = false;
+        reportRunWhenDone();
     });
 }
 
@@ -131,11 +136,17 @@ MainForm::~MainForm() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 void MainForm::exitMenu_Click() {
+    if (!stopRunBeforeLeaving()) return;
     korvane::wb::kill_started_launcher();
     exitApplication(0);
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
+    // Quitting mid-sample would leave that sample's database half written.
+    if (!stopRunBeforeLeaving()) {
+        event->ignore();
+        return;
+    }
     korvane::wb::kill_started_launcher();
     QMainWindow::closeEvent(event);
 }

@@ -76,7 +76,10 @@ class MainFormTest : public testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<MainForm>();
-        form->showMessage = [this](const QString& text) { messages.push_back(text); };
+        form->showMessage = [this](const QString& text) {
+            messages.push_back(text);
+            barAtMessage.push_back(form->findChild<QProgressBar*>("progressBar1")->value());
+        };
         form->openFilesDialog = [this](const QString& title, const QString& filter) {
             dialogTitles.push_back(title);
             dialogFilters.push_back(filter);
@@ -123,6 +126,7 @@ protected:
     TempDir dir;
     std::unique_ptr<MainForm> form;
     std::vector<QString> messages;
+    std::vector<int> barAtMessage;  // what the progress bar read when each message was shown
     std::vector<QString> dialogTitles;
     std::vector<QString> dialogFilters;
     std::vector<int> exitCodes;
@@ -447,18 +451,20 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     write_sample(data / "sample_a.CDF", 21);
     write_sample(data / "sample_b.CDF", 22);
     copy_example_config(config);
+    std::ofstream(data / "bad.CDF") << "not a netCDF file";
     const QString folder = QString::fromStdString(data.string());
-    // The middle row names a file that does not exist: were it passed to the run, the run would
-    // list it in the job file.
-    loadFiles({folder + "/sample_a.CDF", folder + "/ghost.CDF", folder + "/sample_b.CDF"});
+    // The second row names a file that does not exist: were it passed to the run, the run would
+    // list it in the job file. The last cannot be read: the run goes on and says so at its end.
+    loadFiles({folder + "/sample_a.CDF", folder + "/ghost.CDF", folder + "/sample_b.CDF", folder + "/bad.CDF"});
     chooseConfig(config);
     form->dataGridView1_CellClick(0, 2);
     form->dataGridView1_CellClick(1, 2);
     grid()->item(1, 3)->setCheckState(Qt::Checked);  // as the grid's own editing would
     form->dataGridView1_CellClick(1, 2);              // Process cleared again
     form->dataGridView1_CellClick(2, 2);
+    form->dataGridView1_CellClick(3, 2);
     child<QCheckBox>("checkboxHeader2")->setChecked(true);
-    ASSERT_EQ(form->checkboxCountValue(), 2);
+    ASSERT_EQ(form->checkboxCountValue(), 3);
 
     child<QPushButton>("batchButton")->click();
     EXPECT_TRUE(form->runBusy());
@@ -467,8 +473,12 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     child<QPushButton>("batchButton")->click();
     ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 300));
 
-    EXPECT_EQ(messages, (std::vector<QString>{"A run is still in progress; please wait until it has finished!",
-                                              "Batch Run completed!"}));
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "A run is still in progress; please wait until it has finished!");
+    EXPECT_TRUE(messages[1].startsWith("Batch Run completed: 2 of 3 samples processed. Skipped: bad.CDF (") &&
+                messages[1].endsWith(")"))
+        << messages[1].toStdString();
+    EXPECT_EQ(barAtMessage[1], 100);  // the message never stands beside a bar short of its end
     EXPECT_EQ(form->filePathOut().toStdString(), (data / "Result").string());
     for (const char* name : {"sample_a", "sample_b"})
         for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
@@ -489,6 +499,57 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     EXPECT_FALSE(child<QProgressBar>("progressBar1")->isHidden());
     EXPECT_EQ(progressValue.load(), 0.0);
     EXPECT_EQ(form->cursor().shape(), Qt::ArrowCursor);
+}
+
+// Closing during a Batch Run asks first. No: the window and the run stay. Yes: the run stops after
+// the sample in progress, the window waits for it and closes, and every sample has all its files
+// or none (the window used to quit at once, leaving a database with one of its two tables).
+TEST_F(MainFormTest, ClosingDuringABatchRunAsksAndStopsBetweenSamples) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    copy_example_config(config);
+    const auto stem = [](int k) { return std::string(1, 's').append(std::to_string(k)); };
+    QStringList paths;
+    for (int k = 0; k < 6; ++k) {
+        const fs::path sample = data / (stem(k) + ".CDF");
+        write_sample(sample, 40 + k);
+        paths << QString::fromStdString(sample.string());
+    }
+    loadFiles(paths);
+    chooseConfig(config);
+    child<QCheckBox>("checkboxHeader")->setChecked(true);
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    std::vector<QString> questions;
+    bool answer = false;
+    form->askQuestion = [&](const QString& text) {
+        questions.push_back(text);
+        return answer;
+    };
+    form->batchButton_Click();
+    ASSERT_TRUE(form->runBusy());
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->runBusy());
+    answer = true;
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(form->runBusy());
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(messages.empty());  // no completion message for a window going away
+
+    int complete = 0;
+    for (int k = 0; k < 6; ++k) {
+        int present = 0;
+        for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.db"})
+            present += fs::exists(data / "Result" / (stem(k) + suffix));
+        EXPECT_TRUE(present == 0 || present == 4) << "s" << k << ": " << present << " of 4 files";
+        complete += present == 4;
+    }
+    EXPECT_LT(complete, 6);
+    EXPECT_FALSE(fs::exists(data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.aligndb"));
+    for (const auto& entry : fs::directory_iterator(data / "Result"))
+        EXPECT_EQ(entry.path().string().find("-journal"), std::string::npos) << entry.path();
 }
 
 TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
@@ -513,7 +574,9 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     fs::create_directories(data);
     copy_example_config(config);
     const fs::path args = dir.path() / "launcher_args.txt";
-    const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() + "'\n");
+    // It also prints the summary line of the samples the console pipeline skipped.
+    const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() +
+                                                          "'\necho 'Skipped 1 of 2 samples: b.CDF (not a netCDF file)'\n");
     ::chmod(stub.c_str(), 0755);
     korvane::wb::set_launcher_programs(stub, "/bin/true");
     loadFiles({QString::fromStdString((data / "a.CDF").string()), QString::fromStdString((data / "b.CDF").string())});
@@ -532,7 +595,8 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     EXPECT_TRUE(child<QProgressBar>("progressBar1")->isHidden());  // no progress for parallel runs
     ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
     korvane::wb::set_launcher_programs("mpiexec", "");
-    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed!"});
+    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed: 1 of 2 samples processed. Skipped: b.CDF (not a "
+                                             "netCDF file)"});
     const std::string launched = read_file(args.string());
     EXPECT_EQ(launched.rfind("-np\n3\n/bin/true\n-c\n" + config.string() + "\n", 0), 0u) << launched;
     const std::string job = read_file((data / "Result" / "Job_Run_Config.csv").string());
