@@ -121,19 +121,14 @@ void AlignmentResultTab::buildUi() {
 }
 
 void AlignmentResultTab::browseAlignDatabase() {
-    const auto files = openFileDialog(QStringLiteral("Select a Aligned Result File"),
-                                      runOutputFolder_ ? runOutputFolder_() : QString(),
-                                      QStringLiteral("aligndb Files (*.aligndb)"));
-    if (!files) return;
-    if (files->size() != 1) {
-        ui_->alignFileTextBox->clear();
-        showMessage(QStringLiteral("Please select the aligndb(.aligndb) file(s)!"));
-        return;
-    }
-    const QFileInfo info(files->front());
-    alignFolderName_ = info.path();
-    alignFileName_ = info.fileName();
-    ui_->alignFileTextBox->setText(files->front());
+    const auto info = one_chosen_file(openFileDialog(QStringLiteral("Select a Aligned Result File"),
+                                                     runOutputFolder_ ? runOutputFolder_() : QString(),
+                                                     QStringLiteral("aligndb Files (*.aligndb)")),
+                                      ui_->alignFileTextBox, showMessage,
+                                      QStringLiteral("Please select the aligndb(.aligndb) file(s)!"));
+    if (!info) return;
+    alignFolderName_ = info->path();
+    alignFileName_ = info->fileName();
     if (const auto error = run_catching([&] { populateAlignGrid(alignFolderName_, alignFileName_); })) {
         for (const Pane* p : {&ui_->aligned, &ui_->perSample}) clear_and_replot(*p);
         showMessage(*error);
@@ -153,11 +148,7 @@ void AlignmentResultTab::populateAlignGrid(const QString& DataPath1, const QStri
 void AlignmentResultTab::selectRow(int row) {
     if (row < 0) return;
     ui_->plotPanel->setVisible(true);
-    if (row < ui_->model->rowCount()) {
-        selecting_ = true;
-        ui_->grid->selectRow(row);
-        selecting_ = false;
-    }
+    if (row < ui_->model->rowCount()) select_grid_row(ui_->grid, row, &selecting_);
     plotSelectedRow();
 }
 

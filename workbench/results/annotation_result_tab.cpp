@@ -223,18 +223,14 @@ void AnnotationResultTab::buildBinningGroup() {
 }
 
 void AnnotationResultTab::browseOutputDatabase() {
-    const auto files = openFileDialog(QStringLiteral("Select a Result File"), runOutputFolder_ ? runOutputFolder_() : QString(),
-                                      QStringLiteral("db Files (*.db)"));
-    if (!files) return;
-    if (files->size() != 1) {
-        ui_->outputFileTextBox->clear();
-        showMessage(QStringLiteral("Please select the db(.db) file(s)!"));
-        return;
-    }
-    const QFileInfo info(files->front());
-    outputFolderName_ = info.path();
-    outputFileName_ = info.fileName();
-    ui_->outputFileTextBox->setText(files->front());
+    const auto info = one_chosen_file(openFileDialog(QStringLiteral("Select a Result File"),
+                                                     runOutputFolder_ ? runOutputFolder_() : QString(),
+                                                     QStringLiteral("db Files (*.db)")),
+                                      ui_->outputFileTextBox, showMessage,
+                                      QStringLiteral("Please select the db(.db) file(s)!"));
+    if (!info) return;
+    outputFolderName_ = info->path();
+    outputFileName_ = info->fileName();
     if (const auto error = run_catching([&] { populateOutputGrid(outputFolderName_, outputFileName_); })) {
         clearAllPanes();
         showMessage(*error);
@@ -285,11 +281,7 @@ void AnnotationResultTab::browseSampleFile() {
 void AnnotationResultTab::selectRow(int row) {
     if (row < 0) return;
     ui_->plotPanel->setVisible(true);
-    if (row < ui_->model->rowCount()) {
-        selecting_ = true;
-        ui_->grid->selectRow(row);
-        selecting_ = false;
-    }
+    if (row < ui_->model->rowCount()) select_grid_row(ui_->grid, row, &selecting_);
     redraw(false);
 }
 

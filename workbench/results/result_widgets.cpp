@@ -124,6 +124,25 @@ void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet
                      });
 }
 
+void select_grid_row(QTableView* grid, int row, bool* selecting) {
+    *selecting = true;
+    grid->selectRow(row);
+    *selecting = false;
+}
+
+std::optional<QFileInfo> one_chosen_file(const std::optional<QStringList>& files, QLineEdit* path_box,
+                                         const std::function<void(const QString&)>& show_message,
+                                         const QString& none_message) {
+    if (!files) return std::nullopt;
+    if (files->size() != 1) {
+        path_box->clear();
+        show_message(none_message);
+        return std::nullopt;
+    }
+    path_box->setText(files->front());
+    return QFileInfo(files->front());
+}
+
 int shown_row(const QTableView* grid) {
     if (grid->currentIndex().isValid()) return grid->currentIndex().row();
     const QModelIndexList selected = grid->selectionModel()->selectedRows();

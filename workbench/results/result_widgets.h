@@ -2,6 +2,7 @@
 // control factories, the default dialogs and the catching of a query's error.
 #pragma once
 
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -51,6 +52,14 @@ void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns)
 // Calls on_row(row) for every change of the grid's current row, by a click or by a key (arrows,
 // Page Up/Down, Home/End), except while *quiet is true (the page selecting a row itself).
 void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row);
+// Makes row the grid's current and selected row while *selecting is true, so that the page's
+// handler of current-row changes leaves the plotting to the caller.
+void select_grid_row(QTableView* grid, int row, bool* selecting);
+// The one file a page's "Browse" dialog returned: nothing when it was cancelled, and nothing when
+// it was confirmed without exactly one file, after emptying path_box and showing none_message.
+std::optional<QFileInfo> one_chosen_file(const std::optional<QStringList>& files, QLineEdit* path_box,
+                                         const std::function<void(const QString&)>& show_message,
+                                         const QString& none_message);
 // The row the plots show: the grid's current row, else its selected one; -1 when there is none.
 int shown_row(const QTableView* grid);
 QRadioButton* make_radio(const QString& text, const QString& object_name, QButtonGroup* group, QLayout* layout,
