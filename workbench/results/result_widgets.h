@@ -26,9 +26,8 @@ class QWidget;
 
 namespace korvane::wb {
 
-class ResultTableModel;
-
 class ElidedTitle;
+class ResultTableModel;
 
 // One graph pane: the plot and the title element above it.
 struct Pane {
@@ -37,7 +36,7 @@ struct Pane {
 };
 
 Pane make_pane(const QString& object_name, QWidget* parent);
-// Empties the pane (curves, items, legend) and turns the major grid lines on.
+// Empties the pane (curves, items, note) and brings back its ticks, numbers and grid lines.
 void reset_pane(const Pane& p);
 // Draws the computed pane: titles, one graph per curve, the legend beside them, axes fitted to
 // the data (a spectrum's so that every stick shows), or the pane's note when nothing has a point.
