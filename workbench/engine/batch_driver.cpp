@@ -49,9 +49,45 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
                                              std::vector<std::string> Selected_FileName_Vec,
                                              std::vector<int> Selected_Align_Vec, std::string Output_FileDir,
                                              std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align) {
+    const std::atomic<bool> never{false};
+    Run_Outcome outcome;
+    batch_par_pipeline_process(std::move(Config_FileDir), std::move(Data_FileDir), std::move(Selected_FileName_Vec),
+                               std::move(Selected_Align_Vec), std::move(Output_FileDir), peaklist_align, never,
+                               outcome);
+}
+
+namespace {
+
+// One sample through the pipeline into compounds; false, with the reason, when it is skipped.
+bool process_sample(const std::string& data_dir, const std::string& file, bool repeated,
+                    const korvane::Run_Configuration& config, const std::string& output_dir,
+                    std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::string& reason) {
+    const std::string sample_name = extract_sample_name(file);
+    if (repeated) {
+        reason = "its name " + sample_name + " repeats an earlier sample, whose result files it would overwrite";
+        std::cerr << "Sample " << file << " skipped: " << reason << std::endl;
+        return false;
+    }
+    std::vector<Spectrum_Scan> scans;
+    if (!korvane::load_sample_scans(data_dir, file, config.para, scans, reason)) {
+        std::cerr << "Sample file could not be read, skipped: " << korvane::path_join(data_dir, file) << " ("
+                  << reason << ")" << std::endl;
+        return false;
+    }
+    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses, sample_name, output_dir,
+                     compounds);
+    return true;
+}
+
+}  // namespace
+
+void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,
+                                             std::vector<std::string> Selected_FileName_Vec,
+                                             std::vector<int> Selected_Align_Vec, std::string Output_FileDir,
+                                             std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                                             const std::atomic<bool>& stop, Run_Outcome& outcome) {
     // 1. Configuration, read from the folder: the window's unsaved edits do not take part.
     const korvane::Run_Configuration config = korvane::read_run_configuration(Config_FileDir);
-    const Para_Configure& para = config.para;
 
     // 2. The sample list.
     std::vector<std::string> files;
@@ -60,37 +96,36 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
     else
         load_filename_from_filedir(Data_FileDir, "*.CDF", files);
     const std::size_t N = files.size();
+    outcome = Run_Outcome{N, {}, false};
     // An empty list is a finished run; the window's poller waits for exactly 100.
     if (N == 0) progressValue = 100.0;
 
-    // 3. Every sample in this thread, in list order.
+    // 3. Every sample in this thread, in list order, until a stop is asked for.
     const std::vector<bool> repeated = korvane::find_repeated_names(files);
     for (std::size_t i = 0; i < N; ++i) {
-        const std::string& file = files[i];
-        const std::string sample_name = extract_sample_name(file);
-        std::vector<Chromatogram_Peak_Group_Compound> compounds;
-
-        if (repeated[i]) {
-            std::cerr << "Sample " << file << " skipped: its name " << sample_name
-                      << " repeats an earlier sample, whose result files it would overwrite" << std::endl;
-        } else {
-            std::vector<Spectrum_Scan> scans;
-            if (korvane::load_sample_scans(Data_FileDir, file, para, scans))
-                pipeline_process(std::move(scans), para, config.adducts, config.hmdb_mono_masses, sample_name,
-                                 Output_FileDir, compounds);
-            else
-                std::cerr << "Sample file could not be read, skipped: " << korvane::path_join(Data_FileDir, file)
-                          << std::endl;
+        if (stop.load()) {
+            outcome.stopped = true;
+            return;  // no aligned files over a part of the selection
         }
+        std::vector<Chromatogram_Peak_Group_Compound> compounds;
+        std::string reason;
+        if (!process_sample(Data_FileDir, files[i], repeated[i], config, Output_FileDir, compounds, reason))
+            outcome.skipped.push_back({files[i], reason});
 
         // Computed in doubles, so the last sample gives exactly 100 (N / N is exactly 1).
         progressValue = static_cast<double>(i + 1) / static_cast<double>(N) * 100.0;
 
         const bool joins_alignment =
             Selected_FileName_Vec.empty() || (!Selected_Align_Vec.empty() && Selected_Align_Vec.at(i) != 0);
-        if (joins_alignment) korvane::append_align_rows(compounds, static_cast<std::uint32_t>(i), sample_name, peaklist_align);
+        if (joins_alignment)
+            korvane::append_align_rows(compounds, static_cast<std::uint32_t>(i), extract_sample_name(files[i]),
+                                       peaklist_align);
     }
 
-    // 4. Alignment of the collected rows and the two aligned files.
-    korvane::align_and_write_rows(para, peaklist_align, Output_FileDir);
+    // 4. Alignment of the collected rows and the two aligned files, unless the run is to stop.
+    if (stop.load()) {
+        outcome.stopped = true;
+        return;
+    }
+    korvane::align_and_write_rows(config.para, peaklist_align, Output_FileDir);
 }

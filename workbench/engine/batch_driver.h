@@ -3,11 +3,13 @@
 // the console program's driver, whose batch_par_pipeline_process has another signature.
 #pragma once
 
+#include <atomic>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "engine/records/records.h"
+#include "workbench/engine/run_outcome.h"
 
 // Creates or truncates output_path/FileName with the job file the console pipeline reads after
 // "-x": line 1 "Job Create Time:,<local time, asctime form>", lines 2-4 the three folders, line 5
@@ -41,5 +43,14 @@ void batch_par_pipeline_process(std::string Config_FileDir, std::string Data_Fil
                                 std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec,
                                 std::string Output_FileDir,
                                 std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align);
+
+// The same, saying in outcome how many samples the run was given and which it skipped and why.
+// stop is looked at before each sample: once it is set the run ends there, with every file of
+// the samples before complete, no aligned files written and outcome.stopped set.
+void batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,
+                                std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec,
+                                std::string Output_FileDir,
+                                std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                                const std::atomic<bool>& stop, Run_Outcome& outcome);
 
 }  // namespace korvane::wb

@@ -166,7 +166,8 @@ int CKORVANE_Engine::Batch_Pipeline(std::vector<std::string> Selected_FileName_V
                                     std::vector<int> Selected_Align_Vec) {
     peaklist_align.clear();
     korvane::wb::batch_par_pipeline_process(config_file_path, data_file_path, std::move(Selected_FileName_Vec),
-                                            std::move(Selected_Align_Vec), output_path, peaklist_align);
+                                            std::move(Selected_Align_Vec), output_path, peaklist_align,
+                                            stop_requested, last_run);
     return 1;
 }
 
@@ -182,8 +183,11 @@ void CKORVANE_Engine::Parallel_Pipeline(std::vector<std::string> /*Selected_File
                                         std::vector<int> /*Selected_Align_Vec*/, int CPU_NUM) {
     // The job file carries the selection; the launcher gets only the folders.
     const auto [launcher, pipeline] = korvane::wb::launcher_programs();
-    korvane::wb::run_launcher(korvane::wb::launch_arguments(launcher, pipeline, CPU_NUM, config_file_path,
-                                                            data_file_path, output_path));
+    last_run = {};
+    // The pipeline names the samples it skipped in one line of its output.
+    korvane::wb::run_launcher(
+        korvane::wb::launch_arguments(launcher, pipeline, CPU_NUM, config_file_path, data_file_path, output_path),
+        [this](const std::string& line) { korvane::wb::note_skipped_summary(line, last_run); });
 }
 
 int CKORVANE_Engine::Retrieve_Sub_Peaklist_with_GroupID(std::uint32_t GroupID,

@@ -11,6 +11,7 @@
 
 #include "engine/records/para_configure.h"
 #include "engine/records/records.h"
+#include "workbench/engine/run_outcome.h"
 
 // Percent of the batch's files finished. Written by the in-process batch run, polled by the window
 // from another thread and reset to 0 by the window when its poller ends.
@@ -52,6 +53,13 @@ public:
     std::vector<adduct_configure_node> adduct_configure_arry;
     std::vector<double> mass_weight_average_arry;
     std::vector<double> mass_weight_mono_arry;
+
+    // What the last Batch_Pipeline or Parallel_Pipeline could not process, for the message that
+    // ends the run; read after the run has returned.
+    korvane::wb::Run_Outcome last_run;
+    // Set from another thread to end a Batch_Pipeline before its next sample; the caller clears it
+    // before starting one.
+    std::atomic<bool> stop_requested{false};
 
     // Drops the loaded sample, every stage result and the HMDB tables; keeps the folders, the
     // counts, Para and the adduct table.

@@ -1,5 +1,7 @@
 #include "workbench/engine/pipeline_launch.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -44,30 +46,98 @@ void report_failure() {
     show_message_box("MPI Run Failed", "Warning");
 }
 
+// Splits what arrives into lines for on_line, a "\r" before the line end dropped.
+class Line_Splitter {
+public:
+    explicit Line_Splitter(const std::function<void(const std::string&)>& on_line) : on_line_(on_line) {}
+    void add(const char* bytes, std::size_t n) {
+        pending_.append(bytes, n);
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+            emit(pending_.substr(0, end));
+            pending_.erase(0, end + 1);
+        }
+    }
+    void finish() {
+        if (!pending_.empty()) emit(pending_);
+        pending_.clear();
+    }
+
+private:
+    void emit(std::string line) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (on_line_) on_line_(line);
+    }
+    const std::function<void(const std::string&)>& on_line_;
+    std::string pending_;
+};
+
+bool has_exited(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Passes the launcher's output on until the pipe ends. Once the launcher has exited, only what is
+// already waiting is read: a process it left behind may keep the pipe open for as long as it lives.
+void relay_output(int fd, pid_t pid, const std::function<void(const std::string&)>& on_line) {
+    Line_Splitter lines(on_line);
+    char buffer[4096];
+    bool exited = false;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, exited ? 0 : 200);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready > 0) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            std::cout.write(buffer, n).flush();
+            lines.add(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (ready < 0 || exited) break;
+        exited = has_exited(pid);
+    }
+    lines.finish();
+}
+
 }  // namespace
 
-bool run_launcher(const std::vector<std::string>& argv) {
+bool run_launcher(const std::vector<std::string>& argv, const std::function<void(const std::string&)>& on_line) {
     last_run_failed = false;
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
+    // The launcher writes its standard output into a pipe this process reads.
+    int out[2] = {-1, -1};
+    if (pipe2(out, O_CLOEXEC) != 0) out[0] = out[1] = -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out[1] >= 0) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+
     pid_t pid = 0;
     int rc = 0;
     {
         // Held while the pid is published, so kill_started_launcher never sees a half-started run.
         std::lock_guard<std::mutex> lock(launcher_mutex);
-        rc = argv.empty() ? EINVAL : posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+        rc = argv.empty() ? EINVAL : posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
         if (rc == 0) {
             started_launcher_pid = pid;
             launcher_kill_requested = false;
         }
     }
+    posix_spawn_file_actions_destroy(&actions);
+    if (out[1] >= 0) close(out[1]);
     if (rc != 0) {
+        if (out[0] >= 0) close(out[0]);
         std::cout << "ERROR: CreateProcess failed!" << std::flush;
         report_failure();
         return false;
+    }
+    if (out[0] >= 0) {
+        relay_output(out[0], pid, on_line);
+        close(out[0]);
     }
 
     // Wait without reaping first: until the child is reaped its pid cannot be handed to another

@@ -1,6 +1,7 @@
 // Starting the console pipeline under the MPI launcher and waiting for it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,14 @@ std::vector<std::string> launch_arguments(const std::string& launcher, const std
                                           const std::string& config_file_path, const std::string& data_file_path,
                                           const std::string& output_path);
 
-// Starts argv[0] (found on PATH) with argv, inheriting this process's environment, standard
-// output and standard error, and waits until it ends. When it cannot be started: writes
+// Starts argv[0] (found on PATH) with argv, inheriting this process's environment and standard
+// error, and waits until it ends. Its standard output is passed on to this process's standard
+// output as it comes, and each of its lines (without the line end) goes to on_line. When it cannot be started: writes
 // "ERROR: CreateProcess failed!" to standard output and shows the "MPI Run Failed" warning. When
 // it ends with a non-zero status or by a signal, says so on standard output and shows the same
 // warning, instead of letting a failed run pass as done; a launcher stopped by
 // kill_started_launcher gets the line but no warning. Returns true for a run that exited 0.
-bool run_launcher(const std::vector<std::string>& argv);
+bool run_launcher(const std::vector<std::string>& argv,
+                  const std::function<void(const std::string& line)>& on_line = {});
 
 }  // namespace korvane::wb

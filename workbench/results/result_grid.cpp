@@ -67,6 +67,14 @@ QString copy_rows(const QString& connection, const QString& path, const QString&
 
 }  // namespace
 
+QString plain_number(double v) {
+    if (!std::isfinite(v)) return QString::number(v);
+    QString text = QString::number(v, 'f', 6);
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+}
+
 int ResultTableModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() || headers_.isEmpty()) return 0;
     return static_cast<int>(cells_.size() / static_cast<std::size_t>(headers_.size()));
@@ -87,7 +95,10 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     const bool hit = static_cast<std::size_t>(index.row()) < highlighted_.size() && highlighted_[index.row()];
     switch (role) {
-        case Qt::DisplayRole: return cell(index.row(), index.column());
+        case Qt::DisplayRole: {
+            const QVariant& v = cell(index.row(), index.column());
+            return v.typeId() == QMetaType::Double ? QVariant(plain_number(v.toDouble())) : v;
+        }
         case Qt::BackgroundRole: return QBrush(hit ? QColor(144, 238, 144) : QColor(Qt::white));
         case Qt::ForegroundRole: return QBrush(QColor(Qt::black));
         default: return {};

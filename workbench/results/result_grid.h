@@ -15,6 +15,10 @@ namespace korvane::wb {
 extern const char* const kAnnotationGridSelect;
 extern const char* const kAlignmentGridSelect;
 
+// A number as the grids show it, in one plain form whatever its size: no exponent, at most the
+// six decimals the result writers store, no trailing zeros ("1156320.5" beside "301740").
+QString plain_number(double v);
+
 class ResultTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:

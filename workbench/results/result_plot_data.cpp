@@ -3,6 +3,7 @@
 #include <QFile>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <stdexcept>
 
 namespace korvane::wb {
@@ -65,6 +66,17 @@ QColor color_at(const std::vector<QColor>& colors, std::size_t i) {
     return i < colors.size() ? colors[i] : QColor(0, 0, 0);
 }
 
+// The legend entry of the sample run starting at first: its name, and how many peaks it draws
+// when more than one (a compound's adducts are aligned together, so one sample often draws
+// several curves in its one colour).
+QString sample_label(const std::vector<Chromatogram_Peak_Group_Compound_Align>& records, std::size_t first) {
+    std::size_t end = first + 1;
+    while (end < records.size() && records[end].SAMPLE_ID == records[first].SAMPLE_ID) ++end;
+    QString label = QString::fromStdString(records[first].SAMPLE_NAME);
+    if (end - first > 1) label += QStringLiteral(" (%1 peaks)").arg(end - first);
+    return label;
+}
+
 }  // namespace
 
 void Generate_Color_Vect(int Color_NUM, std::vector<QColor>& Color_Array) {
@@ -97,6 +109,26 @@ QColor GetRandomColor(std::mt19937& random) {
 QColor GetRandomColor() {
     static std::mt19937 random{std::random_device{}()};
     return GetRandomColor(random);
+}
+
+AxisRange stick_mz_range(const std::vector<double>& mz) {
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (double v : mz) {
+        if (!std::isfinite(v)) continue;
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    if (lo > hi) return {0.0, 1.0};
+    // A stick drawn on the frame's edge is hidden by the frame, so the outermost need room.
+    const double pad = std::max(0.05 * (hi - lo), 1.0);
+    return {lo - pad, hi + pad};
+}
+
+AxisRange stick_intensity_range(const std::vector<double>& intensity) {
+    double hi = 0.0;
+    for (double v : intensity)
+        if (std::isfinite(v)) hi = std::max(hi, v);
+    return {0.0, hi > 0.0 ? hi * 1.08 : 1.0};
 }
 
 QString general_number(double v) { return QString::number(v, 'g', 15); }
@@ -137,13 +169,13 @@ void add_peak_curves(PlotPane& pane, const std::vector<Record>& records, PlotMod
 
 PlotPane annotation_peaks_pane(const std::vector<Chromatogram_Peak_Group_Compound>& records, PlotMode mode,
                                XAxisMode x_mode, ScaleMode scale, const QString& database_file_name) {
-    PlotPane pane{database_file_name, x_title(x_mode), QStringLiteral("Intensity"), {}};
+    PlotPane pane{database_file_name, x_title(x_mode), QStringLiteral("Intensity"), {}, {}};
     add_peak_curves(pane, records, mode, x_mode, scale);
     return pane;
 }
 
 PlotPane trace_pane(const QString& title, const Mass_Trace& trace, XAxisMode x_mode) {
-    PlotPane pane{title, x_title(x_mode), QStringLiteral("Intensity"), {}};
+    PlotPane pane{title, x_title(x_mode), QStringLiteral("Intensity"), {}, {}};
     PlotCurve c = shape_curve(trace.EIC_shape, x_mode, 0.0, 0.0, 1.0);
     c.color = kCurveBlue;
     pane.curves.push_back(std::move(c));
@@ -152,7 +184,7 @@ PlotPane trace_pane(const QString& title, const Mass_Trace& trace, XAxisMode x_m
 
 PlotPane tic_pane(const std::vector<std::uint32_t>& scan_num, const std::vector<double>& acquisition_time,
                   const std::vector<double>& total_intensity, std::size_t count, XAxisMode x_mode) {
-    PlotPane pane{QStringLiteral("Total Ion Chromatogram (TIC)"), x_title(x_mode), QStringLiteral("Total Intensity"), {}};
+    PlotPane pane{QStringLiteral("Total Ion Chromatogram (TIC)"), x_title(x_mode), QStringLiteral("Total Intensity"), {}, {}};
     PlotCurve c;
     c.color = kCurveBlue;
     const std::vector<double> scans(scan_num.begin(), scan_num.end());
@@ -166,7 +198,7 @@ PlotPane tic_pane(const std::vector<std::uint32_t>& scan_num, const std::vector<
 }
 
 PlotPane pseudo_spectrum_pane(const PseudoSpectrum& spectrum) {
-    PlotPane pane{QStringLiteral("Pseudo-Spectrum"), QStringLiteral("M/Z"), QStringLiteral("Intensity"), {}};
+    PlotPane pane{QStringLiteral("Pseudo-Spectrum"), QStringLiteral("M/Z"), QStringLiteral("Intensity"), {}, {}};
     PlotCurve c;
     c.color = kCurveBlue;
     c.sticks = true;
@@ -179,7 +211,7 @@ PlotPane pseudo_spectrum_pane(const PseudoSpectrum& spectrum) {
 PlotPane aligned_pane(const std::vector<Chromatogram_Peak_Group_Compound_Align>& records, XAxisMode x_mode,
                       ScaleMode scale, const QString& align_id_text) {
     PlotPane pane{QStringLiteral("Aligned Plot for Align_ID: ") + align_id_text, x_title(x_mode),
-                  QStringLiteral("Intensity"), {}};
+                  QStringLiteral("Intensity"), {}, {}};
     double tallest = 0.0;
     const std::vector<double> h = heights(records, tallest);
     std::vector<QColor> colors;
@@ -194,12 +226,12 @@ PlotPane aligned_pane(const std::vector<Chromatogram_Peak_Group_Compound_Align>&
                                   corrected ? r.Compound_Retention_Time : 0.0, scale_factor(scale, tallest, h[i]));
         if (i == 0) {
             c.color = color_at(colors, 0);
-            c.label = QString::fromStdString(r.SAMPLE_NAME);
+            c.label = sample_label(records, 0);
         } else if (r.SAMPLE_ID == records[i - 1].SAMPLE_ID) {
             c.color = pane.curves.back().color;
         } else {
             c.color = color_at(colors, r.SAMPLE_ID);
-            c.label = QString::fromStdString(r.SAMPLE_NAME);
+            c.label = sample_label(records, i);
         }
         pane.curves.push_back(std::move(c));
     }
@@ -220,7 +252,7 @@ PlotPane per_sample_pane(const std::vector<Chromatogram_Peak_Group_Compound_Alig
     // Both retention-time modes show the stored times here: only the aligned pane is corrected.
     const XAxisMode own_x = x_mode == XAxisMode::ScanNumber ? XAxisMode::ScanNumber : XAxisMode::RetentionTime;
     PlotPane pane{plot_mode_text(mode) + QStringLiteral(" for Sample:") + sample_name, x_title(own_x),
-                  QStringLiteral("Intensity"), {}};
+                  QStringLiteral("Intensity"), {}, {}};
     add_peak_curves(pane, records, mode, own_x, scale);
     return pane;
 }

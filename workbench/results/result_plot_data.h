@@ -30,7 +30,21 @@ struct PlotCurve {
 struct PlotPane {
     QString title, xTitle, yTitle;
     std::vector<PlotCurve> curves;
+    QString emptyNote;  // shown instead of bare axes when no curve has a point; empty: kNothingToPlot
 };
+
+inline const QString kNothingToPlot = QStringLiteral("Nothing to plot");
+
+struct AxisRange {
+    double lower = 0.0, upper = 0.0;
+};
+// The m/z axis of a stick spectrum, so that no stick falls on the frame: the sticks' span padded
+// by 5 % on each side, and by at least 1 m/z (sticks at one m/z get 2 m/z around them). Values
+// that are no finite number are left out; none at all gives 0..1.
+AxisRange stick_mz_range(const std::vector<double>& mz);
+// The intensity axis of a stick spectrum: from 0 to 8 % above the highest stick (0..1 when no
+// stick is above 0).
+AxisRange stick_intensity_range(const std::vector<double>& intensity);
 
 struct PseudoSpectrum {
     std::vector<double> mz, intensity;
@@ -68,7 +82,8 @@ PlotPane tic_pane(const std::vector<std::uint32_t>& scan_num, const std::vector<
 PlotPane pseudo_spectrum_pane(const PseudoSpectrum& spectrum);
 
 // The aligned pane: one line per record, coloured by sample (records arrive in ascending SAMPLE_ID,
-// so the last carries the largest); only the first curve of each sample run carries the sample name.
+// so the last carries the largest); only the first curve of each sample run carries a label: the
+// sample name, with "(n peaks)" after it when the sample draws n > 1 curves.
 PlotPane aligned_pane(const std::vector<Chromatogram_Peak_Group_Compound_Align>& records, XAxisMode x_mode,
                       ScaleMode scale, const QString& align_id_text);
 // The per-sample pane: one line per record in colour i, never shifted by the alignment.

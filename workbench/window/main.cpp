@@ -15,7 +15,8 @@ int main(int argc, char* argv[]) {
         MainForm form;
         form.show();
         code = app.exec();
-        // A batch run cannot be interrupted; like any background work it ends with the program.
+        // Closing and Exit wait for a stopped run; a run still busy here saw no close (the
+        // session ending) and, like any background work, ends with the program.
         if (form.runBusy()) std::_Exit(code);
     }
     return code;

@@ -50,6 +50,8 @@ public:
     std::function<std::optional<QStringList>(const QString& title, const QString& filter)> openFilesDialog;
     std::function<QString(const QString& proposed)> folderDialog;
     std::function<void(int code)> exitApplication;
+    // A Yes/No question; true for Yes.
+    std::function<bool(const QString& text)> askQuestion;
 
     // The handlers, callable directly.
     void DataLoadBrowseButton_Click();
@@ -82,8 +84,16 @@ protected:
 
 private:
     void buildDataProcessTab(QWidget* page);
+    void buildSamplePlotPanel();
+    // Loads the sample of the file grid's row into the engine and plots it.
+    void showSample(int row);
     void startRun(bool batch);
     void runFinished();
+    // Shows how the run ended once both the run and its progress poller have ended.
+    void reportRunWhenDone();
+    // During a Batch Run: asks, and on Yes stops the run after its current sample and waits for
+    // it. False when the window is to stay.
+    bool stopRunBeforeLeaving();
     void setRunPanelVisible(bool visible);
     void placeHeaderCheckBoxes();
     void processHeaderToggled(bool checked);
@@ -103,6 +113,8 @@ private:
     int threshold_ = 10;  // the last whole number the threshold box held
 
     bool runBusy_ = false, pollerBusy_ = false;
+    bool closing_ = false;  // the window waits for a stopped Batch Run before it closes
+    QString runError_;      // what ended the last run, empty when it completed
     std::atomic<bool> workerRunning_{false};
     QFutureWatcher<QString> runWatcher_;
     QFutureWatcher<void> pollWatcher_;

@@ -5,6 +5,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/io/netcdf_reader.h"
@@ -16,6 +17,7 @@
 #include "tests/workbench/engine/facade_test_support.h"
 #include "workbench/engine/batch_driver.h"
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/engine/run_outcome.h"
 
 namespace fs = std::filesystem;
 using korvane::test::lines_of;
@@ -253,6 +255,76 @@ TEST_F(BatchRun, UnreadableOrRepeatedSampleIsSkippedAndTheRunGoesOn) {
     EXPECT_EQ(progressValue.load(), 100.0);
     EXPECT_EQ(sample_ids(e), (std::vector<std::uint32_t>{1}));
     EXPECT_FALSE(fs::exists(out / "absent_chromatograph_peaklist.csv"));
+    // The skips reach the run's end message, not only standard error.
+    EXPECT_EQ(e.last_run.total, 3u);
+    EXPECT_FALSE(e.last_run.stopped);
+    ASSERT_EQ(e.last_run.skipped.size(), 2u);
+    EXPECT_EQ(e.last_run.skipped[0].file, "absent.CDF");
+    EXPECT_FALSE(e.last_run.skipped[0].reason.empty());
+    EXPECT_EQ(e.last_run.skipped[1].file, file(1));
+    EXPECT_THAT(e.last_run.skipped[1].reason, testing::HasSubstr("repeats an earlier sample"));
+    EXPECT_THAT(korvane::wb::completion_message("Batch Run", e.last_run),
+                testing::StartsWith("Batch Run completed: 1 of 3 samples processed. Skipped: absent.CDF ("));
+}
+
+// A stop asked for before a sample ends the run there: the samples before it have all their
+// files, the rest none, and no aligned files are written over a part of the selection.
+TEST_F(BatchRun, StopEndsTheRunBetweenSamples) {
+    for (const bool before_first : {true, false}) {
+        SCOPED_TRACE(before_first ? "before the first sample" : "after the first sample");
+        const fs::path out = output(before_first ? "stop_first" : "stop_later");
+        CKORVANE_Engine e;
+        e.Config_Engine(config_dir(2).string(), data_dir().string(), "", out.string());
+        progressValue = 0.0;
+        e.stop_requested = before_first;
+        std::thread stopper([&] {
+            while (!before_first && progressValue.load() == 0.0) std::this_thread::yield();
+            e.stop_requested = true;
+        });
+        e.Batch_Pipeline({file(0), file(1), file(2)}, {1, 1, 1});
+        stopper.join();
+        EXPECT_TRUE(e.last_run.stopped);
+        EXPECT_LT(progressValue.load(), 100.0);
+        int complete = 0;
+        for (int k = 0; k < 3; ++k) {
+            int present = 0;
+            for (const char* suffix : kSuffixes) present += fs::exists(out / (korvane::test::numbered("s", k) + suffix));
+            EXPECT_TRUE(present == 0 || present == 4) << k << ": " << present << " of 4 files";
+            complete += present == 4;
+        }
+        EXPECT_EQ(complete, before_first ? 0 : static_cast<int>(progressValue.load() * 3 / 100 + 0.5));
+        EXPECT_LT(complete, 3);
+        EXPECT_FALSE(fs::exists(out / kAlignedDb));
+        EXPECT_FALSE(fs::exists(out / kAlignedCsv));
+    }
+    progressValue = 0.0;
+}
+
+TEST(RunOutcome, MessagesAndTheSummaryLineOfTheConsolePipeline) {
+    using korvane::wb::Run_Outcome;
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;  // of the pipeline's output
+        const char* message;
+    };
+    const Row rows[] = {
+        {"nothing skipped", {"Begin to process for File a.CDF", "The total processing time is4s "},
+         "Parallel Run completed!"},
+        {"one of thirty", {"Skipped 1 of 30 samples: bad.CDF (not a netCDF file)"},
+         "Parallel Run completed: 29 of 30 samples processed. Skipped: bad.CDF (not a netCDF file)"},
+        {"two, the line twice",
+         {"Skipped 2 of 4 samples: a.CDF (truncated: scan_index); b (1).CDF (not a netCDF file)",
+          "Skipped 2 of 4 samples: a.CDF (truncated: scan_index); b (1).CDF (not a netCDF file)"},
+         "Parallel Run completed: 2 of 4 samples processed. Skipped: a.CDF (truncated: scan_index); b (1).CDF (not a "
+         "netCDF file)"},
+        {"not a summary", {"Skipped samples: none", "Skipped 1 of 2 samples: "}, "Parallel Run completed!"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Run_Outcome outcome;
+        for (const std::string& line : row.lines) korvane::wb::note_skipped_summary(line, outcome);
+        EXPECT_EQ(korvane::wb::completion_message("Parallel Run", outcome), row.message);
+    }
 }
 
 TEST_F(BatchRun, NothingToRunEndsAtOneHundredAndMissingParametersThrow) {

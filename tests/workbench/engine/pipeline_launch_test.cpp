@@ -64,6 +64,27 @@ TEST_F(Launch, LauncherGetsTheArgumentVectorUnquoted) {
     EXPECT_FALSE(korvane::wb::kill_started_launcher());
 }
 
+// The launcher's output reaches this program's standard output as it is, and its summary line of
+// skipped samples reaches the run's outcome.
+TEST_F(Launch, OutputIsPassedOnAndTheSkippedSamplesNoted) {
+    korvane::wb::set_launcher_programs(
+        script("talker.sh", "printf 'Begin to process for File a.CDF\\n'\n"
+                            "printf 'Skipped 1 of 2 samples: bad.CDF (not a netCDF file)\\r\\n'\n"
+                            "printf 'no line end'"),
+        "KORVANE_Pipeline");
+    CKORVANE_Engine e;
+    e.last_run.skipped.push_back({"stale.CDF", "from an earlier run"});
+    testing::internal::CaptureStdout();
+    e.Parallel_Pipeline({}, {}, 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Begin to process for File a.CDF\nSkipped 1 of 2 samples: bad.CDF (not a netCDF file)\r\nno line end");
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(e.last_run.total, 2u);
+    ASSERT_EQ(e.last_run.skipped.size(), 1u);
+    EXPECT_EQ(e.last_run.skipped[0].file, "bad.CDF");
+    EXPECT_EQ(e.last_run.skipped[0].reason, "not a netCDF file");
+}
+
 TEST_F(Launch, MissingLauncherIsReported) {
     korvane::wb::set_launcher_programs(dir_.file("no-such-mpiexec"), "KORVANE_Pipeline");
     CKORVANE_Engine e;

@@ -221,6 +221,34 @@ TEST(PseudoSpectrum, OneStickPerRecordAtItsTallestPoint) {
     EXPECT_EQ(rgb(pane.curves[0].color), (Rgb{0, 0, 255}));
 }
 
+// Every stick strictly inside the frame with room to spare, and the intensity axis from 0 to above
+// the tallest: sticks fitted exactly to the axes fall on the frame and vanish.
+TEST(StickAxes, EveryStickInsideAndIntensityFromZero) {
+    const double nan = std::nan("");
+    struct Row {
+        const char* name;
+        std::vector<double> mz, intensity;
+        AxisRange x, y;  // expected
+    };
+    const Row rows[] = {
+        // Compound 110 of ko15: three adducts, 22.1 m/z apart.
+        {"three adducts", {305.1, 322.2, 327.1}, {40800, 46144, 14414}, {305.1 - 1.1, 327.1 + 1.1}, {0, 46144 * 1.08}},
+        {"sticks far apart pad by 5 %", {300, 600}, {10, 20}, {285, 615}, {0, 20 * 1.08}},
+        {"one stick gets a range around it", {592.5}, {15199}, {591.5, 593.5}, {0, 15199 * 1.08}},
+        {"no stick", {}, {}, {0, 1}, {0, 1}},
+        {"nothing above 0", {200, 201}, {0, -3}, {199, 202}, {0, 1}},
+        {"numbers only", {nan, 250, 260}, {nan, 5, 9}, {249, 261}, {0, 9 * 1.08}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const AxisRange x = stick_mz_range(row.mz), y = stick_intensity_range(row.intensity);
+        EXPECT_NEAR(x.lower, row.x.lower, 1e-9);
+        EXPECT_NEAR(x.upper, row.x.upper, 1e-9);
+        EXPECT_EQ(y.lower, row.y.lower);
+        EXPECT_NEAR(y.upper, row.y.upper, 1e-9);
+    }
+}
+
 TEST(AlignedPane, CorrectedTimesShiftOnlyTheAlignedPane) {
     auto p = align_peak(0, "S0", shape({{40, 295, 10}, {41, 296, 20}}));
     p.Align_RT = 310;
@@ -279,8 +307,10 @@ TEST(AlignedPane, ColoursAndLabelsFollowTheSamples) {
         const char* label;
         double y;
     };
-    const Want want[] = {{rgb(table[0]), "A", 40}, {rgb(table[0]), "", 40}, {rgb(table[3]), "C", 40},
-                         {rgb(table[4]), "D", 0},  {rgb(table[4]), "", 40}};
+    // One legend entry per sample; a sample of several peaks says how many (three peaks of one
+    // sample in one colour were taken for three samples).
+    const Want want[] = {{rgb(table[0]), "A (2 peaks)", 40}, {rgb(table[0]), "", 40}, {rgb(table[3]), "C", 40},
+                         {rgb(table[4]), "D (2 peaks)", 0},  {rgb(table[4]), "", 40}};
     for (std::size_t i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(rgb(pane.curves[i].color), want[i].color);

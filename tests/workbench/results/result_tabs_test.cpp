@@ -1,11 +1,16 @@
 // The result pages driven headless: dialogs and message boxes answered through the pages' seams,
 // databases written by the engine's own writers, a synthetic sample file for the binning plots.
-#include "workbench/results/result_tabs.h"
+#include "workbench/results/alignment_result_tab.h"
+#include "workbench/results/annotation_result_tab.h"
 
 #include <gtest/gtest.h>
 
 #include <QBrush>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -184,6 +189,22 @@ struct Page {
     Answers a;
 };
 
+// Types text into an editable box key by key (a read-only one takes it as set by the program),
+// then presses Enter.
+void enter_text(QLineEdit* box, const QString& text) {
+    if (box->isReadOnly()) {
+        box->setText(text);
+    } else {
+        box->clear();
+        for (const QChar c : text) {
+            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(box, &key);
+        }
+    }
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &enter);
+}
+
 template <class T>
 T* child(QWidget& tab, const char* name) {
     auto* w = tab.findChild<T*>(QString::fromLatin1(name));
@@ -236,6 +257,9 @@ TEST(AnnotationResultTab, OpeningADatabaseFillsTheGridAndPlotsTheFirstRow) {
     QCustomPlot* pseudo = pane(tab, "pseudoSpectrumGraph");
     EXPECT_EQ(title_of(pseudo), "Pseudo-Spectrum");
     EXPECT_EQ(points(pseudo, 0), (std::vector<std::pair<double, double>>{{100.1, 100}}));
+    // A single stick stands inside a range around it, under an intensity axis from 0.
+    EXPECT_EQ(pseudo->xAxis->range(), QCPRange(99.1, 101.1));
+    EXPECT_EQ(pseudo->yAxis->range(), QCPRange(0, 108));
     EXPECT_EQ(title_of(pane(tab, "ticGraph")), "Total Ion Chromatogram (TIC)");
     EXPECT_EQ(pane(tab, "ticGraph")->graph(0)->dataCount(), 0);
     EXPECT_EQ(title_of(pane(tab, "binningEicGraph")), "Binning EIC Plot");
@@ -262,6 +286,11 @@ TEST(AnnotationResultTab, GroupAndCompoundPlotsPaintTheirRowsAndExport) {
     EXPECT_EQ(green_rows(m), (std::vector<int>{0, 1, 2}));
     ASSERT_EQ(peaks->graphCount(), 3);
     EXPECT_EQ(tab.pseudoMz(), (std::vector<double>{100.1, 122.08, 150.5}));
+    // The outer sticks stay off the frame.
+    QCustomPlot* pseudo = pane(tab, "pseudoSpectrumGraph");
+    EXPECT_LT(pseudo->xAxis->range().lower, 100.1 - 1);
+    EXPECT_GT(pseudo->xAxis->range().upper, 150.5 + 1);
+    EXPECT_EQ(pseudo->yAxis->range().lower, 0.0);
 
     const std::string out = dir.file("pseudospectrum.txt");
     tab.saveFileDialog = [&](const QString& title, const QString&, const QString& proposed, const QString& filter) {
@@ -422,12 +451,18 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     tic->yAxis->setRange(0, 5e6);
     tic->replot();
     const QVector<QString> labels = tic->yAxis->tickVectorLabels();
-    EXPECT_TRUE(labels.contains(QStringLiteral("2000000"))) << QStringList(labels.begin(), labels.end()).join(' ').toStdString();
+    ASSERT_GE(labels.size(), 2);
+    for (const QString& label : labels) {
+        bool whole = false;
+        label.toLongLong(&whole);
+        EXPECT_TRUE(whole) << label.toStdString();
+    }
+    EXPECT_GE(labels.back().size(), 7) << labels.back().toStdString();
 
     // Bin around a mass the sample holds, so the binned trace has points.
     const double mz = sample.mass_value_arry[sample.scan_index_arry[10] + 3];
     auto* mzBox = child<QLineEdit>(tab, "mzTextBox");
-    mzBox->setText(QString::number(mz, 'g', 12));
+    enter_text(mzBox, QString::number(mz, 'g', 12));
     QCustomPlot* binning = pane(tab, "binningEicGraph");
     Mass_Trace expected;
     engine.Engine_EIC_extraction_binning(QString::number(mz, 'g', 12).toDouble(), 40, 0.1, true, expected);
@@ -436,7 +471,8 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     ASSERT_EQ(ppm_points.size(), expected.EIC_shape.size());
     EXPECT_EQ(ppm_points.front().second, expected.EIC_shape.front().intensity);
 
-    // Out of range: the exact message, and the plots stay as they were.
+    // Out of range: the exact message, and the plots stay as they were (no plot is drawn for the
+    // text typed so far: "3500" is never drawn as 350).
     struct Row {
         const char* box;
         const char* text;
@@ -455,7 +491,7 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
         a.messages.clear();
         auto* box = child<QLineEdit>(tab, row.box);
         const QString before = box->text();
-        box->setText(QString::fromLatin1(row.text));
+        enter_text(box, QString::fromLatin1(row.text));
         if (row.message)
             EXPECT_EQ(a.messages, (std::vector<QString>{QString::fromLatin1(row.message)}));
         else
@@ -468,7 +504,7 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
 
     // In ppm mode the bin box redraws but the binning keeps the ppm window.
     a.messages.clear();
-    child<QLineEdit>(tab, "binSizeTextBox")->setText("0.5");
+    enter_text(child<QLineEdit>(tab, "binSizeTextBox"), "0.5");
     EXPECT_TRUE(a.messages.empty());
     EXPECT_EQ(points(binning, 0), ppm_points);
     // Switching to the bin size makes the window 0.5 Da wide.
@@ -516,6 +552,13 @@ TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSampl
               "Compound_Intensity,SAMPLE_ID,SAMPLE_NAME,Align_ID,Align_RT");
     ASSERT_EQ(m->rowCount(), 3);
     EXPECT_EQ(m->data(m->index(0, 17)).toString(), "S0");  // ordered by EIC_ID
+    // Every header readable in full; the sample and its alignment next to the peak's identity.
+    auto* view = child<QTableView>(tab, "alignDataGridView");
+    QHeaderView* header = view->horizontalHeader();
+    for (int c = 0; c < m->columnCount(); ++c)
+        EXPECT_GE(header->sectionSize(c), header->fontMetrics().horizontalAdvance(headers(m)[c])) << c;
+    EXPECT_EQ(header->visualIndex(17), 3);  // SAMPLE_NAME
+    EXPECT_EQ(header->visualIndex(18), 4);  // Align_ID
     EXPECT_EQ(green_rows(m), (std::vector<int>{0, 1}));
 
     QCustomPlot* aligned = pane(tab, "alignedGraph");
@@ -553,4 +596,61 @@ TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSampl
     child<QRadioButton>(tab, "alignGroupPlotRadioButton")->setChecked(true);
     EXPECT_EQ(title_of(per_sample), "Group Plot for Sample:S1");
     EXPECT_EQ(per_sample->graphCount(), 2);
+}
+
+// Moving the current row by keys or by a click replots both pages, and Export writes the pseudo-
+// spectrum of the row moved to (the plots used to keep the row clicked before).
+TEST(ResultTabs, KeyboardMovesAndClicksPlotTheNewCurrentRow) {
+    const auto key = [](QTableView* grid, int k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid, &press);
+    };
+    const auto click = [](QTableView* grid, int row) {
+        const QPoint at = grid->visualRect(grid->model()->index(row, 0)).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid->viewport(), &press);
+    };
+    Page<AnnotationResultTab> annotation;
+    const std::string db = write_annotation_db(annotation.dir);
+    annotation.a.open_replies.push_back(QStringList{QString::fromStdString(db)});
+    annotation.tab.resize(1200, 800);
+    annotation.tab.show();
+    annotation.tab.browseOutputDatabase();
+    auto* grid = child<QTableView>(annotation.tab, "outputDataGridView");
+    QCustomPlot* peaks = pane(annotation.tab, "peaksGraph");
+    struct Row {
+        const char* name;
+        int key;  // 0: a click on row
+        int row;
+        const char* mz;  // the peaks pane's one curve
+    };
+    const Row rows[] = {{"Down", Qt::Key_Down, 1, "122.08"}, {"End", Qt::Key_End, 3, "200.2"},
+                        {"Home", Qt::Key_Home, 0, "100.1"},  {"Page Down", Qt::Key_PageDown, 3, "200.2"},
+                        {"Up", Qt::Key_Up, 2, "150.5"},      {"click", 0, 1, "122.08"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.key ? key(grid, row.key) : click(grid, row.row);
+        EXPECT_EQ(grid->currentIndex().row(), row.row);
+        ASSERT_EQ(peaks->graphCount(), 1);
+        EXPECT_EQ(peaks->graph(0)->name().toStdString(), row.mz);
+    }
+    const std::string out = annotation.dir.file("pseudospectrum.txt");
+    annotation.tab.saveFileDialog = [&](const QString&, const QString&, const QString&, const QString&) {
+        return QString::fromStdString(out);
+    };
+    key(grid, Qt::Key_End);
+    annotation.tab.exportPseudoSpectrum();
+    EXPECT_EQ(korvane::test::read_file(out), "M/Z\t\tIntensity\n\r\n200.2\t8\n\r\n");
+
+    Page<AlignmentResultTab> alignment;
+    alignment.a.open_replies.push_back(QStringList{QString::fromStdString(write_align_db(alignment.dir))});
+    alignment.tab.resize(1200, 800);
+    alignment.tab.show();
+    alignment.tab.browseAlignDatabase();
+    auto* align_grid = child<QTableView>(alignment.tab, "alignDataGridView");
+    key(align_grid, Qt::Key_Down);
+    EXPECT_EQ(title_of(pane(alignment.tab, "perSampleGraph")), "Peak Plot for Sample:S1");
+    key(align_grid, Qt::Key_End);
+    EXPECT_EQ(title_of(pane(alignment.tab, "alignedGraph")), "Aligned Plot for Align_ID: 0");
 }

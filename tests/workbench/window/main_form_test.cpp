@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <filesystem>
@@ -75,7 +76,10 @@ class MainFormTest : public testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<MainForm>();
-        form->showMessage = [this](const QString& text) { messages.push_back(text); };
+        form->showMessage = [this](const QString& text) {
+            messages.push_back(text);
+            barAtMessage.push_back(form->findChild<QProgressBar*>("progressBar1")->value());
+        };
         form->openFilesDialog = [this](const QString& title, const QString& filter) {
             dialogTitles.push_back(title);
             dialogFilters.push_back(filter);
@@ -122,6 +126,7 @@ protected:
     TempDir dir;
     std::unique_ptr<MainForm> form;
     std::vector<QString> messages;
+    std::vector<int> barAtMessage;  // what the progress bar read when each message was shown
     std::vector<QString> dialogTitles;
     std::vector<QString> dialogFilters;
     std::vector<int> exitCodes;
@@ -155,8 +160,6 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     EXPECT_EQ(g->horizontalHeaderItem(3)->text(), "   Align");
     EXPECT_TRUE(g->isColumnHidden(1));
     EXPECT_EQ(g->columnWidth(0), 145);
-    EXPECT_EQ(g->columnWidth(2), 60);
-    EXPECT_EQ(g->columnWidth(3), 45);
     EXPECT_TRUE(g->selectedItems().isEmpty());
     EXPECT_EQ(form->checkboxCountValue(), 0);
     EXPECT_FALSE(child<QWidget>("panel1")->isHidden());
@@ -164,14 +167,27 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     EXPECT_TRUE(child<QPushButton>("mpiButton")->isHidden());
     EXPECT_TRUE(child<QWidget>("panel2")->isHidden());
 
-    // The header boxes sit 2 px right of and 4 px below their header cells' corners.
+    // The header boxes sit 2 px right of and 4 px below their header cells' corners, clear of
+    // their right-aligned titles (they covered "Pr" and "Al").
     QHeaderView* header = g->horizontalHeader();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (auto [name, column] : {std::pair{"checkboxHeader", 2}, std::pair{"checkboxHeader2", 3}}) {
         SCOPED_TRACE(name);
         auto* box = child<QCheckBox>(name);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->geometry(), QRect(header->sectionViewportPosition(column) + 2, 4, 15, 15));
+        EXPECT_EQ(g->horizontalHeaderItem(column)->textAlignment(), Qt::AlignRight | Qt::AlignVCenter);
+        const QString title = g->horizontalHeaderItem(column)->text().trimmed();
+        const int title_left = header->sectionViewportPosition(column) + g->columnWidth(column) - margin -
+                               header->fontMetrics().horizontalAdvance(title);
+        EXPECT_GT(title_left, box->geometry().right() + 1);
     }
+    // The file panel stays where it is when the first click on a file shows the plot panel.
+    const int panel_left = child<QWidget>("panel1")->x();
+    form->dataGridView1_CellClick(0, 0);
+    process_events();
+    EXPECT_FALSE(child<QWidget>("panel2")->isHidden());
+    EXPECT_EQ(child<QWidget>("panel1")->x(), panel_left);
     // Loading again replaces the header boxes instead of stacking more.
     form->LoadDataFileButton_Click();
     EXPECT_EQ(header->viewport()->findChildren<QCheckBox*>().size(), 2);
@@ -412,6 +428,17 @@ TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
     EXPECT_EQ(spectrum->yAxis->label(), "Intensity");
     ASSERT_EQ(spectrum->graph(0)->data()->size(), view.point_count_arry1[0]);
     EXPECT_EQ(spectrum->graph(0)->data()->at(0)->key, view.mass_value_arry1[0]);
+    // Every stick off the frame, the intensity axis from 0 to above the tallest.
+    double lo = 1e300, hi = -1e300, tallest = 0;
+    for (auto it = spectrum->graph(0)->data()->constBegin(); it != spectrum->graph(0)->data()->constEnd(); ++it) {
+        lo = std::min(lo, it->key);
+        hi = std::max(hi, it->key);
+        tallest = std::max(tallest, it->value);
+    }
+    EXPECT_LE(spectrum->xAxis->range().lower, lo - 1);
+    EXPECT_GE(spectrum->xAxis->range().upper, hi + 1);
+    EXPECT_EQ(spectrum->yAxis->range().lower, 0.0);
+    EXPECT_GT(spectrum->yAxis->range().upper, tallest);
 
     // Far from the curve: the spectrum plot is only cleared.
     press(plot, QPointF(at.x() + 50, plot->yAxis->coordToPixel(1.9 * top)));
@@ -424,18 +451,20 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     write_sample(data / "sample_a.CDF", 21);
     write_sample(data / "sample_b.CDF", 22);
     copy_example_config(config);
+    std::ofstream(data / "bad.CDF") << "not a netCDF file";
     const QString folder = QString::fromStdString(data.string());
-    // The middle row names a file that does not exist: were it passed to the run, the run would
-    // list it in the job file.
-    loadFiles({folder + "/sample_a.CDF", folder + "/ghost.CDF", folder + "/sample_b.CDF"});
+    // The second row names a file that does not exist: were it passed to the run, the run would
+    // list it in the job file. The last cannot be read: the run goes on and says so at its end.
+    loadFiles({folder + "/sample_a.CDF", folder + "/ghost.CDF", folder + "/sample_b.CDF", folder + "/bad.CDF"});
     chooseConfig(config);
     form->dataGridView1_CellClick(0, 2);
     form->dataGridView1_CellClick(1, 2);
     grid()->item(1, 3)->setCheckState(Qt::Checked);  // as the grid's own editing would
     form->dataGridView1_CellClick(1, 2);              // Process cleared again
     form->dataGridView1_CellClick(2, 2);
+    form->dataGridView1_CellClick(3, 2);
     child<QCheckBox>("checkboxHeader2")->setChecked(true);
-    ASSERT_EQ(form->checkboxCountValue(), 2);
+    ASSERT_EQ(form->checkboxCountValue(), 3);
 
     child<QPushButton>("batchButton")->click();
     EXPECT_TRUE(form->runBusy());
@@ -444,8 +473,12 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     child<QPushButton>("batchButton")->click();
     ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 300));
 
-    EXPECT_EQ(messages, (std::vector<QString>{"A run is still in progress; please wait until it has finished!",
-                                              "Batch Run completed!"}));
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "A run is still in progress; please wait until it has finished!");
+    EXPECT_TRUE(messages[1].startsWith("Batch Run completed: 2 of 3 samples processed. Skipped: bad.CDF (") &&
+                messages[1].endsWith(")"))
+        << messages[1].toStdString();
+    EXPECT_EQ(barAtMessage[1], 100);  // the message never stands beside a bar short of its end
     EXPECT_EQ(form->filePathOut().toStdString(), (data / "Result").string());
     for (const char* name : {"sample_a", "sample_b"})
         for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
@@ -466,6 +499,57 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     EXPECT_FALSE(child<QProgressBar>("progressBar1")->isHidden());
     EXPECT_EQ(progressValue.load(), 0.0);
     EXPECT_EQ(form->cursor().shape(), Qt::ArrowCursor);
+}
+
+// Closing during a Batch Run asks first. No: the window and the run stay. Yes: the run stops after
+// the sample in progress, the window waits for it and closes, and every sample has all its files
+// or none (the window used to quit at once, leaving a database with one of its two tables).
+TEST_F(MainFormTest, ClosingDuringABatchRunAsksAndStopsBetweenSamples) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    copy_example_config(config);
+    const auto stem = [](int k) { return std::string(1, 's').append(std::to_string(k)); };
+    QStringList paths;
+    for (int k = 0; k < 6; ++k) {
+        const fs::path sample = data / (stem(k) + ".CDF");
+        write_sample(sample, 40 + k);
+        paths << QString::fromStdString(sample.string());
+    }
+    loadFiles(paths);
+    chooseConfig(config);
+    child<QCheckBox>("checkboxHeader")->setChecked(true);
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    std::vector<QString> questions;
+    bool answer = false;
+    form->askQuestion = [&](const QString& text) {
+        questions.push_back(text);
+        return answer;
+    };
+    form->batchButton_Click();
+    ASSERT_TRUE(form->runBusy());
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->runBusy());
+    answer = true;
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(form->runBusy());
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(messages.empty());  // no completion message for a window going away
+
+    int complete = 0;
+    for (int k = 0; k < 6; ++k) {
+        int present = 0;
+        for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.csv",
+                                   "_annotated_grouped_chromatograph_peaklist.db"})
+            present += fs::exists(data / "Result" / (stem(k) + suffix));
+        EXPECT_TRUE(present == 0 || present == 4) << "s" << k << ": " << present << " of 4 files";
+        complete += present == 4;
+    }
+    EXPECT_LT(complete, 6);
+    EXPECT_FALSE(fs::exists(data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.aligndb"));
+    for (const auto& entry : fs::directory_iterator(data / "Result"))
+        EXPECT_EQ(entry.path().string().find("-journal"), std::string::npos) << entry.path();
 }
 
 TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
@@ -490,7 +574,9 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     fs::create_directories(data);
     copy_example_config(config);
     const fs::path args = dir.path() / "launcher_args.txt";
-    const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() + "'\n");
+    // It also prints the summary line of the samples the console pipeline skipped.
+    const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() +
+                                                          "'\necho 'Skipped 1 of 2 samples: b.CDF (not a netCDF file)'\n");
     ::chmod(stub.c_str(), 0755);
     korvane::wb::set_launcher_programs(stub, "/bin/true");
     loadFiles({QString::fromStdString((data / "a.CDF").string()), QString::fromStdString((data / "b.CDF").string())});
@@ -509,7 +595,8 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     EXPECT_TRUE(child<QProgressBar>("progressBar1")->isHidden());  // no progress for parallel runs
     ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
     korvane::wb::set_launcher_programs("mpiexec", "");
-    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed!"});
+    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed: 1 of 2 samples processed. Skipped: b.CDF (not a "
+                                             "netCDF file)"});
     const std::string launched = read_file(args.string());
     EXPECT_EQ(launched.rfind("-np\n3\n/bin/true\n-c\n" + config.string() + "\n", 0), 0u) << launched;
     const std::string job = read_file((data / "Result" / "Job_Run_Config.csv").string());

@@ -1,6 +1,7 @@
-// The "Annotation Result" and "Alignment Result" pages of the main window: a grid over a result
-// database and the chromatogram plots of the selected row. What the plots show is computed by the
-// functions of result_plot_data.h; these widgets only read their controls, run the queries and draw.
+// The "Annotation Result" page of the main window: a grid over a sample's result database and the
+// plots of the selected row (its peaks, pseudo-spectrum, stored mass trace and, once a sample file
+// is chosen, its TIC and an m/z-binned chromatogram). What the plots show is computed by
+// result_plot_data.h; this page only reads its controls, runs the queries and draws.
 #pragma once
 
 #include <QString>
@@ -48,50 +49,24 @@ public:
 private:
     struct Ui;
     void buildUi();
+    void buildGridPanel();
+    void buildPlotPanel();
+    void buildBinningGroup();
     void populateOutputGrid(const QString& DataPath1, const QString& DataFile1);
     void plotRoutine();
     void clearAllPanes();
-    void binningTextChanged(int box);
+    void binningEntryFinished(int box);
     void binningModeChanged();
     // Runs a redraw; its error is shown, or dropped when quiet.
     void redraw(bool quiet);
 
     Ui* ui_ = nullptr;
+    bool selecting_ = false;  // selectRow moving the grid's current row, which plots by itself
     CKORVANE_Engine* engine_;
     std::function<QString()> runOutputFolder_;
     QString outputFolderName_, outputFileName_, outputCdfFolderName_;
     int cdfFileExitst_ = 0;
+    QString finishedEntry_[3] = {QStringLiteral("100"), QStringLiteral("40"), QStringLiteral("0.1")};
     std::vector<double> pseudoMz_, pseudoIntensity_;
     std::vector<QString> pseudoAnnotation_;
-};
-
-class AlignmentResultTab : public QWidget {
-    Q_OBJECT
-public:
-    AlignmentResultTab(CKORVANE_Engine* engine, std::function<QString()> runOutputFolder,
-                       QWidget* parent = nullptr);
-    ~AlignmentResultTab() override;
-
-    std::function<void(const QString& text)> showMessage;
-    std::function<std::optional<QStringList>(const QString& title, const QString& startFolder,
-                                             const QString& filter)>
-        openFileDialog;
-
-    void browseAlignDatabase();
-    void selectRow(int row);
-    void plotSelectedRow();
-
-    QString alignFolderName() const { return alignFolderName_; }
-    QString alignFileName() const { return alignFileName_; }
-
-private:
-    struct Ui;
-    void buildUi();
-    void populateAlignGrid(const QString& DataPath1, const QString& DataFile1);
-    void plotRoutine();
-
-    Ui* ui_ = nullptr;
-    CKORVANE_Engine* engine_;
-    std::function<QString()> runOutputFolder_;
-    QString alignFolderName_, alignFileName_;
 };

@@ -1,0 +1,164 @@
+#include "workbench/window/main_form.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+#include <cmath>
+#include <exception>
+#include <filesystem>
+
+#include "engine/records/text_util.h"
+#include "workbench/engine/korvane_engine.h"
+#include "workbench/engine/platform_hooks.h"
+#include "workbench/engine/run_outcome.h"
+#include "workbench/window/form_util.h"
+
+using namespace korvane::wb::form;
+
+void MainForm::batchButton_Click() { startRun(true); }
+void MainForm::mpiButton_Click() { startRun(false); }
+
+void MainForm::startRun(bool batch) {
+    if (textBox1->toPlainText().isEmpty()) {
+        showMessage("Please select LCMS file(s)");
+        return;
+    }
+    if (configFileTextBox->text().isEmpty()) {
+        showMessage("Please select parameter file");
+        return;
+    }
+    if (checkboxCount == 0) {
+        showMessage("Please check at least 1 process check box to run!");
+        return;
+    }
+    if (runBusy()) {
+        showMessage("A run is still in progress; please wait until it has finished!");
+        return;
+    }
+    if (!engine_) return;
+    // The CPU box and the marks are read here, on the window's thread: the worker touches no widget.
+    int cpu = 1;
+    if (!batch) {
+        bool ok = false;
+        cpu = plain_locale().toInt(cpuNumberTextBox->text().trimmed(), &ok);
+        if (!ok || cpu < 1) {
+            showMessage("Please enter a whole number of processes (1 or more) in \"CPU#:\"!");
+            return;
+        }
+    }
+    FilePathOut = window_text(korvane::path_join(engine_text(FilePathData), "Result"));
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(engine_text(FilePathOut)), ec);
+    if (ec) {
+        showMessage("Could not create the output folder " + FilePathOut + ": " + QString::fromStdString(ec.message()));
+        return;
+    }
+    setCursor(Qt::WaitCursor);
+    batchButtonWasClicked = batch;
+    mpiButtonnWasClicked = !batch;
+
+    std::vector<std::string> names;
+    std::vector<int> flags;
+    for (int row = 0; row < dataGridView1->rowCount(); ++row) {
+        if (!checked(dataGridView1->item(row, kProcessColumn))) continue;
+        names.push_back(engine_text(dataGridView1->item(row, kFileNameColumn)->text()));
+        flags.push_back(checked(dataGridView1->item(row, kAlignColumn)) ? 1 : 0);
+    }
+
+    runBusy_ = true;
+    workerRunning_ = true;
+    engine_->stop_requested = false;
+    if (batch) {
+        progressBar1->setRange(0, 100);
+        progressBar1->show();
+        pollerBusy_ = true;
+        QProgressBar* bar = progressBar1;
+        pollWatcher_.setFuture(QtConcurrent::run([this, bar] {
+            const auto report = [bar](double v) {
+                const int percent = static_cast<int>(std::nearbyint(v));
+                QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+            };
+            // A run that stops on an error never reaches 100; its end ends the polling too, without
+            // waiting out the half second (the completion message waits for the poller's last report).
+            const auto busy = [this] { return progressValue.load() != 100.0 && workerRunning_.load(); };
+            do {
+                report(progressValue.load());
+                for (int slept = 0; slept < 500 && busy(); slept += 25) QThread::msleep(25);
+            } while (busy());
+            report(progressValue.load());
+        }));
+    }
+    CKORVANE_Engine* engine = engine_.get();
+    const std::string config = engine_text(ConfigPath), data = engine_text(FilePathData),
+                      output = engine_text(FilePathOut);
+    runWatcher_.setFuture(QtConcurrent::run([this, engine, config, data, output, names, flags, batch, cpu] {
+        QString error;
+        // The drivers catch nothing; what they raise must reach the user as a failure.
+        try {
+            engine->Config_Engine(config, data, "", output);
+            if (batch) {
+                engine->Save_Run_Config_Parameter(names, flags, 1, 1);
+                engine->Batch_Pipeline(names, flags);
+            } else {
+                engine->Save_Run_Config_Parameter(names, flags, 0, cpu);
+                engine->Parallel_Pipeline(names, flags, cpu);
+                // The launch has already warned; the run must not then be called completed.
+                if (korvane::wb::last_parallel_run_failed())
+                    error = "KORVANE_Pipeline under mpiexec did not finish successfully";
+            }
+        } catch (const std::exception& e) {
+            error = QString::fromLocal8Bit(e.what());
+            if (error.isEmpty()) error = "unknown error";
+        } catch (...) {
+            error = "unknown error";
+        }
+        workerRunning_ = false;
+        return error;
+    }));
+}
+
+void MainForm::runFinished() {
+    unsetCursor();
+    runError_ = runWatcher_.result();
+    reportRunWhenDone();
+}
+
+void MainForm::reportRunWhenDone() {
+    // The message waits for the poller's last report, so that the bar shows where the run ended.
+    if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_) return;
+    const bool batch = batchButtonWasClicked;
+    const QString run = batch ? QStringLiteral("Batch Run") : QStringLiteral("Parallel Run");
+    // A window closing during the run stopped it on purpose: no message for a window going away.
+    if (!closing_) {
+        if (runError_.isEmpty())
+            showMessage(window_text(korvane::wb::completion_message(run.toStdString(), engine_->last_run)));
+        else
+            showMessage(run + " failed: " + runError_);
+    }
+    batchButtonWasClicked = false;
+    mpiButtonnWasClicked = false;
+    runBusy_ = false;
+}
+
+bool MainForm::stopRunBeforeLeaving() {
+    if (!runBusy() || !batchButtonWasClicked) return true;
+    // Already stopping: the first request closes the window once the run has stopped.
+    if (closing_) return false;
+    if (!askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe sample being "
+                                    "processed is finished first; the samples after it are not processed.")))
+        return false;
+    closing_ = true;
+    engine_->stop_requested = true;
+    centralWidget()->setEnabled(false);
+    setCursor(Qt::WaitCursor);
+    // Events keep flowing: the worker may be waiting for this thread to show a warning.
+    while (runBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    centralWidget()->setEnabled(true);
+    unsetCursor();
+    closing_ = false;
+    return true;
+}
