@@ -61,10 +61,6 @@ void print_progress(int rank, int assigned, int done) {
 // One whole line in one write, so that the lines of processes sharing a terminal do not interleave.
 void say(std::ostream& out, const std::string& line) { out << line + "\n" << std::flush; }
 
-void say_removed(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) say(std::cout, "Removed a result file of an earlier run: " + path);
-}
-
 // A listed sample that was not processed, and why; every process learns every process's skips.
 struct Skip_Note {
     std::int32_t index = 0;
@@ -76,32 +72,17 @@ struct Skip_Note {
 };
 
 // Runs one listed sample through the pipeline, or says why it is skipped and returns the reason.
-// A sample that could not be read this time takes its earlier result files with it: left in place
-// they would pass for this run's.
 std::optional<std::string> process_sample(const Run_Inputs& in, const korvane::Run_Configuration& config,
                                           const std::string& file, bool repeated,
                                           std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
-    const std::string sample_name = extract_sample_name(file);
-    if (std::string reason = korvane::unsafe_file_name_reason(file); !reason.empty()) {
-        say(std::cerr, "Sample " + file + " skipped: " + reason);
-        return reason;
-    }
-    if (repeated) {
-        say(std::cerr, "Sample " + file + " skipped: its name " + sample_name +
-                           " repeats an earlier sample, whose result files it would overwrite");
-        return "its name " + sample_name + " repeats an earlier sample";
-    }
+    if (std::string reason = korvane::refuse_listed_sample(file, repeated); !reason.empty()) return reason;
     std::cout << "Begin to process for File " << file << std::endl;
     std::vector<Spectrum_Scan> scans;
-    std::string reason;
-    if (!korvane::load_sample_scans(in.data_dir, file, config.para, scans, reason)) {
-        if (reason.empty()) reason = "unreadable";
-        say(std::cerr, "Sample file could not be read, skipped: " + korvane::path_join(in.data_dir, file) + ": " + reason);
-        say_removed(korvane::remove_result_files(korvane::sample_result_files(in.output_dir, sample_name)));
+    if (std::string reason = korvane::read_listed_sample(in.data_dir, in.output_dir, file, config.para, scans);
+        !reason.empty())
         return reason;
-    }
-    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses, sample_name,
-                     in.output_dir, compounds);
+    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses,
+                     extract_sample_name(file), in.output_dir, compounds);
     std::cout << "End of process for File " << file << std::endl;
     return std::nullopt;
 }
@@ -140,7 +121,7 @@ void finish_on_rank0(const Run_Inputs& in, const Para_Configure& para, std::time
     std::cout << "Begin to process Compound Align" << std::endl;
     // Aligned files of an earlier run beside this run's sample files would pass for this run's.
     if (!korvane::align_and_write_rows(para, rows, in.output_dir))
-        say_removed(korvane::remove_result_files(korvane::aligned_result_files(in.output_dir)));
+        korvane::remove_earlier_aligned_files(in.output_dir);
     std::cout << "The total processing time is" << format_elapsed_time(seconds_since(start)) << std::endl;
     if (!skipped.empty()) say(std::cout, korvane::skipped_summary(skipped, listed));
     if (listed > 0 && skipped.size() == listed)

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <utility>
 
+#include "engine/io/netcdf_reader.h"
 #include "engine/io/sample_listing.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
@@ -58,25 +59,18 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
 
 namespace {
 
-// One sample through the pipeline into compounds; false, with the reason, when it is skipped.
-bool process_sample(const std::string& data_dir, const std::string& file, bool repeated,
-                    const korvane::Run_Configuration& config, const std::string& output_dir,
-                    std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::string& reason) {
-    const std::string sample_name = extract_sample_name(file);
-    if (repeated) {
-        reason = "its name " + sample_name + " repeats an earlier sample, whose result files it would overwrite";
-        std::cerr << "Sample " << file << " skipped: " << reason << std::endl;
-        return false;
-    }
+// One sample through the pipeline into compounds; the reason when it is skipped, else "".
+std::string process_sample(const std::string& data_dir, const std::string& file, bool repeated,
+                           const korvane::Run_Configuration& config, const std::string& output_dir,
+                           std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
+    if (std::string reason = korvane::refuse_listed_sample(file, repeated); !reason.empty()) return reason;
     std::vector<Spectrum_Scan> scans;
-    if (!korvane::load_sample_scans(data_dir, file, config.para, scans, reason)) {
-        std::cerr << "Sample file could not be read, skipped: " << korvane::path_join(data_dir, file) << " ("
-                  << reason << ")" << std::endl;
-        return false;
-    }
-    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses, sample_name, output_dir,
-                     compounds);
-    return true;
+    if (std::string reason = korvane::read_listed_sample(data_dir, output_dir, file, config.para, scans);
+        !reason.empty())
+        return reason;
+    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses,
+                     extract_sample_name(file), output_dir, compounds);
+    return {};
 }
 
 }  // namespace
@@ -100,17 +94,15 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
     // An empty list is a finished run; the window's poller waits for exactly 100.
     if (N == 0) progressValue = 100.0;
 
-    // 3. Every sample in this thread, in list order, until a stop is asked for.
+    // 3. Every sample in this thread, in list order, until a stop is asked for. Without a usable
+    //    netCDF library every sample would be skipped as unreadable.
+    if (N > 0) korvane::require_netcdf_library();
     const std::vector<bool> repeated = korvane::find_repeated_names(files);
-    for (std::size_t i = 0; i < N; ++i) {
-        if (stop.load()) {
-            outcome.stopped = true;
-            return;  // no aligned files over a part of the selection
-        }
+    for (std::size_t i = 0; i < N && !stop.load(); ++i) {
         std::vector<Chromatogram_Peak_Group_Compound> compounds;
-        std::string reason;
-        if (!process_sample(Data_FileDir, files[i], repeated[i], config, Output_FileDir, compounds, reason))
-            outcome.skipped.push_back({files[i], reason});
+        if (std::string reason = process_sample(Data_FileDir, files[i], repeated[i], config, Output_FileDir, compounds);
+            !reason.empty())
+            outcome.skipped.push_back({files[i], std::move(reason)});
 
         // Computed in doubles, so the last sample gives exactly 100 (N / N is exactly 1).
         progressValue = static_cast<double>(i + 1) / static_cast<double>(N) * 100.0;
@@ -122,10 +114,10 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
                                        peaklist_align);
     }
 
-    // 4. Alignment of the collected rows and the two aligned files, unless the run is to stop.
-    if (stop.load()) {
-        outcome.stopped = true;
-        return;
-    }
-    korvane::align_and_write_rows(config.para, peaklist_align, Output_FileDir);
+    // 4. Alignment of the collected rows and the two aligned files. A stopped run aligns nothing:
+    //    aligned files over a part of the selection, or an earlier run's beside this run's sample
+    //    files, would pass for the whole run's.
+    outcome.stopped = stop.load();
+    if (outcome.stopped || !korvane::align_and_write_rows(config.para, peaklist_align, Output_FileDir))
+        korvane::remove_earlier_aligned_files(Output_FileDir);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -162,8 +163,15 @@ TEST_F(BatchRun, SelectedSamplesWithFlagsAreAlignedAndWritten) {
     EXPECT_TRUE(some_aligned);
 }
 
+// An earlier run's aligned files beside this run's sample files would pass for this run's.
+void plant_earlier_aligned_files(const fs::path& out) {
+    fs::create_directories(out);
+    for (const char* name : {kAlignedCsv, kAlignedDb}) std::ofstream(out / name) << "an earlier run's";
+}
+
 TEST_F(BatchRun, NoAlignFlagWritesNoAlignedFiles) {
     const fs::path out = output("flags_0");
+    plant_earlier_aligned_files(out);
     CKORVANE_Engine e;
     e.Config_Engine(config_dir(2).string(), data_dir().string(), "", out.string());
     progressValue = 0.0;
@@ -273,6 +281,7 @@ TEST_F(BatchRun, StopEndsTheRunBetweenSamples) {
     for (const bool before_first : {true, false}) {
         SCOPED_TRACE(before_first ? "before the first sample" : "after the first sample");
         const fs::path out = output(before_first ? "stop_first" : "stop_later");
+        plant_earlier_aligned_files(out);
         CKORVANE_Engine e;
         e.Config_Engine(config_dir(2).string(), data_dir().string(), "", out.string());
         progressValue = 0.0;
