@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "engine/records/text_util.h"
+#include "sqlitewrap/cppsqlite3.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
 #include "workbench/engine/run_outcome.h"
@@ -110,9 +111,13 @@ void MainForm::startRun(bool batch) {
                 if (korvane::wb::last_parallel_run_failed())
                     error = "KORVANE_Pipeline under mpiexec did not finish successfully";
             }
+        } catch (const CppSQLite3Exception& e) {  // a result database, e.g. on a full disk; names the file
+            error = QString::fromLocal8Bit(e.errorMessage());
         } catch (const std::exception& e) {
             error = QString::fromLocal8Bit(e.what());
             if (error.isEmpty()) error = "unknown error";
+        } catch (const std::string& e) {  // the netCDF binding's missing-library text
+            error = QString::fromLocal8Bit(e.c_str());
         } catch (...) {
             error = "unknown error";
         }

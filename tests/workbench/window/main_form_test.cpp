@@ -22,6 +22,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <thread>
 
@@ -552,6 +553,8 @@ TEST_F(MainFormTest, ClosingDuringABatchRunAsksAndStopsBetweenSamples) {
         EXPECT_EQ(entry.path().string().find("-journal"), std::string::npos) << entry.path();
 }
 
+// Whatever a run raises reaches the user as a failure naming what failed: a reader's error, and a
+// result database's (CppSQLite3Exception, no std::exception).
 TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
     const fs::path data = dir.path() / "data", config = dir.path() / "config";
     fs::create_directories(data);
@@ -559,14 +562,35 @@ TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
     copy_example_config(config);
     loadFiles({QString::fromStdString((data / "sample_a.CDF").string())});
     chooseConfig(config);
-    fs::remove(config / "hmdb.csv");  // the run's reader of the HMDB table throws
-    form->dataGridView1_CellClick(0, 2);
-    form->batchButton_Click();
-    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 120));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].startsWith("Batch Run failed: ")) << messages[0].toStdString();
-    EXPECT_TRUE(messages[0].contains("hmdb.csv")) << messages[0].toStdString();
-    EXPECT_EQ(progressValue.load(), 0.0);
+    form->dataGridView1_CellClick(0, 2);  // ticks Process for both runs
+    const fs::path blocked = data / "Result" / "sample_a_annotated_grouped_chromatograph_peaklist.db";
+    struct Case {
+        const char* name;
+        std::function<void()> spoil, mend;
+        std::string named;
+    };
+    const Case cases[] = {
+        {"no hmdb.csv", [&] { fs::rename(config / "hmdb.csv", dir.path() / "hmdb.csv"); },
+         [&] { fs::rename(dir.path() / "hmdb.csv", config / "hmdb.csv"); }, "hmdb.csv"},
+        {"a folder under the database's name",
+         [&] {
+             fs::create_directories(blocked);
+             std::ofstream(blocked / "keep") << "x";
+         },
+         [&] { fs::remove_all(blocked); }, blocked.string()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.spoil();
+        messages.clear();
+        form->batchButton_Click();
+        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 120));
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].startsWith("Batch Run failed: ")) << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].contains(QString::fromStdString(c.named))) << messages[0].toStdString();
+        EXPECT_EQ(progressValue.load(), 0.0);
+        c.mend();
+    }
 }
 
 TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
