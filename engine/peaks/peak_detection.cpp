@@ -59,12 +59,14 @@ struct EndPointMarks {
     std::uint64_t epoch = 0;
     std::vector<std::uint64_t>& marks;
 
-    EndPointMarks(const std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
+    EndPointMarks(const std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
                   std::uint32_t Scale_Min)
         : lowest_scale(Scale_Min), marks(table()) {
         std::uint32_t largest_position = 0;
-        for (const auto& [scale, points] : maxima_by_scale)
+        for (std::uint32_t s = Scale_Min; s <= top_scale; ++s) {
+            const std::vector<CWT_Data_Point>& points = maxima_by_scale[s - Scale_Min];
             if (!points.empty()) largest_position = std::max(largest_position, points.back().position);
+        }
         width = static_cast<std::size_t>(largest_position) + 1;
         const std::size_t scales = top_scale >= Scale_Min ? top_scale - Scale_Min + 1 : 1;
         if (marks.size() < scales * width) marks.resize(scales * width, 0);
@@ -131,17 +133,19 @@ EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID) {
     return signal;
 }
 
-std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
+std::list<Peak_Branch> link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
                                         std::uint32_t top_scale, std::uint32_t Scale_Min,
                                         std::int32_t branch_gap_allow, std::int32_t min_branch_length,
                                         std::int32_t span_min, std::int32_t marker_pos_dif_th) {
-    EndPointMarks end_points(maxima_by_scale, top_scale, Scale_Min);
     std::list<Peak_Branch> branches;
-    for (const CWT_Data_Point& point : maxima_by_scale[top_scale]) branches.push_back(seed_branch(point, Scale_Min));
+    if (top_scale < Scale_Min) return branches;
+    EndPointMarks end_points(maxima_by_scale, top_scale, Scale_Min);
+    for (const CWT_Data_Point& point : maxima_by_scale[top_scale - Scale_Min])
+        branches.push_back(seed_branch(point, Scale_Min));
 
     // Counting down from top_scale - 1 to Scale_Min; nothing runs when top_scale <= Scale_Min.
     for (std::uint32_t s = top_scale; s-- > Scale_Min;) {
-        std::vector<CWT_Data_Point>& maxima = maxima_by_scale[s];
+        std::vector<CWT_Data_Point>& maxima = maxima_by_scale[s - Scale_Min];
 
         // 1-3. Extend every branch by the nearest acceptable maximum; two branches may share one.
         const std::int64_t window = std::max<std::int64_t>(static_cast<std::int32_t>(s), span_min);
@@ -208,6 +212,36 @@ void unique_branch_test(std::list<Peak_Branch>& Peak_branch_list_trim, Peak_Bran
     Peak_branch_list_trim.push_back(std::move(new_branch));
 }
 
+namespace {
+
+// Working storage of cwt_peak_detection, kept per thread and reused from trace to trace:
+// by_scale[s - lower] holds the maxima of scale s.
+struct ScaleMaxima {
+    std::vector<std::vector<CWT_Data_Point>> by_scale;
+    std::vector<double> coefficients;
+    std::vector<std::uint32_t> positions;
+};
+
+// The first largest value, as std::max_element finds it.
+double largest_value(const std::vector<double>& v) {
+    double largest = v.front();
+    for (const double x : v)
+        if (largest < x) largest = x;
+    return largest;
+}
+
+// The maxima of one scale's coefficients, as local_max_min_det finds them with the detector's
+// thresholds, into points.
+void scale_maxima(const std::vector<double>& coefficients, std::uint32_t scale, std::uint32_t pos_delta,
+                  std::vector<std::uint32_t>& positions, std::vector<CWT_Data_Point>& points) {
+    positions.clear();
+    korvane::detail::alternating_maxima(coefficients, 0.03 * largest_value(coefficients), pos_delta, positions);
+    points.clear();
+    for (const std::uint32_t p : positions) points.push_back({scale, p, coefficients[p], false});
+}
+
+}  // namespace
+
 void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<double> signal_data,
                         std::uint32_t Scale_Max, std::uint32_t Scale_Min, std::int32_t branch_gap_allow,
                         std::int32_t min_branch_length, std::int32_t span_min, std::int32_t marker_pos_dif_th) {
@@ -222,46 +256,38 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
         std::cout << "Signal Size is too small!" << std::endl;
         return;
     }
-    // Scale 0 lies outside the transform; no scale loop runs below 1.
+    // Scale 0 lies outside the transform; no scale loop runs below 1. An upper scale below the
+    // lower one leaves no scale with maxima, hence no peaks.
     const std::uint32_t lower = std::max<std::uint32_t>(Scale_Min, 1);
+    if (Scale_Max < lower) return;
 
-    // 4. Coefficients of the scales the ridge search reads. Scale 1, which the noise estimate
-    // reads, follows on demand.
-    std::map<std::uint32_t, std::vector<double>> coefficients;
-    if (Scale_Max >= lower) {
-        std::vector<std::uint32_t> scales;
-        scales.reserve(Scale_Max - lower + 1);
-        for (std::uint32_t s = lower; s <= Scale_Max && s != 0; ++s) scales.push_back(s);
-        cwt(signal_data, std::move(scales), coefficients);
-    }
-
-    // 5. Maxima of every scale.
-    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima_by_scale;
+    // 4-6. Coefficients and maxima scale by scale from the top down, each scale's coefficients
+    // dropped once its maxima are known. The top scale is the first that has maxima; when it is
+    // too low for a branch of min_branch_length (unsigned arithmetic, as the scales are), the
+    // scales below it are never read.
+    thread_local ScaleMaxima maxima;
+    if (maxima.by_scale.size() < Scale_Max - lower + 1) maxima.by_scale.resize(Scale_Max - lower + 1);
     const auto pos_delta = static_cast<std::uint32_t>(std::min<std::size_t>(n / 4, 3));
-    for (auto& [s, coef] : coefficients) {
-        const double largest = *std::max_element(coef.begin(), coef.end());
-        std::map<std::uint32_t, double> local_maximum, local_minimum;
-        // Only scale 1 is read again, by the noise estimate.
-        local_max_min_det(s == 1 ? std::vector<double>(coef) : std::move(coef), 0.03 * largest, pos_delta,
-                          local_maximum, local_minimum);
-        std::vector<CWT_Data_Point>& points = maxima_by_scale[s];
-        points.reserve(local_maximum.size());
-        for (const auto& [position, value] : local_maximum) points.push_back({s, position, value, false});
+    korvane::detail::SignalTransform transform(signal_data);
+    std::vector<double> scale_one;
+    std::uint32_t top = 0;
+    bool top_found = false;
+    for (std::uint32_t s = Scale_Max; s >= lower; --s) {
+        std::vector<double>& coef = s == 1 ? scale_one : maxima.coefficients;  // scale 1 is read again
+        transform.coefficients(s, coef);
+        std::vector<CWT_Data_Point>& points = maxima.by_scale[s - lower];
+        scale_maxima(coef, s, pos_delta, maxima.positions, points);
+        if (!top_found && !points.empty()) {
+            top = s;
+            top_found = true;
+            if (top <= lower + static_cast<std::uint32_t>(min_branch_length) - 1) return;
+        }
     }
-
-    // 6. Top scale: the largest scale that carries maxima. The range that does must be longer than
-    // min_branch_length (unsigned arithmetic, as the scales are).
-    std::uint32_t top = Scale_Max;
-    while (top >= lower) {
-        const auto found = maxima_by_scale.find(top);
-        if (found != maxima_by_scale.end() && !found->second.empty()) break;
-        --top;
-    }
-    if (top <= lower + static_cast<std::uint32_t>(min_branch_length) - 1) return;
+    if (!top_found) return;  // no scale has maxima, so no branch is ever seeded
 
     // 7, 8. Ridge lines.
     const std::list<Peak_Branch> branches = korvane::detail::link_ridge_lines(
-        maxima_by_scale, top, lower, branch_gap_allow, min_branch_length, span_min, marker_pos_dif_th);
+        maxima.by_scale, top, lower, branch_gap_allow, min_branch_length, span_min, marker_pos_dif_th);
 
     // 9. Peaks.
     for (const Peak_Branch& branch : branches) {
@@ -277,12 +303,11 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
         peak.Right_Boundary = static_cast<std::uint32_t>(right);
         peak.Peak_Area = Calculate_Peak_Area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
 
-        if (coefficients.find(1) == coefficients.end()) cwt(signal_data, {1}, coefficients);
-        const std::vector<double>& scale1 = coefficients.at(1);
+        if (scale_one.empty()) transform.coefficients(1, scale_one);
         // An apex at index 0 takes its noise from index 2 on.
         const std::int64_t noise_from = peak.Apex_Pos == 0 ? 2 : left;
         std::vector<double> noise;
-        for (std::int64_t i = noise_from; i <= right; ++i) noise.push_back(scale1[static_cast<std::size_t>(i)]);
+        for (std::int64_t i = noise_from; i <= right; ++i) noise.push_back(scale_one[static_cast<std::size_t>(i)]);
         peak.Peak_SNR = New_Calculate_Peak_SNR(mp.coefficient, std::move(noise));
         Detect_Peak_List.push_back(peak);
     }

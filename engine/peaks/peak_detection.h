@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <list>
-#include <map>
 #include <vector>
 
 #include "engine/records/records.h"
@@ -87,11 +86,12 @@ struct EicSignal {
 };
 EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID);
 
-// The ridge-line stage of cwt_peak_detection, on maxima already found: maxima_by_scale maps every
-// scale from Scale_Min to top_scale to its maxima in ascending position (their linked flags are
-// updated). Seeds a branch per maximum of top_scale and extends, prunes and de-duplicates the
-// branches scale by scale down to Scale_Min. Returns the final branches in list order.
-std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
+// The ridge-line stage of cwt_peak_detection, on maxima already found: maxima_by_scale[s - Scale_Min]
+// holds the maxima of scale s, in ascending position, for every scale from Scale_Min to top_scale
+// (their linked flags are updated). Seeds a branch per maximum of top_scale and extends, prunes and
+// de-duplicates the branches scale by scale down to Scale_Min. Returns the final branches in list
+// order.
+std::list<Peak_Branch> link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
                                         std::uint32_t top_scale, std::uint32_t Scale_Min,
                                         std::int32_t branch_gap_allow, std::int32_t min_branch_length,
                                         std::int32_t span_min, std::int32_t marker_pos_dif_th);

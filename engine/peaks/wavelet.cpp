@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <limits>
+#include <mutex>
 
 #include "engine/peaks/extremum.h"
 
@@ -98,93 +100,161 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block
     std::memcpy(out, acc, sizeof acc);
 }
 
-// The signal with kBlock zeros on either side, and its non-zero values with their positions.
-struct PreparedSignal {
-    std::ptrdiff_t n = 0;
-    std::vector<double> padded;
-    std::vector<std::ptrdiff_t> nonzero_position;  // ascending
-    std::vector<double> nonzero_value;
-    std::vector<std::ptrdiff_t> nonzero_before;  // [p]: non-zero values at indices below p; n + 1 entries
-
-    explicit PreparedSignal(const std::vector<double>& s)
-        : n(static_cast<std::ptrdiff_t>(s.size())), padded(s.size() + 2 * kBlock, 0.0), nonzero_before(s.size() + 1) {
-        std::copy(s.begin(), s.end(), padded.begin() + kBlock);
-        for (std::ptrdiff_t i = 0; i < n; ++i) {
-            nonzero_before[static_cast<std::size_t>(i)] = static_cast<std::ptrdiff_t>(nonzero_position.size());
-            if (s[static_cast<std::size_t>(i)] != 0.0) {
-                nonzero_position.push_back(i);
-                nonzero_value.push_back(s[static_cast<std::size_t>(i)]);
-            }
-        }
-        nonzero_before[static_cast<std::size_t>(n)] = static_cast<std::ptrdiff_t>(nonzero_position.size());
+// The first index from i on whose value lies below lo or above hi (n when there is none). Compares
+// exactly as the scalar tests do, so a NaN anywhere is never outside.
+__attribute__((target_clones("avx2", "default"))) std::uint32_t first_outside(const double* v, std::uint32_t i,
+                                                                                std::uint32_t n, double lo, double hi) {
+    const lanes4 low = {lo, lo, lo, lo}, high = {hi, hi, hi, hi};
+    for (; n - i >= 8; i += 8) {
+        lanes4 x, y;
+        std::memcpy(&x, v + i, sizeof x);
+        std::memcpy(&y, v + i + 4, sizeof y);
+        const auto out = (x < low) | (x > high) | (y < low) | (y > high);
+        if (out[0] | out[1] | out[2] | out[3]) break;
     }
-};
+    for (; i < n; ++i)
+        if (v[i] < lo || v[i] > hi) break;
+    return i;
+}
 
-std::vector<double> transform_one_scale(const PreparedSignal& sig, std::uint32_t scale) {
-    const std::ptrdiff_t n = sig.n;
-    const std::ptrdiff_t a = scale;
-    const std::ptrdiff_t m = 16 * a + 1;  // wavelet samples
+// Reversed wavelet samples of one scale, h[t] = sample 16a - t for t = 0..16a, with kBlock zeros on
+// either side: a block's lanes read up to kBlock - 1 entries past either end. They depend on the
+// scale alone, so the scales up to kSharedScales are built once per process, on first use, and
+// shared by every thread; a larger scale is built into the caller's scratch each time, which keeps
+// the memory bounded whatever the configured peak width.
+constexpr std::uint32_t kSharedScales = 128;
 
-    // Reversed wavelet samples, h[t] = sample 16a - t, with kBlock zeros on either side.
-    // Scratch reused from scale to scale and trace to trace.
-    thread_local std::vector<double> h_padded, c_kept;
-    h_padded.assign(static_cast<std::size_t>(m + 2 * kBlock), 0.0);
-    double* const h = h_padded.data() + kBlock;
+void build_reversed_samples(std::uint32_t scale, std::vector<double>& padded) {
+    const std::ptrdiff_t m = 16 * static_cast<std::ptrdiff_t>(scale) + 1;
+    padded.assign(static_cast<std::size_t>(m + 2 * kBlock), 0.0);
+    double* const h = padded.data() + kBlock;
     const double stretch = static_cast<double>(scale) * kMexhatGridStep;
     for (std::ptrdiff_t j = 0; j < m; ++j) {
         const auto index = static_cast<std::size_t>(std::floor(static_cast<double>(j) / stretch));
         h[m - 1 - j] = mexhat_wav[index];
     }
+}
 
-    // c_kept[k] = c[8a - 1 + k] for k = 0..n.
+const double* reversed_samples(std::uint32_t scale, std::vector<double>& scratch) {
+    if (scale > kSharedScales) {
+        build_reversed_samples(scale, scratch);
+        return scratch.data() + kBlock;
+    }
+    // Never destroyed: a worker thread may still be transforming while the program exits.
+    static std::mutex* const guard = new std::mutex;
+    static auto* const shared = new std::array<std::vector<double>, kSharedScales + 1>;
+    const std::lock_guard<std::mutex> lock(*guard);
+    std::vector<double>& samples = (*shared)[scale];
+    if (samples.empty()) build_reversed_samples(scale, samples);
+    return samples.data() + kBlock;
+}
+
+}  // namespace
+
+namespace korvane::detail {
+
+SignalTransform::SignalTransform(const std::vector<double>& s)
+    : n_(static_cast<std::ptrdiff_t>(s.size())), padded_(s.size() + 2 * kBlock, 0.0), nonzero_before_(s.size() + 1) {
+    std::copy(s.begin(), s.end(), padded_.begin() + kBlock);
+    for (std::ptrdiff_t i = 0; i < n_; ++i) {
+        nonzero_before_[static_cast<std::size_t>(i)] = static_cast<std::ptrdiff_t>(nonzero_position_.size());
+        if (s[static_cast<std::size_t>(i)] != 0.0) {
+            nonzero_position_.push_back(i);
+            nonzero_value_.push_back(s[static_cast<std::size_t>(i)]);
+        }
+    }
+    nonzero_before_[static_cast<std::size_t>(n_)] = static_cast<std::ptrdiff_t>(nonzero_position_.size());
+}
+
+void SignalTransform::coefficients(std::uint32_t scale, std::vector<double>& out) {
+    const std::ptrdiff_t n = n_;
+    const std::ptrdiff_t a = scale;
+    const std::ptrdiff_t m = 16 * a + 1;  // wavelet samples
+    const double* const h = reversed_samples(scale, samples_);
+
+    // sums_[k] = c[8a - 1 + k] for k = 0..n.
     const std::ptrdiff_t first = 8 * a - 1;
     const std::ptrdiff_t outputs = n + 1;
     const std::ptrdiff_t blocks = (outputs + kBlock - 1) / kBlock;
-    c_kept.assign(static_cast<std::size_t>(blocks * kBlock), 0.0);
+    sums_.resize(static_cast<std::size_t>(blocks * kBlock));
     for (std::ptrdiff_t b = 0; b < blocks; ++b) {
         const std::ptrdiff_t i0 = first + b * kBlock;
-        double* const out = c_kept.data() + b * kBlock;
+        double* const block = sums_.data() + b * kBlock;
         // Signal indices any lane of the block reads, and the non-zero values among them.
         const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(i0 - (m - 1), 0);
         const std::ptrdiff_t hi = std::min<std::ptrdiff_t>(i0 + kBlock - 1, n - 1);
-        if (lo > hi) continue;
-        const std::ptrdiff_t from = sig.nonzero_before[static_cast<std::size_t>(lo)];
-        const std::ptrdiff_t to = sig.nonzero_before[static_cast<std::size_t>(hi + 1)];
-        if (from == to) continue;  // only zero terms: the sums stay +0.0
-        const std::ptrdiff_t q1 = sig.nonzero_position[static_cast<std::size_t>(from)];
-        const std::ptrdiff_t q2 = sig.nonzero_position[static_cast<std::size_t>(to - 1)];
+        const std::ptrdiff_t from = lo > hi ? 0 : nonzero_before_[static_cast<std::size_t>(lo)];
+        const std::ptrdiff_t to = lo > hi ? 0 : nonzero_before_[static_cast<std::size_t>(hi + 1)];
+        if (from == to) {  // only zero terms: the sums stay +0.0
+            std::fill(block, block + kBlock, 0.0);
+            continue;
+        }
+        const std::ptrdiff_t q1 = nonzero_position_[static_cast<std::size_t>(from)];
+        const std::ptrdiff_t q2 = nonzero_position_[static_cast<std::size_t>(to - 1)];
         const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
         const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(m - 1, i0 + kBlock - 1 - q1);
         if (to - from < tmax - tmin + 1) {
-            convolve_block_by_value(h, i0, sig.nonzero_position.data() + from, sig.nonzero_value.data() + from,
-                                    to - from, out);
+            convolve_block_by_value(h, i0, nonzero_position_.data() + from, nonzero_value_.data() + from, to - from,
+                                    block);
         } else {
-            convolve_block_by_sample(sig.padded.data() + kBlock, i0, h, tmin, tmax, out);
+            convolve_block_by_sample(padded_.data() + kBlock, i0, h, tmin, tmax, block);
         }
     }
 
     const double root = std::sqrt(static_cast<double>(scale));
-    std::vector<double> coefficients(static_cast<std::size_t>(n));
-    for (std::ptrdiff_t k = 0; k < n; ++k) {
-        const double d = c_kept[static_cast<std::size_t>(k + 1)] - c_kept[static_cast<std::size_t>(k)];
-        coefficients[static_cast<std::size_t>(k)] = -(root * d);
-    }
-    return coefficients;
+    out.resize(static_cast<std::size_t>(n));
+    const double* const c = sums_.data();
+    for (std::ptrdiff_t k = 0; k < n; ++k) out[static_cast<std::size_t>(k)] = -(root * (c[k + 1] - c[k]));
 }
 
-}  // namespace
+void alternating_maxima(const std::vector<double>& signal, double value_delta, std::uint32_t pos_delta,
+                        std::vector<std::uint32_t>& maxima) {
+    // The steps of detect_alternating_extrema, less what cannot be seen: while a maximum is sought
+    // the running minimum is never read (recording the maximum resets it), and the other way
+    // round. Once the tracked extremum lies more than pos_delta behind, a value that neither beats
+    // it nor lies beyond value_delta from it changes nothing, so such stretches are skipped.
+    bool looking_for_max = true;
+    double run_max = std::numeric_limits<double>::lowest();
+    double run_min = std::numeric_limits<double>::max();
+    std::uint32_t max_pos = 0, min_pos = 0;
+    const double* const v = signal.data();
+    const auto n = static_cast<std::uint32_t>(signal.size());
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (looking_for_max) {
+            if (i - max_pos > pos_delta) i = first_outside(v, i, n, run_max - value_delta, run_max);
+        } else if (i - min_pos > pos_delta) {
+            i = first_outside(v, i, n, run_min, run_min + value_delta);
+        }
+        if (i == n) break;
+        const double x = v[i];
+        if (x > run_max) run_max = x, max_pos = i;
+        if (x < run_min) run_min = x, min_pos = i;
+        if (looking_for_max) {
+            if (x < run_max - value_delta && i - max_pos > pos_delta) {
+                maxima.push_back(max_pos);
+                run_min = x, min_pos = i;
+                looking_for_max = false;
+            }
+        } else if (x > run_min + value_delta && i - min_pos > pos_delta) {
+            run_max = x, max_pos = i;
+            looking_for_max = true;
+        }
+    }
+}
+
+}  // namespace korvane::detail
 
 const std::array<double, 1024> mexhat_wav = make_mexhat_table();
 
 void cwt(std::vector<double> signal_data, std::vector<std::uint32_t> Scale_Array,
          std::map<std::uint32_t, std::vector<double>>& Coef_Scale) {
-    const PreparedSignal prepared(signal_data);
+    korvane::detail::SignalTransform transform(signal_data);
     for (const std::uint32_t scale : Scale_Array) {
         // Scale 0 would divide by zero in the table index.
         if (scale == 0) continue;
         // A repeated scale would give the same vector again, which is not stored.
         if (Coef_Scale.count(scale) != 0) continue;
-        Coef_Scale.emplace(scale, transform_one_scale(prepared, scale));
+        transform.coefficients(scale, Coef_Scale[scale]);
     }
 }
 
