@@ -222,20 +222,13 @@ struct ScaleMaxima {
     std::vector<std::uint32_t> positions;
 };
 
-// The first largest value, as std::max_element finds it.
-double largest_value(const std::vector<double>& v) {
-    double largest = v.front();
-    for (const double x : v)
-        if (largest < x) largest = x;
-    return largest;
-}
-
-// The maxima of one scale's coefficients, as local_max_min_det finds them with the detector's
-// thresholds, into points.
-void scale_maxima(const std::vector<double>& coefficients, std::uint32_t scale, std::uint32_t pos_delta,
-                  std::vector<std::uint32_t>& positions, std::vector<CWT_Data_Point>& points) {
+// The maxima of one scale's coefficients, as local_max_min_det finds them with value_delta 0.03
+// times the largest coefficient, into points.
+void scale_maxima(const std::vector<double>& coefficients, double largest, std::uint32_t scale,
+                  std::uint32_t pos_delta, std::vector<std::uint32_t>& positions,
+                  std::vector<CWT_Data_Point>& points) {
     positions.clear();
-    korvane::detail::alternating_maxima(coefficients, 0.03 * largest_value(coefficients), pos_delta, positions);
+    korvane::detail::alternating_maxima(coefficients, 0.03 * largest, pos_delta, positions);
     points.clear();
     for (const std::uint32_t p : positions) points.push_back({scale, p, coefficients[p], false});
 }
@@ -274,9 +267,9 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
     bool top_found = false;
     for (std::uint32_t s = Scale_Max; s >= lower; --s) {
         std::vector<double>& coef = s == 1 ? scale_one : maxima.coefficients;  // scale 1 is read again
-        transform.coefficients(s, coef);
+        const double largest = transform.coefficients(s, coef);
         std::vector<CWT_Data_Point>& points = maxima.by_scale[s - lower];
-        scale_maxima(coef, s, pos_delta, maxima.positions, points);
+        scale_maxima(coef, largest, s, pos_delta, maxima.positions, points);
         if (!top_found && !points.empty()) {
             top = s;
             top_found = true;

@@ -55,23 +55,26 @@ std::array<double, 1024> make_mexhat_table() {
 // multiply-add would round once instead of twice.
 
 typedef double lanes4 __attribute__((vector_size(32)));
-constexpr std::ptrdiff_t kVectors = 8;  // independent sums in flight: enough to hide the add latency
-constexpr std::ptrdiff_t kBlock = 4 * kVectors;  // outputs per kernel call
+typedef double lanes8 __attribute__((vector_size(64)));
+constexpr std::ptrdiff_t kVectors = 4;  // independent sums in flight: enough to hide the add latency
+constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per block
+
+#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
 
 // out[v] = sum over t = tmin..tmax, ascending, of x[i0 + v - t] * h[t], for v = 0..kBlock-1.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_sample(
-    const double* x, std::ptrdiff_t i0, const double* h, std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
-    lanes4 acc[kVectors];
-    for (auto& a : acc) a = lanes4{0.0, 0.0, 0.0, 0.0};
+KORVANE_ALWAYS_INLINE void convolve_block_by_sample(const double* x, std::ptrdiff_t i0, const double* h,
+                                                    std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
+    lanes8 acc[kVectors];
+    for (auto& a : acc) a = lanes8{};
     for (std::ptrdiff_t t = tmin; t <= tmax; ++t) {
         const double w = h[t];
-        const lanes4 weight = {w, w, w, w};
+        const lanes8 weight = {w, w, w, w, w, w, w, w};
         const double* src = x + (i0 - t);
-#pragma GCC unroll 8
+#pragma GCC unroll 4
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
-            lanes4 v;
-            std::memcpy(&v, src + 4 * u, sizeof v);
-            const lanes4 product = v * weight;
+            lanes8 v;
+            std::memcpy(&v, src + 8 * u, sizeof v);
+            const lanes8 product = v * weight;
             acc[u] += product;
         }
     }
@@ -80,30 +83,103 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block
 
 // out[v] = sum over k = count-1 down to 0 of value[k] * h[i0 + v - position[k]], for v = 0..kBlock-1,
 // where h is zero outside the wavelet (the caller passes it padded with zeros).
-__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_block_by_value(
-    const double* h, std::ptrdiff_t i0, const std::ptrdiff_t* position, const double* value, std::ptrdiff_t count,
-    double* out) {
-    lanes4 acc[kVectors];
-    for (auto& a : acc) a = lanes4{0.0, 0.0, 0.0, 0.0};
+KORVANE_ALWAYS_INLINE void convolve_block_by_value(const double* h, std::ptrdiff_t i0, const std::ptrdiff_t* position,
+                                                   const double* value, std::ptrdiff_t count, double* out) {
+    lanes8 acc[kVectors];
+    for (auto& a : acc) a = lanes8{};
     for (std::ptrdiff_t k = count; k-- > 0;) {
         const double w = value[k];
-        const lanes4 weight = {w, w, w, w};
+        const lanes8 weight = {w, w, w, w, w, w, w, w};
         const double* src = h + (i0 - position[k]);
-#pragma GCC unroll 8
+#pragma GCC unroll 4
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
-            lanes4 v;
-            std::memcpy(&v, src + 4 * u, sizeof v);
-            const lanes4 product = weight * v;
+            lanes8 v;
+            std::memcpy(&v, src + 8 * u, sizeof v);
+            const lanes8 product = weight * v;
             acc[u] += product;
         }
     }
     std::memcpy(out, acc, sizeof acc);
 }
 
-// The first index from i on whose value lies below lo or above hi (n when there is none). Compares
-// exactly as the scalar tests do, so a NaN anywhere is never outside.
-__attribute__((target_clones("avx2", "default"))) std::uint32_t first_outside(const double* v, std::uint32_t i,
-                                                                                std::uint32_t n, double lo, double hi) {
+// What the blocks of one scale read: the signal with kBlock zeros on either side (x points at its
+// first value), its non-zero values with their positions, and the reversed wavelet samples h.
+struct ScaleInputs {
+    const double* x;
+    std::ptrdiff_t n;
+    const std::ptrdiff_t* nonzero_position;  // ascending
+    const double* nonzero_value;
+    const std::ptrdiff_t* nonzero_before;    // [p]: non-zero values at indices below p; n + 1 entries
+    const double* h;
+    std::ptrdiff_t m;                        // wavelet samples
+};
+
+// sums[k] = c[first + k] for k = 0..blocks * kBlock - 1.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_scale(const ScaleInputs& in,
+                                                                               std::ptrdiff_t first,
+                                                                               std::ptrdiff_t blocks, double* sums) {
+    for (std::ptrdiff_t b = 0; b < blocks; ++b) {
+        const std::ptrdiff_t i0 = first + b * kBlock;
+        double* const block = sums + b * kBlock;
+        // Signal indices any lane of the block reads, and the non-zero values among them.
+        const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(i0 - (in.m - 1), 0);
+        const std::ptrdiff_t hi = std::min<std::ptrdiff_t>(i0 + kBlock - 1, in.n - 1);
+        const std::ptrdiff_t from = lo > hi ? 0 : in.nonzero_before[lo];
+        const std::ptrdiff_t to = lo > hi ? 0 : in.nonzero_before[hi + 1];
+        if (from == to) {  // only zero terms: the sums stay +0.0
+            std::fill(block, block + kBlock, 0.0);
+            continue;
+        }
+        const std::ptrdiff_t q1 = in.nonzero_position[from];
+        const std::ptrdiff_t q2 = in.nonzero_position[to - 1];
+        const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
+        const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(in.m - 1, i0 + kBlock - 1 - q1);
+        if (to - from < tmax - tmin + 1) {
+            convolve_block_by_value(in.h, i0, in.nonzero_position + from, in.nonzero_value + from, to - from, block);
+        } else {
+            convolve_block_by_sample(in.x, i0, in.h, tmin, tmax, block);
+        }
+    }
+}
+
+// coefficients[k] = -(root * (c[k + 1] - c[k])) for k = 0..n-1 (n >= 1). Returns the largest
+// coefficient, or 0.0 when a NaN turned up or the largest is a zero, whose sign per-lane maxima
+// may not keep: the caller then looks again the scalar way.
+__attribute__((target_clones("avx2", "default"))) double finish_coefficients(const double* c, std::size_t n,
+                                                                               double root, double* coefficients) {
+    const double first = -(root * (c[1] - c[0]));
+    const lanes4 r = {root, root, root, root};
+    lanes4 best = {first, first, first, first};
+    lanes4 nan = {};
+    std::size_t k = 0;
+    for (; n - k >= 4; k += 4) {
+        lanes4 here, next;
+        std::memcpy(&here, c + k, sizeof here);
+        std::memcpy(&next, c + k + 1, sizeof next);
+        const lanes4 difference = next - here;
+        const lanes4 coefficient = -(r * difference);
+        std::memcpy(coefficients + k, &coefficient, sizeof coefficient);
+        best = coefficient > best ? coefficient : best;
+        nan = coefficient != coefficient ? coefficient : nan;
+    }
+    double largest = best[0];
+    for (int lane = 1; lane < 4; ++lane) largest = best[lane] > largest ? best[lane] : largest;
+    bool plain = nan[0] == 0.0 && nan[1] == 0.0 && nan[2] == 0.0 && nan[3] == 0.0;
+    for (; k < n; ++k) {
+        const double coefficient = -(root * (c[k + 1] - c[k]));
+        coefficients[k] = coefficient;
+        if (coefficient != coefficient) plain = false;
+        if (coefficient > largest) largest = coefficient;
+    }
+    return plain ? largest : 0.0;
+}
+
+// The detector's scans, a vector at a time. They compare exactly as the scalar tests do, so a NaN
+// never counts as outside, rising or falling.
+
+// The first index from i on whose value lies below lo or above hi; n when there is none.
+KORVANE_ALWAYS_INLINE std::uint32_t first_outside(const double* v, std::uint32_t i, std::uint32_t n, double lo,
+                                                  double hi) {
     const lanes4 low = {lo, lo, lo, lo}, high = {hi, hi, hi, hi};
     for (; n - i >= 8; i += 8) {
         lanes4 x, y;
@@ -115,6 +191,65 @@ __attribute__((target_clones("avx2", "default"))) std::uint32_t first_outside(co
     for (; i < n; ++i)
         if (v[i] < lo || v[i] > hi) break;
     return i;
+}
+
+// The first index from i on (i >= 1) whose value is not above its predecessor (rising) or not
+// below it (falling); n when there is none.
+template <bool rising>
+KORVANE_ALWAYS_INLINE std::uint32_t first_unlike(const double* v, std::uint32_t i, std::uint32_t n) {
+    for (; n - i >= 4; i += 4) {
+        lanes4 x, previous;
+        std::memcpy(&x, v + i, sizeof x);
+        std::memcpy(&previous, v + i - 1, sizeof previous);
+        const auto on = rising ? x > previous : x < previous;
+        if (!(on[0] & on[1] & on[2] & on[3])) break;
+    }
+    for (; i < n; ++i)
+        if (!(rising ? v[i] > v[i - 1] : v[i] < v[i - 1])) break;
+    return i;
+}
+
+// The steps of detect_alternating_extrema, less what cannot be seen: while a maximum is sought the
+// running minimum is never read (recording the maximum resets it), and the other way round. So
+// once the tracked extremum lies more than pos_delta behind, a value that neither beats it nor
+// lies beyond value_delta from it changes nothing; and right after a new extremum of the kind
+// sought, every value that goes on beyond its predecessor is only the next new extremum. Both
+// kinds of stretch are crossed in one scan.
+__attribute__((target_clones("avx2", "default"))) void detect_maxima(const double* v, std::uint32_t n,
+                                                                      double value_delta, std::uint32_t pos_delta,
+                                                                      std::vector<std::uint32_t>& maxima) {
+    bool looking_for_max = true;
+    double run_max = std::numeric_limits<double>::lowest();
+    double run_min = std::numeric_limits<double>::max();
+    std::uint32_t max_pos = 0, min_pos = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (looking_for_max) {
+            if (i - max_pos > pos_delta) i = first_outside(v, i, n, run_max - value_delta, run_max);
+        } else if (i - min_pos > pos_delta) {
+            i = first_outside(v, i, n, run_min, run_min + value_delta);
+        }
+        if (i == n) break;
+        const double x = v[i];
+        if (x > run_max) run_max = x, max_pos = i;
+        if (x < run_min) run_min = x, min_pos = i;
+        if (looking_for_max) {
+            if (x < run_max - value_delta && i - max_pos > pos_delta) {
+                maxima.push_back(max_pos);
+                run_min = x, min_pos = i;
+                looking_for_max = false;
+            }
+        } else if (x > run_min + value_delta && i - min_pos > pos_delta) {
+            run_max = x, max_pos = i;
+            looking_for_max = true;
+        }
+        if (looking_for_max && max_pos == i) {
+            const std::uint32_t end = first_unlike<true>(v, i + 1, n);
+            if (end > i + 1) i = max_pos = end - 1, run_max = v[i];
+        } else if (!looking_for_max && min_pos == i) {
+            const std::uint32_t end = first_unlike<false>(v, i + 1, n);
+            if (end > i + 1) i = min_pos = end - 1, run_min = v[i];
+        }
+    }
 }
 
 // Reversed wavelet samples of one scale, h[t] = sample 16a - t for t = 0..16a, with kBlock zeros on
@@ -166,80 +301,27 @@ SignalTransform::SignalTransform(const std::vector<double>& s)
     nonzero_before_[static_cast<std::size_t>(n_)] = static_cast<std::ptrdiff_t>(nonzero_position_.size());
 }
 
-void SignalTransform::coefficients(std::uint32_t scale, std::vector<double>& out) {
-    const std::ptrdiff_t n = n_;
+double SignalTransform::coefficients(std::uint32_t scale, std::vector<double>& out) {
     const std::ptrdiff_t a = scale;
-    const std::ptrdiff_t m = 16 * a + 1;  // wavelet samples
-    const double* const h = reversed_samples(scale, samples_);
+    const ScaleInputs in{padded_.data() + kBlock, n_, nonzero_position_.data(), nonzero_value_.data(),
+                         nonzero_before_.data(), reversed_samples(scale, samples_), 16 * a + 1};
 
     // sums_[k] = c[8a - 1 + k] for k = 0..n.
-    const std::ptrdiff_t first = 8 * a - 1;
-    const std::ptrdiff_t outputs = n + 1;
-    const std::ptrdiff_t blocks = (outputs + kBlock - 1) / kBlock;
+    const std::ptrdiff_t blocks = (n_ + 1 + kBlock - 1) / kBlock;
     sums_.resize(static_cast<std::size_t>(blocks * kBlock));
-    for (std::ptrdiff_t b = 0; b < blocks; ++b) {
-        const std::ptrdiff_t i0 = first + b * kBlock;
-        double* const block = sums_.data() + b * kBlock;
-        // Signal indices any lane of the block reads, and the non-zero values among them.
-        const std::ptrdiff_t lo = std::max<std::ptrdiff_t>(i0 - (m - 1), 0);
-        const std::ptrdiff_t hi = std::min<std::ptrdiff_t>(i0 + kBlock - 1, n - 1);
-        const std::ptrdiff_t from = lo > hi ? 0 : nonzero_before_[static_cast<std::size_t>(lo)];
-        const std::ptrdiff_t to = lo > hi ? 0 : nonzero_before_[static_cast<std::size_t>(hi + 1)];
-        if (from == to) {  // only zero terms: the sums stay +0.0
-            std::fill(block, block + kBlock, 0.0);
-            continue;
-        }
-        const std::ptrdiff_t q1 = nonzero_position_[static_cast<std::size_t>(from)];
-        const std::ptrdiff_t q2 = nonzero_position_[static_cast<std::size_t>(to - 1)];
-        const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
-        const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(m - 1, i0 + kBlock - 1 - q1);
-        if (to - from < tmax - tmin + 1) {
-            convolve_block_by_value(h, i0, nonzero_position_.data() + from, nonzero_value_.data() + from, to - from,
-                                    block);
-        } else {
-            convolve_block_by_sample(padded_.data() + kBlock, i0, h, tmin, tmax, block);
-        }
-    }
+    convolve_scale(in, 8 * a - 1, blocks, sums_.data());
 
-    const double root = std::sqrt(static_cast<double>(scale));
-    out.resize(static_cast<std::size_t>(n));
-    const double* const c = sums_.data();
-    for (std::ptrdiff_t k = 0; k < n; ++k) out[static_cast<std::size_t>(k)] = -(root * (c[k + 1] - c[k]));
+    out.resize(static_cast<std::size_t>(n_));
+    if (out.empty()) return 0.0;
+    const double largest =
+        finish_coefficients(sums_.data(), out.size(), std::sqrt(static_cast<double>(scale)), out.data());
+    if (largest != 0.0) return largest;
+    return *std::max_element(out.begin(), out.end());
 }
 
 void alternating_maxima(const std::vector<double>& signal, double value_delta, std::uint32_t pos_delta,
                         std::vector<std::uint32_t>& maxima) {
-    // The steps of detect_alternating_extrema, less what cannot be seen: while a maximum is sought
-    // the running minimum is never read (recording the maximum resets it), and the other way
-    // round. Once the tracked extremum lies more than pos_delta behind, a value that neither beats
-    // it nor lies beyond value_delta from it changes nothing, so such stretches are skipped.
-    bool looking_for_max = true;
-    double run_max = std::numeric_limits<double>::lowest();
-    double run_min = std::numeric_limits<double>::max();
-    std::uint32_t max_pos = 0, min_pos = 0;
-    const double* const v = signal.data();
-    const auto n = static_cast<std::uint32_t>(signal.size());
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if (looking_for_max) {
-            if (i - max_pos > pos_delta) i = first_outside(v, i, n, run_max - value_delta, run_max);
-        } else if (i - min_pos > pos_delta) {
-            i = first_outside(v, i, n, run_min, run_min + value_delta);
-        }
-        if (i == n) break;
-        const double x = v[i];
-        if (x > run_max) run_max = x, max_pos = i;
-        if (x < run_min) run_min = x, min_pos = i;
-        if (looking_for_max) {
-            if (x < run_max - value_delta && i - max_pos > pos_delta) {
-                maxima.push_back(max_pos);
-                run_min = x, min_pos = i;
-                looking_for_max = false;
-            }
-        } else if (x > run_min + value_delta && i - min_pos > pos_delta) {
-            run_max = x, max_pos = i;
-            looking_for_max = true;
-        }
-    }
+    detect_maxima(signal.data(), static_cast<std::uint32_t>(signal.size()), value_delta, pos_delta, maxima);
 }
 
 }  // namespace korvane::detail

@@ -47,8 +47,9 @@ namespace korvane::detail {
 class SignalTransform {
 public:
     explicit SignalTransform(const std::vector<double>& signal);
-    // Replaces out with the signal.size() coefficients of scale (at least 1), the bits cwt gives.
-    void coefficients(std::uint32_t scale, std::vector<double>& out);
+    // Replaces out with the signal.size() coefficients of scale (at least 1), the bits cwt gives,
+    // and returns the value std::max_element finds among them (0.0 for an empty signal).
+    double coefficients(std::uint32_t scale, std::vector<double>& out);
 
 private:
     std::ptrdiff_t n_ = 0;
