@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <emmintrin.h>
 #include <limits>
 #include <mutex>
 
@@ -174,21 +175,21 @@ __attribute__((target_clones("avx2", "default"))) double finish_coefficients(con
     return plain ? largest : 0.0;
 }
 
-// The detector's scans, a vector at a time. They compare exactly as the scalar tests do, so a NaN
-// never counts as outside, rising or falling.
+// The detector's scans, two values at a time. They compare exactly as the scalar tests do, so a
+// NaN never counts as outside, rising or falling.
 
-// The first index from i on whose value lies below lo or above hi; n when there is none.
-KORVANE_ALWAYS_INLINE std::uint32_t first_outside(const double* v, std::uint32_t i, std::uint32_t n, double lo,
-                                                  double hi) {
-    const lanes4 low = {lo, lo, lo, lo}, high = {hi, hi, hi, hi};
-    for (; n - i >= 8; i += 8) {
-        lanes4 x, y;
-        std::memcpy(&x, v + i, sizeof x);
-        std::memcpy(&y, v + i + 4, sizeof y);
-        const auto out = (x < low) | (x > high) | (y < low) | (y > high);
-        if (out[0] | out[1] | out[2] | out[3]) break;
+// The first index from i on, below end, whose value lies below lo or above hi; end when there is none.
+inline std::uint32_t first_outside(const double* v, std::uint32_t i, std::uint32_t end, double lo, double hi) {
+    const __m128d low = _mm_set1_pd(lo), high = _mm_set1_pd(hi);
+    for (; end - i >= 8; i += 8) {
+        __m128d out = _mm_setzero_pd();
+        for (std::uint32_t k = 0; k < 8; k += 2) {
+            const __m128d x = _mm_loadu_pd(v + i + k);
+            out = _mm_or_pd(out, _mm_or_pd(_mm_cmplt_pd(x, low), _mm_cmpgt_pd(x, high)));
+        }
+        if (_mm_movemask_pd(out) != 0) break;
     }
-    for (; i < n; ++i)
+    for (; i < end; ++i)
         if (v[i] < lo || v[i] > hi) break;
     return i;
 }
@@ -196,58 +197,64 @@ KORVANE_ALWAYS_INLINE std::uint32_t first_outside(const double* v, std::uint32_t
 // The first index from i on (i >= 1) whose value is not above its predecessor (rising) or not
 // below it (falling); n when there is none.
 template <bool rising>
-KORVANE_ALWAYS_INLINE std::uint32_t first_unlike(const double* v, std::uint32_t i, std::uint32_t n) {
-    for (; n - i >= 4; i += 4) {
-        lanes4 x, previous;
-        std::memcpy(&x, v + i, sizeof x);
-        std::memcpy(&previous, v + i - 1, sizeof previous);
-        const auto on = rising ? x > previous : x < previous;
-        if (!(on[0] & on[1] & on[2] & on[3])) break;
+std::uint32_t end_of_run(const double* v, std::uint32_t i, std::uint32_t n) {
+    for (; n - i >= 8; i += 8) {
+        __m128d on = _mm_castsi128_pd(_mm_set1_epi32(-1));
+        for (std::uint32_t k = 0; k < 8; k += 2) {
+            const __m128d x = _mm_loadu_pd(v + i + k), previous = _mm_loadu_pd(v + i + k - 1);
+            on = _mm_and_pd(on, rising ? _mm_cmpgt_pd(x, previous) : _mm_cmplt_pd(x, previous));
+        }
+        if (_mm_movemask_pd(on) != 3) break;
     }
     for (; i < n; ++i)
         if (!(rising ? v[i] > v[i - 1] : v[i] < v[i - 1])) break;
     return i;
 }
 
-// The steps of detect_alternating_extrema, less what cannot be seen: while a maximum is sought the
-// running minimum is never read (recording the maximum resets it), and the other way round. So
-// once the tracked extremum lies more than pos_delta behind, a value that neither beats it nor
-// lies beyond value_delta from it changes nothing; and right after a new extremum of the kind
-// sought, every value that goes on beyond its predecessor is only the next new extremum. Both
-// kinds of stretch are crossed in one scan.
-__attribute__((target_clones("avx2", "default"))) void detect_maxima(const double* v, std::uint32_t n,
-                                                                      double value_delta, std::uint32_t pos_delta,
-                                                                      std::vector<std::uint32_t>& maxima) {
+// The steps of detect_alternating_extrema, taken from event to event. While a maximum is sought
+// the running minimum is never read (recording the maximum resets it), and the other way round, so
+// between events nothing that can be seen changes. The events while a maximum is sought: a value
+// above it (a new maximum, and every value that goes on rising after it is the next one), or,
+// more than pos_delta past it, a value more than value_delta below it (the maximum is recorded and
+// a minimum is sought from that value). The same, mirrored, while a minimum is sought.
+void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::uint32_t pos_delta,
+                   std::vector<std::uint32_t>& maxima) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
     bool looking_for_max = true;
-    double run_max = std::numeric_limits<double>::lowest();
-    double run_min = std::numeric_limits<double>::max();
+    double run_max = std::numeric_limits<double>::lowest(), run_min = 0.0;
     std::uint32_t max_pos = 0, min_pos = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
+    std::uint32_t i = 0;
+    while (i < n) {
+        const std::uint32_t extremum_pos = looking_for_max ? max_pos : min_pos;
+        const auto guard_end =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(n, std::uint64_t{extremum_pos} + pos_delta + 1));
+        std::uint32_t j;
         if (looking_for_max) {
-            if (i - max_pos > pos_delta) i = first_outside(v, i, n, run_max - value_delta, run_max);
-        } else if (i - min_pos > pos_delta) {
-            i = first_outside(v, i, n, run_min, run_min + value_delta);
+            j = i < guard_end ? first_outside(v, i, guard_end, -inf, run_max) : guard_end;
+            if (j == guard_end) j = first_outside(v, std::max(i, guard_end), n, run_max - value_delta, run_max);
+        } else {
+            j = i < guard_end ? first_outside(v, i, guard_end, run_min, inf) : guard_end;
+            if (j == guard_end) j = first_outside(v, std::max(i, guard_end), n, run_min, run_min + value_delta);
         }
-        if (i == n) break;
-        const double x = v[i];
-        if (x > run_max) run_max = x, max_pos = i;
-        if (x < run_min) run_min = x, min_pos = i;
-        if (looking_for_max) {
-            if (x < run_max - value_delta && i - max_pos > pos_delta) {
-                maxima.push_back(max_pos);
-                run_min = x, min_pos = i;
-                looking_for_max = false;
-            }
-        } else if (x > run_min + value_delta && i - min_pos > pos_delta) {
-            run_max = x, max_pos = i;
+        if (j == n) break;
+        const double x = v[j];
+        if (looking_for_max && x > run_max) {
+            const std::uint32_t end = end_of_run<true>(v, j + 1, n);
+            max_pos = end - 1, run_max = v[max_pos];
+            i = end;
+        } else if (!looking_for_max && x < run_min) {
+            const std::uint32_t end = end_of_run<false>(v, j + 1, n);
+            min_pos = end - 1, run_min = v[min_pos];
+            i = end;
+        } else if (looking_for_max) {
+            maxima.push_back(max_pos);
+            run_min = x, min_pos = j;
+            looking_for_max = false;
+            i = j + 1;
+        } else {
+            run_max = x, max_pos = j;
             looking_for_max = true;
-        }
-        if (looking_for_max && max_pos == i) {
-            const std::uint32_t end = first_unlike<true>(v, i + 1, n);
-            if (end > i + 1) i = max_pos = end - 1, run_max = v[i];
-        } else if (!looking_for_max && min_pos == i) {
-            const std::uint32_t end = first_unlike<false>(v, i + 1, n);
-            if (end > i + 1) i = min_pos = end - 1, run_min = v[i];
+            i = j + 1;
         }
     }
 }
@@ -288,9 +295,13 @@ const double* reversed_samples(std::uint32_t scale, std::vector<double>& scratch
 
 namespace korvane::detail {
 
-SignalTransform::SignalTransform(const std::vector<double>& s)
-    : n_(static_cast<std::ptrdiff_t>(s.size())), padded_(s.size() + 2 * kBlock, 0.0), nonzero_before_(s.size() + 1) {
+void SignalTransform::reset(const std::vector<double>& s) {
+    n_ = static_cast<std::ptrdiff_t>(s.size());
+    padded_.assign(s.size() + 2 * kBlock, 0.0);
     std::copy(s.begin(), s.end(), padded_.begin() + kBlock);
+    nonzero_position_.clear();
+    nonzero_value_.clear();
+    nonzero_before_.resize(s.size() + 1);
     for (std::ptrdiff_t i = 0; i < n_; ++i) {
         nonzero_before_[static_cast<std::size_t>(i)] = static_cast<std::ptrdiff_t>(nonzero_position_.size());
         if (s[static_cast<std::size_t>(i)] != 0.0) {

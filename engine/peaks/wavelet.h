@@ -46,7 +46,10 @@ namespace korvane::detail {
 // storage is reused from scale to scale. Each thread uses its own object.
 class SignalTransform {
 public:
-    explicit SignalTransform(const std::vector<double>& signal);
+    SignalTransform() = default;
+    explicit SignalTransform(const std::vector<double>& signal) { reset(signal); }
+    // Prepares the object for another signal, keeping its storage.
+    void reset(const std::vector<double>& signal);
     // Replaces out with the signal.size() coefficients of scale (at least 1), the bits cwt gives,
     // and returns the value std::max_element finds among them (0.0 for an empty signal).
     double coefficients(std::uint32_t scale, std::vector<double>& out);

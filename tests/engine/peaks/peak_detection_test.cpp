@@ -7,6 +7,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "engine/peaks/peak_measures.h"
 #include "engine/peaks/wavelet.h"
@@ -107,26 +108,32 @@ CWT_Data_Point maximum(std::uint32_t scale, std::uint32_t position, double coeff
     return {scale, position, coefficient, false};
 }
 
-std::vector<std::uint32_t> positions(const Peak_Branch& b) {
-    std::vector<std::uint32_t> p;
-    for (const auto& q : b.points) p.push_back(q.position);
-    return p;
+using korvane::detail::Ridge;
+
+std::vector<Ridge> link(std::vector<std::vector<CWT_Data_Point>>& maxima, std::uint32_t top, std::uint32_t lowest,
+                        std::int32_t gap_allow, std::int32_t min_length, std::int32_t span, std::int32_t marker) {
+    std::vector<Ridge> ridges{Ridge{}};  // replaced, not appended to
+    link_ridge_lines(maxima, top, lowest, gap_allow, min_length, span, marker, ridges);
+    return ridges;
+}
+
+// Where a ridge ends and how long it is: (scale, position, length).
+std::tuple<std::uint32_t, std::uint32_t, std::int32_t> end_and_length(const Ridge& r) {
+    return {r.last.scale, r.last.position, r.length};
 }
 
 TEST(LinkRidgeLines, NearestMaximumWinsAndTiesGoToTheSmallerIndex) {
     // Distances 2, 1, 1 from the branch's last point at 10: the one at 9 is taken.
     std::vector<std::vector<CWT_Data_Point>> maxima{{maximum(2, 8, 1), maximum(2, 9, 1), maximum(2, 11, 1)},
                                                     {maximum(3, 10, 5)}};
-    const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 5);
-    ASSERT_EQ(branches.size(), 3u);
-    auto it = branches.begin();
-    EXPECT_EQ(positions(*it), (std::vector<std::uint32_t>{10, 9}));
-    EXPECT_EQ(it->length, 2);
-    EXPECT_EQ(it->gap_count, 0);
-    EXPECT_EQ(it->max_point.position, 10u);  // the new point's coefficient is lower
+    const auto ridges = link(maxima, 3, 2, 2, 1, 3, 5);
+    ASSERT_EQ(ridges.size(), 3u);
+    EXPECT_EQ(end_and_length(ridges[0]), std::make_tuple(2u, 9u, 2));
+    EXPECT_EQ(ridges[0].gap_count, 0);
+    EXPECT_EQ(ridges[0].max_point.position, 10u);  // the new point's coefficient is lower
     // The two maxima nobody took start branches of their own, in ascending index.
-    EXPECT_EQ(positions(*++it), std::vector<std::uint32_t>{8});
-    EXPECT_EQ(positions(*++it), std::vector<std::uint32_t>{11});
+    EXPECT_EQ(end_and_length(ridges[1]), std::make_tuple(2u, 8u, 1));
+    EXPECT_EQ(end_and_length(ridges[2]), std::make_tuple(2u, 11u, 1));
     EXPECT_TRUE(maxima[0][1].linked);
     EXPECT_FALSE(maxima[0][0].linked);
 }
@@ -134,10 +141,10 @@ TEST(LinkRidgeLines, NearestMaximumWinsAndTiesGoToTheSmallerIndex) {
 TEST(LinkRidgeLines, LinkWindowAndMarkerDistanceAreStrict) {
     // Window max(2, span 3) = 3 and marker 3: positions 13 (distance 3) and 7 are both out.
     std::vector<std::vector<CWT_Data_Point>> maxima{{maximum(2, 7, 9), maximum(2, 13, 9)}, {maximum(3, 10, 5)}};
-    const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 3);
-    ASSERT_EQ(branches.size(), 3u);
-    EXPECT_EQ(branches.front().length, 1);
-    EXPECT_EQ(branches.front().gap_count, 1);
+    const auto ridges = link(maxima, 3, 2, 2, 1, 3, 3);
+    ASSERT_EQ(ridges.size(), 3u);
+    EXPECT_EQ(ridges[0].length, 1);
+    EXPECT_EQ(ridges[0].gap_count, 1);
 }
 
 TEST(LinkRidgeLines, BranchesShareAMaximumUnlessTheirMaximaAreClose) {
@@ -147,17 +154,19 @@ TEST(LinkRidgeLines, BranchesShareAMaximumUnlessTheirMaximaAreClose) {
     {
         SCOPED_TRACE("span 3: ridge maxima 4 apart, both keep the shared point");
         auto maxima = make();
-        const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 5);
-        ASSERT_EQ(branches.size(), 2u);
-        EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 12}));
-        EXPECT_EQ(positions(branches.back()), (std::vector<std::uint32_t>{14, 12}));
+        const auto ridges = link(maxima, 3, 2, 2, 1, 3, 5);
+        ASSERT_EQ(ridges.size(), 2u);
+        EXPECT_EQ(ridges[0].max_point.position, 10u);
+        EXPECT_EQ(ridges[1].max_point.position, 14u);
+        EXPECT_EQ(end_and_length(ridges[0]), std::make_tuple(2u, 12u, 2));
+        EXPECT_EQ(end_and_length(ridges[1]), std::make_tuple(2u, 12u, 2));
     }
     {
         SCOPED_TRACE("span 4: a duplicate of equal length, the earlier one stays");
         auto maxima = make();
-        const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 4, 5);
-        ASSERT_EQ(branches.size(), 1u);
-        EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 12}));
+        const auto ridges = link(maxima, 3, 2, 2, 1, 4, 5);
+        ASSERT_EQ(ridges.size(), 1u);
+        EXPECT_EQ(ridges[0].max_point.position, 10u);
     }
 }
 
@@ -166,12 +175,12 @@ TEST(LinkRidgeLines, PruningSparesBranchesThatAreLongEnough) {
     // scale 2; the branch at 30 misses scale 4 while still short and is pruned at once.
     std::vector<std::vector<CWT_Data_Point>> maxima{
         {maximum(2, 50, 1)}, {maximum(3, 10, 3)}, {maximum(4, 10, 2)}, {maximum(5, 10, 1), maximum(5, 30, 1)}};
-    const auto branches = link_ridge_lines(maxima, 5, 2, 0, 3, 1, 5);
-    ASSERT_EQ(branches.size(), 2u);
-    EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 10, 10}));
-    EXPECT_EQ(branches.front().gap_count, 1);
-    EXPECT_EQ(branches.front().max_point.scale, 3u);
-    EXPECT_EQ(positions(branches.back()), std::vector<std::uint32_t>{50});
+    const auto ridges = link(maxima, 5, 2, 0, 3, 1, 5);
+    ASSERT_EQ(ridges.size(), 2u);
+    EXPECT_EQ(end_and_length(ridges[0]), std::make_tuple(3u, 10u, 3));
+    EXPECT_EQ(ridges[0].gap_count, 1);
+    EXPECT_EQ(ridges[0].max_point.scale, 3u);
+    EXPECT_EQ(end_and_length(ridges[1]), std::make_tuple(2u, 50u, 1));
 }
 
 Peak_Branch branch(std::vector<CWT_Data_Point> points, CWT_Data_Point max_point, std::int32_t length) {
