@@ -64,30 +64,29 @@ void offer_branch(List& list, Branch new_branch, std::int32_t Span_min) {
     list.push_back(std::move(new_branch));
 }
 
-// Which (scale, position) end points the branches of one de-duplication pass already hold. Marks
-// carry the pass number, so a new pass needs no clearing; the table is kept per thread.
+// Which positions the end points of the branches of one de-duplication pass already take. A
+// branch whose end point lies at a position not yet taken cannot be a duplicate of any branch
+// before it; one at a taken position may be (the scale decides), so it gets the full test. Marks
+// carry the pass number, so a new pass needs no clearing; the table is kept per thread and holds
+// one mark per position, small enough to stay in cache.
 struct EndPointMarks {
-    std::uint32_t lowest_scale = 0;
-    std::size_t width = 0;
     std::uint64_t epoch = 0;
     std::vector<std::uint64_t>& marks;
 
     EndPointMarks(const std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
                   std::uint32_t Scale_Min)
-        : lowest_scale(Scale_Min), marks(table()) {
+        : marks(table()) {
         std::uint32_t largest_position = 0;
         for (std::uint32_t s = Scale_Min; s <= top_scale; ++s) {
             const std::vector<CWT_Data_Point>& points = maxima_by_scale[s - Scale_Min];
             if (!points.empty()) largest_position = std::max(largest_position, points.back().position);
         }
-        width = static_cast<std::size_t>(largest_position) + 1;
-        const std::size_t scales = top_scale >= Scale_Min ? top_scale - Scale_Min + 1 : 1;
-        if (marks.size() < scales * width) marks.resize(scales * width, 0);
+        if (marks.size() <= largest_position) marks.resize(std::size_t{largest_position} + 1, 0);
     }
     void new_pass() { epoch = ++last_epoch(); }
-    // Marks p; true when it was not yet marked in this pass.
+    // Marks p's position; true when it was not yet taken in this pass.
     bool mark(const CWT_Data_Point& p) {
-        std::uint64_t& m = marks[(p.scale - lowest_scale) * width + p.position];
+        std::uint64_t& m = marks[p.position];
         if (m == epoch) return false;
         m = epoch;
         return true;
@@ -184,8 +183,8 @@ void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
         std::erase_if(ridges, [&](const Ridge& r) { return r.gap_count > branch_gap_allow && r.length < min_branch_length; });
 
         // 5. Keep one branch per shared end point. A branch whose end point no branch of the new
-        // list shares cannot match there, so it moves over directly, as unique_branch_test would
-        // append it; only the others need the test.
+        // list can share moves over directly, as unique_branch_test would append it; only the
+        // others need the test.
         if (ridges.size() > 1) {
             end_points.new_pass();
             unique.clear();
