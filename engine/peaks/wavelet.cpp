@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <emmintrin.h>
+#include <immintrin.h>
 #include <limits>
 #include <mutex>
 
@@ -59,6 +59,9 @@ typedef double lanes4 __attribute__((vector_size(32)));
 typedef double lanes8 __attribute__((vector_size(64)));
 constexpr std::ptrdiff_t kVectors = 4;  // independent sums in flight: enough to hide the add latency
 constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per block
+// Zeros around the signal and the wavelet samples: a block's lanes read up to kBlock - 1 values
+// past either end, the sliding kernels 8 more.
+constexpr std::ptrdiff_t kPadding = kBlock + 8;
 
 #define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
 
@@ -103,22 +106,35 @@ KORVANE_ALWAYS_INLINE void convolve_block_by_value(const double* h, std::ptrdiff
     std::memcpy(out, acc, sizeof acc);
 }
 
-// What the blocks of one scale read: the signal with kBlock zeros on either side (x points at its
-// first value), its non-zero values with their positions, and the reversed wavelet samples h.
+// What the blocks of one scale read: the signal with kPadding zeros on either side (x points at its
+// first value), its non-zero values with their positions, and the reversed wavelet samples h, also
+// with kPadding zeros on either side.
 struct ScaleInputs {
     const double* x;
     std::ptrdiff_t n;
     const std::ptrdiff_t* nonzero_position;  // ascending
     const double* nonzero_value;
     const std::ptrdiff_t* nonzero_before;    // [p]: non-zero values at indices below p; n + 1 entries
+    const std::ptrdiff_t* run_first;         // [k]: first non-zero value of the run of positions k is in
     const double* h;
     std::ptrdiff_t m;                        // wavelet samples
 };
 
+struct PlainKernels {
+    static KORVANE_ALWAYS_INLINE void by_sample(const ScaleInputs& in, std::ptrdiff_t i0, std::ptrdiff_t tmin,
+                                                std::ptrdiff_t tmax, double* out) {
+        convolve_block_by_sample(in.x, i0, in.h, tmin, tmax, out);
+    }
+    static KORVANE_ALWAYS_INLINE void by_value(const ScaleInputs& in, std::ptrdiff_t i0, std::ptrdiff_t from,
+                                               std::ptrdiff_t to, double* out) {
+        convolve_block_by_value(in.h, i0, in.nonzero_position + from, in.nonzero_value + from, to - from, out);
+    }
+};
+
 // sums[k] = c[first + k] for k = 0..blocks * kBlock - 1.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_scale(const ScaleInputs& in,
-                                                                               std::ptrdiff_t first,
-                                                                               std::ptrdiff_t blocks, double* sums) {
+template <class Kernels>
+KORVANE_ALWAYS_INLINE void convolve_blocks(const ScaleInputs& in, std::ptrdiff_t first, std::ptrdiff_t blocks,
+                                           double* sums) {
     for (std::ptrdiff_t b = 0; b < blocks; ++b) {
         const std::ptrdiff_t i0 = first + b * kBlock;
         double* const block = sums + b * kBlock;
@@ -136,11 +152,129 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void convolve_scale
         const std::ptrdiff_t tmin = std::max<std::ptrdiff_t>(0, i0 - q2);
         const std::ptrdiff_t tmax = std::min<std::ptrdiff_t>(in.m - 1, i0 + kBlock - 1 - q1);
         if (to - from < tmax - tmin + 1) {
-            convolve_block_by_value(in.h, i0, in.nonzero_position + from, in.nonzero_value + from, to - from, block);
+            Kernels::by_value(in, i0, from, to, block);
         } else {
-            convolve_block_by_sample(in.x, i0, in.h, tmin, tmax, block);
+            Kernels::by_sample(in, i0, tmin, tmax, block);
         }
     }
+}
+
+__attribute__((target_clones("avx2", "default"))) void convolve_scale_plain(const ScaleInputs& in,
+                                                                            std::ptrdiff_t first,
+                                                                            std::ptrdiff_t blocks, double* sums) {
+    convolve_blocks<PlainKernels>(in, first, blocks, sums);
+}
+
+// ---- Kernels with 512-bit vectors that slide ----------------------------------------------------
+//
+// Step after step, a block reads 32 values that lie one place further along than the step before:
+// the wavelet samples against a run of consecutive non-zero signal values, or the signal values
+// against consecutive wavelet samples. Plain kernels load every stretch afresh, and their loads,
+// not the arithmetic, set their pace. Here, over up to eight steps, the first 16 values of each
+// stretch are loaded and the other 16 are shifted out of three registers loaded once, so load and
+// shuffle units share the work. Every lane still adds exactly its own products, in the same order.
+
+#define KORVANE_WIDE_INLINE __attribute__((target("avx512f"), always_inline)) inline
+
+struct WideSums {
+    __m512d s0, s1, s2, s3;
+};
+
+// Values shift .. shift + 7 of the sixteen in low, high.
+template <int shift>
+KORVANE_WIDE_INLINE __m512d shifted(__m512d low, __m512d high) {
+    if constexpr (shift == 0) {
+        return low;
+    } else {
+        // The masked form: the unmasked one leaves its unused source undefined, which GCC 12 warns of.
+        return _mm512_castsi512_pd(
+            _mm512_maskz_alignr_epi64(0xFF, _mm512_castpd_si512(high), _mm512_castpd_si512(low), shift));
+    }
+}
+
+KORVANE_WIDE_INLINE void add_products(WideSums& sums, __m512d v0, __m512d v1, __m512d v2, __m512d v3, double w) {
+    const __m512d weight = _mm512_set1_pd(w);
+    sums.s0 = _mm512_add_pd(sums.s0, _mm512_mul_pd(v0, weight));
+    sums.s1 = _mm512_add_pd(sums.s1, _mm512_mul_pd(v1, weight));
+    sums.s2 = _mm512_add_pd(sums.s2, _mm512_mul_pd(v2, weight));
+    sums.s3 = _mm512_add_pd(sums.s3, _mm512_mul_pd(v3, weight));
+}
+
+// Steps 0..count-1: step s reads the 32 values from src + s (up) or src - s on, with the weight
+// weights[s * weight_step]. Reads up to 8 values beyond the last stretch on the far side.
+template <bool up, std::ptrdiff_t weight_step, int count, int s = 0>
+KORVANE_WIDE_INLINE void slide_steps(WideSums& sums, const double* src, const double* weights, __m512d r2,
+                                     __m512d r3, __m512d r4) {
+    if constexpr (s < count) {
+        constexpr int at = up ? s : 7 - s;
+        const double* here = up ? src + s : src - s;
+        add_products(sums, _mm512_loadu_pd(here), _mm512_loadu_pd(here + 8), shifted<at>(r2, r3), shifted<at>(r3, r4),
+                     weights[s * weight_step]);
+        slide_steps<up, weight_step, count, s + 1>(sums, src, weights, r2, r3, r4);
+    }
+}
+
+template <bool up, std::ptrdiff_t weight_step, int count>
+KORVANE_WIDE_INLINE void slide(WideSums& sums, const double* src, const double* weights) {
+    // The 24 values from 16 on of every stretch: up, src + 16 .. src + 39; down, src + 9 .. src + 32.
+    const double* upper = up ? src + 16 : src + 9;
+    slide_steps<up, weight_step, count>(sums, src, weights, _mm512_loadu_pd(upper), _mm512_loadu_pd(upper + 8),
+                                        _mm512_loadu_pd(upper + 16));
+}
+
+// Up to eight steps of a slide.
+template <bool up, std::ptrdiff_t weight_step>
+KORVANE_WIDE_INLINE void slide_up_to_eight(WideSums& sums, const double* src, const double* weights,
+                                           std::ptrdiff_t count) {
+    switch (count) {
+        case 1: slide<up, weight_step, 1>(sums, src, weights); break;
+        case 2: slide<up, weight_step, 2>(sums, src, weights); break;
+        case 3: slide<up, weight_step, 3>(sums, src, weights); break;
+        case 4: slide<up, weight_step, 4>(sums, src, weights); break;
+        case 5: slide<up, weight_step, 5>(sums, src, weights); break;
+        case 6: slide<up, weight_step, 6>(sums, src, weights); break;
+        case 7: slide<up, weight_step, 7>(sums, src, weights); break;
+        default: slide<up, weight_step, 8>(sums, src, weights); break;
+    }
+}
+
+struct WideKernels {
+    // As convolve_block_by_sample: step t reads the signal from i0 - t on, one place lower each step.
+    static __attribute__((target("avx512f"))) inline void by_sample(const ScaleInputs& in, std::ptrdiff_t i0,
+                                                                    std::ptrdiff_t tmin, std::ptrdiff_t tmax,
+                                                                    double* out) {
+        WideSums sums{_mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_pd()};
+        for (std::ptrdiff_t t = tmin; t <= tmax; t += 8)
+            slide_up_to_eight<false, 1>(sums, in.x + (i0 - t), in.h + t, tmax - t + 1);
+        store(sums, out);
+    }
+
+    // As convolve_block_by_value: along a run of consecutive non-zero positions, taken from the
+    // top down, the wavelet samples read move one place up per step.
+    static __attribute__((target("avx512f"))) inline void by_value(const ScaleInputs& in, std::ptrdiff_t i0,
+                                                                   std::ptrdiff_t from, std::ptrdiff_t to,
+                                                                   double* out) {
+        WideSums sums{_mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_pd()};
+        for (std::ptrdiff_t k = to - 1; k >= from;) {
+            const std::ptrdiff_t run_start = std::max(in.run_first[k], from);
+            const std::ptrdiff_t count = std::min<std::ptrdiff_t>(k - run_start + 1, 8);
+            slide_up_to_eight<true, -1>(sums, in.h + (i0 - in.nonzero_position[k]), in.nonzero_value + k, count);
+            k -= count;
+        }
+        store(sums, out);
+    }
+
+    static KORVANE_WIDE_INLINE void store(const WideSums& sums, double* out) {
+        _mm512_storeu_pd(out, sums.s0);
+        _mm512_storeu_pd(out + 8, sums.s1);
+        _mm512_storeu_pd(out + 16, sums.s2);
+        _mm512_storeu_pd(out + 24, sums.s3);
+    }
+};
+
+__attribute__((target("avx512f"))) void convolve_scale_wide(const ScaleInputs& in, std::ptrdiff_t first,
+                                                             std::ptrdiff_t blocks, double* sums) {
+    convolve_blocks<WideKernels>(in, first, blocks, sums);
 }
 
 // coefficients[k] = -(root * (c[k + 1] - c[k])) for k = 0..n-1 (n >= 1). Returns the largest
@@ -259,8 +393,8 @@ void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::ui
     }
 }
 
-// Reversed wavelet samples of one scale, h[t] = sample 16a - t for t = 0..16a, with kBlock zeros on
-// either side: a block's lanes read up to kBlock - 1 entries past either end. They depend on the
+// Reversed wavelet samples of one scale, h[t] = sample 16a - t for t = 0..16a, with kPadding zeros
+// on either side. They depend on the
 // scale alone, so the scales up to kSharedScales are built once per process, on first use, and
 // shared by every thread; a larger scale is built into the caller's scratch each time, which keeps
 // the memory bounded whatever the configured peak width.
@@ -268,8 +402,8 @@ constexpr std::uint32_t kSharedScales = 128;
 
 void build_reversed_samples(std::uint32_t scale, std::vector<double>& padded) {
     const std::ptrdiff_t m = 16 * static_cast<std::ptrdiff_t>(scale) + 1;
-    padded.assign(static_cast<std::size_t>(m + 2 * kBlock), 0.0);
-    double* const h = padded.data() + kBlock;
+    padded.assign(static_cast<std::size_t>(m + 2 * kPadding), 0.0);
+    double* const h = padded.data() + kPadding;
     const double stretch = static_cast<double>(scale) * kMexhatGridStep;
     for (std::ptrdiff_t j = 0; j < m; ++j) {
         const auto index = static_cast<std::size_t>(std::floor(static_cast<double>(j) / stretch));
@@ -280,7 +414,7 @@ void build_reversed_samples(std::uint32_t scale, std::vector<double>& padded) {
 const double* reversed_samples(std::uint32_t scale, std::vector<double>& scratch) {
     if (scale > kSharedScales) {
         build_reversed_samples(scale, scratch);
-        return scratch.data() + kBlock;
+        return scratch.data() + kPadding;
     }
     // Never destroyed: a worker thread may still be transforming while the program exits.
     static std::mutex* const guard = new std::mutex;
@@ -288,17 +422,20 @@ const double* reversed_samples(std::uint32_t scale, std::vector<double>& scratch
     const std::lock_guard<std::mutex> lock(*guard);
     std::vector<double>& samples = (*shared)[scale];
     if (samples.empty()) build_reversed_samples(scale, samples);
-    return samples.data() + kBlock;
+    return samples.data() + kPadding;
 }
 
 }  // namespace
 
 namespace korvane::detail {
 
+SignalTransform::SignalTransform(Kernels kernels)
+    : wide_(kernels == Kernels::fastest && __builtin_cpu_supports("avx512f")) {}
+
 void SignalTransform::reset(const std::vector<double>& s) {
     n_ = static_cast<std::ptrdiff_t>(s.size());
-    padded_.assign(s.size() + 2 * kBlock, 0.0);
-    std::copy(s.begin(), s.end(), padded_.begin() + kBlock);
+    padded_.assign(s.size() + 2 * kPadding, 0.0);
+    std::copy(s.begin(), s.end(), padded_.begin() + kPadding);
     nonzero_position_.clear();
     nonzero_value_.clear();
     nonzero_before_.resize(s.size() + 1);
@@ -310,17 +447,26 @@ void SignalTransform::reset(const std::vector<double>& s) {
         }
     }
     nonzero_before_[static_cast<std::size_t>(n_)] = static_cast<std::ptrdiff_t>(nonzero_position_.size());
+    run_first_.resize(nonzero_position_.size());
+    for (std::size_t k = 0; k < run_first_.size(); ++k) {
+        const bool continues = k > 0 && nonzero_position_[k - 1] + 1 == nonzero_position_[k];
+        run_first_[k] = continues ? run_first_[k - 1] : static_cast<std::ptrdiff_t>(k);
+    }
 }
 
 double SignalTransform::coefficients(std::uint32_t scale, std::vector<double>& out) {
     const std::ptrdiff_t a = scale;
-    const ScaleInputs in{padded_.data() + kBlock, n_, nonzero_position_.data(), nonzero_value_.data(),
-                         nonzero_before_.data(), reversed_samples(scale, samples_), 16 * a + 1};
+    const ScaleInputs in{padded_.data() + kPadding, n_, nonzero_position_.data(), nonzero_value_.data(),
+                         nonzero_before_.data(), run_first_.data(), reversed_samples(scale, samples_), 16 * a + 1};
 
     // sums_[k] = c[8a - 1 + k] for k = 0..n.
     const std::ptrdiff_t blocks = (n_ + 1 + kBlock - 1) / kBlock;
     sums_.resize(static_cast<std::size_t>(blocks * kBlock));
-    convolve_scale(in, 8 * a - 1, blocks, sums_.data());
+    if (wide_) {
+        convolve_scale_wide(in, 8 * a - 1, blocks, sums_.data());
+    } else {
+        convolve_scale_plain(in, 8 * a - 1, blocks, sums_.data());
+    }
 
     out.resize(static_cast<std::size_t>(n_));
     if (out.empty()) return 0.0;

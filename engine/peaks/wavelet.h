@@ -46,8 +46,12 @@ namespace korvane::detail {
 // storage is reused from scale to scale. Each thread uses its own object.
 class SignalTransform {
 public:
-    SignalTransform() = default;
-    explicit SignalTransform(const std::vector<double>& signal) { reset(signal); }
+    // Kernels with 512-bit vectors where the processor has them; the portable ones give the same
+    // bits (tests run both).
+    enum class Kernels { fastest, portable };
+
+    explicit SignalTransform(Kernels kernels = Kernels::fastest);
+    explicit SignalTransform(const std::vector<double>& signal) : SignalTransform() { reset(signal); }
     // Prepares the object for another signal, keeping its storage.
     void reset(const std::vector<double>& signal);
     // Replaces out with the signal.size() coefficients of scale (at least 1), the bits cwt gives,
@@ -55,11 +59,13 @@ public:
     double coefficients(std::uint32_t scale, std::vector<double>& out);
 
 private:
+    bool wide_ = false;
     std::ptrdiff_t n_ = 0;
     std::vector<double> padded_;                   // the signal with zeros on either side
     std::vector<std::ptrdiff_t> nonzero_position_;  // ascending
     std::vector<double> nonzero_value_;
     std::vector<std::ptrdiff_t> nonzero_before_;    // [p]: non-zero values at indices below p
+    std::vector<std::ptrdiff_t> run_first_;         // [k]: where the run of consecutive positions of k starts
     std::vector<double> sums_;                     // the two convolution values each coefficient needs
     std::vector<double> samples_;                  // wavelet samples of a scale beyond the shared ones
 };
