@@ -309,6 +309,14 @@ __attribute__((target_clones("avx2", "default"))) double finish_coefficients(con
     return plain ? largest : 0.0;
 }
 
+// Bit k set when value k of the eight from p on equals value.
+inline unsigned equal_bits(const double* p, double value) {
+    const __m128d b = _mm_set1_pd(value);
+    unsigned bits = 0;
+    for (int k = 0; k < 8; k += 2) bits |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(p + k), b))) << k;
+    return bits;
+}
+
 // The detector's scans, two values at a time. They compare exactly as the scalar tests do, so a
 // NaN never counts as outside, rising or falling.
 
@@ -345,6 +353,33 @@ std::uint32_t end_of_run(const double* v, std::uint32_t i, std::uint32_t n) {
     return i;
 }
 
+// Whether the eight values from p on (at index i) leave the search quiet: none can record the
+// extremum sought or turn the search, because every one lies within value_delta of the furthest
+// value the extremum reaches in the block (or already has). Then only the extremum moves, to the
+// first of the block's largest (smallest) values if that lies beyond it. A NaN never counts.
+template <bool rising>
+inline bool quiet_block(const double* p, std::uint32_t i, double value_delta, double& kept, std::uint32_t& kept_pos) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    __m128d high = _mm_set1_pd(-inf), low = _mm_set1_pd(inf);
+    for (int k = 0; k < 8; k += 2) {
+        const __m128d x = _mm_loadu_pd(p + k);
+        high = _mm_max_pd(x, high);  // the second operand wins over a NaN
+        low = _mm_min_pd(x, low);
+    }
+    const double block_high = std::max(_mm_cvtsd_f64(high), _mm_cvtsd_f64(_mm_unpackhi_pd(high, high)));
+    const double block_low = std::min(_mm_cvtsd_f64(low), _mm_cvtsd_f64(_mm_unpackhi_pd(low, low)));
+    const double furthest = rising ? block_high : block_low;
+    const bool moves = rising ? furthest > kept : furthest < kept;
+    const double reach = moves ? furthest : kept;
+    if (!(rising ? block_low >= reach - value_delta : block_high <= reach + value_delta)) return false;
+    if (moves) {
+        const auto at = static_cast<std::uint32_t>(__builtin_ctz(equal_bits(p, furthest)));
+        kept_pos = i + at;
+        kept = p[at];
+    }
+    return true;
+}
+
 // The steps of detect_alternating_extrema, taken from event to event. While a maximum is sought
 // the running minimum is never read (recording the maximum resets it), and the other way round, so
 // between events nothing that can be seen changes. The events while a maximum is sought: a value
@@ -359,6 +394,11 @@ void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::ui
     std::uint32_t max_pos = 0, min_pos = 0;
     std::uint32_t i = 0;
     while (i < n) {
+        if (n - i >= 8 && (looking_for_max ? quiet_block<true>(v + i, i, value_delta, run_max, max_pos)
+                                           : quiet_block<false>(v + i, i, value_delta, run_min, min_pos))) {
+            i += 8;
+            continue;
+        }
         const std::uint32_t extremum_pos = looking_for_max ? max_pos : min_pos;
         const auto guard_end =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(n, std::uint64_t{extremum_pos} + pos_delta + 1));
