@@ -280,26 +280,30 @@ __attribute__((target("avx512f"))) void convolve_scale_wide(const ScaleInputs& i
 // coefficients[k] = -(root * (c[k + 1] - c[k])) for k = 0..n-1 (n >= 1). Returns the largest
 // coefficient, or 0.0 when a NaN turned up or the largest is a zero, whose sign per-lane maxima
 // may not keep: the caller then looks again the scalar way.
-__attribute__((target_clones("avx2", "default"))) double finish_coefficients(const double* c, std::size_t n,
-                                                                               double root, double* coefficients) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) double finish_coefficients(const double* c,
+                                                                                          std::size_t n, double root,
+                                                                                          double* coefficients) {
     const double first = -(root * (c[1] - c[0]));
-    const lanes4 r = {root, root, root, root};
-    lanes4 best = {first, first, first, first};
-    lanes4 nan = {};
+    const lanes8 r = {root, root, root, root, root, root, root, root};
+    lanes8 best = {first, first, first, first, first, first, first, first};
+    lanes8 nan = {};
     std::size_t k = 0;
-    for (; n - k >= 4; k += 4) {
-        lanes4 here, next;
+    for (; n - k >= 8; k += 8) {
+        lanes8 here, next;
         std::memcpy(&here, c + k, sizeof here);
         std::memcpy(&next, c + k + 1, sizeof next);
-        const lanes4 difference = next - here;
-        const lanes4 coefficient = -(r * difference);
+        const lanes8 difference = next - here;
+        const lanes8 coefficient = -(r * difference);
         std::memcpy(coefficients + k, &coefficient, sizeof coefficient);
         best = coefficient > best ? coefficient : best;
         nan = coefficient != coefficient ? coefficient : nan;
     }
     double largest = best[0];
-    for (int lane = 1; lane < 4; ++lane) largest = best[lane] > largest ? best[lane] : largest;
-    bool plain = nan[0] == 0.0 && nan[1] == 0.0 && nan[2] == 0.0 && nan[3] == 0.0;
+    bool plain = true;
+    for (int lane = 0; lane < 8; ++lane) {
+        largest = best[lane] > largest ? best[lane] : largest;
+        plain = plain && nan[lane] == 0.0;
+    }
     for (; k < n; ++k) {
         const double coefficient = -(root * (c[k + 1] - c[k]));
         coefficients[k] = coefficient;
