@@ -51,7 +51,10 @@ public:
     enum class Kernels { fastest, portable };
 
     explicit SignalTransform(Kernels kernels = Kernels::fastest);
-    explicit SignalTransform(const std::vector<double>& signal) : SignalTransform() { reset(signal); }
+    explicit SignalTransform(const std::vector<double>& signal, Kernels kernels = Kernels::fastest)
+        : SignalTransform(kernels) {
+        reset(signal);
+    }
     // Prepares the object for another signal, keeping its storage.
     void reset(const std::vector<double>& signal);
     // Replaces out with the signal.size() coefficients of scale (at least 1), the bits cwt gives,
