@@ -180,7 +180,8 @@ void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
         }
 
         // 4. Prune branches that stopped early; a branch that is already long enough stays.
-        std::erase_if(ridges, [&](const Ridge& r) { return r.gap_count > branch_gap_allow && r.length < min_branch_length; });
+        std::erase_if(ridges,
+                      [&](const Ridge& r) { return r.gap_count > branch_gap_allow && r.length < min_branch_length; });
 
         // 5. Keep one branch per shared end point. A branch whose end point no branch of the new
         // list can share moves over directly, as unique_branch_test would append it; only the

@@ -55,7 +55,6 @@ std::array<double, 1024> make_mexhat_table() {
 // The kernels are compiled for several instruction sets, with a plain multiply then add: a fused
 // multiply-add would round once instead of twice.
 
-typedef double lanes4 __attribute__((vector_size(32)));
 typedef double lanes8 __attribute__((vector_size(64)));
 constexpr std::ptrdiff_t kVectors = 4;  // independent sums in flight: enough to hide the add latency
 constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per block
@@ -317,7 +316,8 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) double finish_coeff
 inline unsigned equal_bits(const double* p, double value) {
     const __m128d b = _mm_set1_pd(value);
     unsigned bits = 0;
-    for (int k = 0; k < 8; k += 2) bits |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(p + k), b))) << k;
+    for (int k = 0; k < 8; k += 2)
+        bits |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(p + k), b))) << k;
     return bits;
 }
 
@@ -438,10 +438,9 @@ void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::ui
 }
 
 // Reversed wavelet samples of one scale, h[t] = sample 16a - t for t = 0..16a, with kPadding zeros
-// on either side. They depend on the
-// scale alone, so the scales up to kSharedScales are built once per process, on first use, and
-// shared by every thread; a larger scale is built into the caller's scratch each time, which keeps
-// the memory bounded whatever the configured peak width.
+// on either side. They depend on the scale alone, so the scales up to kSharedScales are built once
+// per process, on first use, and shared by every thread; a larger scale is built into the caller's
+// scratch each time, which keeps the memory bounded whatever the configured peak width.
 constexpr std::uint32_t kSharedScales = 128;
 
 void build_reversed_samples(std::uint32_t scale, std::vector<double>& padded) {
