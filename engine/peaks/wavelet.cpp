@@ -398,11 +398,6 @@ void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::ui
     std::uint32_t max_pos = 0, min_pos = 0;
     std::uint32_t i = 0;
     while (i < n) {
-        if (n - i >= 8 && (looking_for_max ? quiet_block<true>(v + i, i, value_delta, run_max, max_pos)
-                                           : quiet_block<false>(v + i, i, value_delta, run_min, min_pos))) {
-            i += 8;
-            continue;
-        }
         const std::uint32_t extremum_pos = looking_for_max ? max_pos : min_pos;
         const auto guard_end =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(n, std::uint64_t{extremum_pos} + pos_delta + 1));
@@ -420,10 +415,13 @@ void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::ui
             const std::uint32_t end = end_of_run<true>(v, j + 1, n);
             max_pos = end - 1, run_max = v[max_pos];
             i = end;
+            // A rise that goes on in small steps back and forth: blocks that only move the maximum.
+            while (n - i >= 8 && quiet_block<true>(v + i, i, value_delta, run_max, max_pos)) i += 8;
         } else if (!looking_for_max && x < run_min) {
             const std::uint32_t end = end_of_run<false>(v, j + 1, n);
             min_pos = end - 1, run_min = v[min_pos];
             i = end;
+            while (n - i >= 8 && quiet_block<false>(v + i, i, value_delta, run_min, min_pos)) i += 8;
         } else if (looking_for_max) {
             maxima.push_back(max_pos);
             run_min = x, min_pos = j;
