@@ -55,9 +55,10 @@ std::array<double, 1024> make_mexhat_table() {
 // The kernels are compiled for several instruction sets, with a plain multiply then add: a fused
 // multiply-add would round once instead of twice.
 
+typedef double lanes4 __attribute__((vector_size(32)));
 typedef double lanes8 __attribute__((vector_size(64)));
-constexpr std::ptrdiff_t kVectors = 4;  // independent sums in flight: enough to hide the add latency
-constexpr std::ptrdiff_t kBlock = 8 * kVectors;  // outputs per block
+constexpr std::ptrdiff_t kVectors = 8;  // independent sums in flight: enough to hide the add latency
+constexpr std::ptrdiff_t kBlock = 4 * kVectors;  // outputs per block
 // Zeros around the signal and the wavelet samples: a block's lanes read up to kBlock - 1 values
 // past either end, the sliding kernels 8 more.
 constexpr std::ptrdiff_t kPadding = kBlock + 8;
@@ -67,17 +68,17 @@ constexpr std::ptrdiff_t kPadding = kBlock + 8;
 // out[v] = sum over t = tmin..tmax, ascending, of x[i0 + v - t] * h[t], for v = 0..kBlock-1.
 KORVANE_ALWAYS_INLINE void convolve_block_by_sample(const double* x, std::ptrdiff_t i0, const double* h,
                                                     std::ptrdiff_t tmin, std::ptrdiff_t tmax, double* out) {
-    lanes8 acc[kVectors];
-    for (auto& a : acc) a = lanes8{};
+    lanes4 acc[kVectors];
+    for (auto& a : acc) a = lanes4{};
     for (std::ptrdiff_t t = tmin; t <= tmax; ++t) {
         const double w = h[t];
-        const lanes8 weight = {w, w, w, w, w, w, w, w};
+        const lanes4 weight = {w, w, w, w};
         const double* src = x + (i0 - t);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
-            lanes8 v;
-            std::memcpy(&v, src + 8 * u, sizeof v);
-            const lanes8 product = v * weight;
+            lanes4 v;
+            std::memcpy(&v, src + 4 * u, sizeof v);
+            const lanes4 product = v * weight;
             acc[u] += product;
         }
     }
@@ -88,17 +89,17 @@ KORVANE_ALWAYS_INLINE void convolve_block_by_sample(const double* x, std::ptrdif
 // where h is zero outside the wavelet (the caller passes it padded with zeros).
 KORVANE_ALWAYS_INLINE void convolve_block_by_value(const double* h, std::ptrdiff_t i0, const std::ptrdiff_t* position,
                                                    const double* value, std::ptrdiff_t count, double* out) {
-    lanes8 acc[kVectors];
-    for (auto& a : acc) a = lanes8{};
+    lanes4 acc[kVectors];
+    for (auto& a : acc) a = lanes4{};
     for (std::ptrdiff_t k = count; k-- > 0;) {
         const double w = value[k];
-        const lanes8 weight = {w, w, w, w, w, w, w, w};
+        const lanes4 weight = {w, w, w, w};
         const double* src = h + (i0 - position[k]);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (std::ptrdiff_t u = 0; u < kVectors; ++u) {
-            lanes8 v;
-            std::memcpy(&v, src + 8 * u, sizeof v);
-            const lanes8 product = weight * v;
+            lanes4 v;
+            std::memcpy(&v, src + 4 * u, sizeof v);
+            const lanes4 product = weight * v;
             acc[u] += product;
         }
     }
@@ -278,28 +279,28 @@ __attribute__((target("avx512f"))) void convolve_scale_wide(const ScaleInputs& i
 
 // coefficients[k] = -(root * (c[k + 1] - c[k])) for k = 0..n-1 (n >= 1). Returns the largest
 // coefficient, or 0.0 when a NaN turned up or the largest is a zero, whose sign per-lane maxima
-// may not keep: the caller then looks again the scalar way.
-__attribute__((target_clones("avx512f", "avx2", "default"))) double finish_coefficients(const double* c,
-                                                                                          std::size_t n, double root,
-                                                                                          double* coefficients) {
+// may not keep: the caller then looks again the scalar way. Lanes is a vector of doubles as wide
+// as the instruction set handles whole.
+template <class Lanes>
+KORVANE_ALWAYS_INLINE double finish_coefficients(const double* c, std::size_t n, double root, double* coefficients) {
+    constexpr std::size_t width = sizeof(Lanes) / sizeof(double);
     const double first = -(root * (c[1] - c[0]));
-    const lanes8 r = {root, root, root, root, root, root, root, root};
-    lanes8 best = {first, first, first, first, first, first, first, first};
-    lanes8 nan = {};
+    Lanes r, best, nan;
+    for (std::size_t lane = 0; lane < width; ++lane) r[lane] = root, best[lane] = first, nan[lane] = 0.0;
     std::size_t k = 0;
-    for (; n - k >= 8; k += 8) {
-        lanes8 here, next;
+    for (; n - k >= width; k += width) {
+        Lanes here, next;
         std::memcpy(&here, c + k, sizeof here);
         std::memcpy(&next, c + k + 1, sizeof next);
-        const lanes8 difference = next - here;
-        const lanes8 coefficient = -(r * difference);
+        const Lanes difference = next - here;
+        const Lanes coefficient = -(r * difference);
         std::memcpy(coefficients + k, &coefficient, sizeof coefficient);
         best = coefficient > best ? coefficient : best;
         nan = coefficient != coefficient ? coefficient : nan;
     }
     double largest = best[0];
     bool plain = true;
-    for (int lane = 0; lane < 8; ++lane) {
+    for (std::size_t lane = 0; lane < width; ++lane) {
         largest = best[lane] > largest ? best[lane] : largest;
         plain = plain && nan[lane] == 0.0;
     }
@@ -310,6 +311,17 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) double finish_coeff
         if (coefficient > largest) largest = coefficient;
     }
     return plain ? largest : 0.0;
+}
+
+__attribute__((target_clones("avx2", "default"))) double finish_coefficients_plain(const double* c, std::size_t n,
+                                                                                     double root,
+                                                                                     double* coefficients) {
+    return finish_coefficients<lanes4>(c, n, root, coefficients);
+}
+
+__attribute__((target("avx512f"))) double finish_coefficients_wide(const double* c, std::size_t n, double root,
+                                                                    double* coefficients) {
+    return finish_coefficients<lanes8>(c, n, root, coefficients);
 }
 
 // Bit k set when value k of the eight from p on equals value.
@@ -511,8 +523,9 @@ double SignalTransform::coefficients(std::uint32_t scale, std::vector<double>& o
 
     out.resize(static_cast<std::size_t>(n_));
     if (out.empty()) return 0.0;
-    const double largest =
-        finish_coefficients(sums_.data(), out.size(), std::sqrt(static_cast<double>(scale)), out.data());
+    const double root = std::sqrt(static_cast<double>(scale));
+    const double largest = wide_ ? finish_coefficients_wide(sums_.data(), out.size(), root, out.data())
+                                 : finish_coefficients_plain(sums_.data(), out.size(), root, out.data());
     if (largest != 0.0) return largest;
     return *std::max_element(out.begin(), out.end());
 }
