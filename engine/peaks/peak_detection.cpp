@@ -18,11 +18,11 @@ std::int64_t distance(std::uint32_t a, std::uint32_t b) {
 // The maximum of `candidates` (ascending position) a branch links to: within the link window of
 // its last point and within marker_pos_dif_th of its max_point; the nearest to the last point,
 // the smaller position on a tie. Returns candidates.size() when there is none.
-std::size_t choose_link(const std::vector<CWT_Data_Point>& candidates, const Peak_Branch& branch, std::int64_t window,
-                        std::int32_t marker_pos_dif_th) {
+std::size_t choose_link(const std::vector<CWT_Data_Point>& candidates, const korvane::detail::Ridge& branch,
+                        std::int64_t window, std::int32_t marker_pos_dif_th) {
     const std::size_t none = candidates.size();
     if (window <= 0) return none;
-    const std::int64_t last = branch.points.back().position;
+    const std::int64_t last = branch.last.position;
     // First candidate inside the window: position > last - window.
     auto it = std::partition_point(candidates.begin(), candidates.end(), [&](const CWT_Data_Point& q) {
         return static_cast<std::int64_t>(q.position) <= last - window;
@@ -31,7 +31,7 @@ std::size_t choose_link(const std::vector<CWT_Data_Point>& candidates, const Pea
     std::int64_t best = 0;
     for (; it != candidates.end() && static_cast<std::int64_t>(it->position) < last + window; ++it) {
         if (!(distance(it->position, branch.max_point.position) < marker_pos_dif_th)) continue;
-        const std::int64_t d = distance(it->position, branch.points.back().position);
+        const std::int64_t d = distance(it->position, branch.last.position);
         if (chosen == none || d < best) {
             chosen = static_cast<std::size_t>(it - candidates.begin());
             best = d;
@@ -40,39 +40,53 @@ std::size_t choose_link(const std::vector<CWT_Data_Point>& candidates, const Pea
     return chosen;
 }
 
-// A new ridge at point; it can grow by one point per lower scale down to lowest_scale.
-Peak_Branch seed_branch(const CWT_Data_Point& point, std::uint32_t lowest_scale) {
-    Peak_Branch branch;
-    branch.points.reserve(point.scale - lowest_scale + 1);
-    branch.points.push_back(point);
-    branch.max_point = point;
-    branch.gap_count = 0;
-    branch.length = 1;
-    return branch;
+korvane::detail::Ridge seed_ridge(const CWT_Data_Point& point) { return {point, point, 0, 1}; }
+
+const CWT_Data_Point* end_point(const Peak_Branch& b) { return b.points.empty() ? nullptr : &b.points.back(); }
+const CWT_Data_Point* end_point(const korvane::detail::Ridge& r) { return &r.last; }
+
+// unique_branch_test for either record of a ridge line.
+template <class List, class Branch>
+void offer_branch(List& list, Branch new_branch, std::int32_t Span_min) {
+    if (const CWT_Data_Point* nl = end_point(new_branch)) {
+        const CWT_Data_Point& nm = new_branch.max_point;
+        for (auto& listed : list) {
+            const CWT_Data_Point* last = end_point(listed);
+            if (last == nullptr) continue;
+            const bool match = distance(nm.scale, listed.max_point.scale) <= Span_min &&
+                               distance(nm.position, listed.max_point.position) <= Span_min &&
+                               last->scale == nl->scale && last->position == nl->position;
+            if (!match) continue;
+            if (new_branch.length > listed.length) listed = std::move(new_branch);
+            return;
+        }
+    }
+    list.push_back(std::move(new_branch));
 }
 
-// Which (scale, position) end points the branches of one de-duplication pass already hold. Marks
-// carry the pass number, so a new pass needs no clearing; the table is kept per thread.
+// Which positions the end points of the branches of one de-duplication pass already take. A
+// branch whose end point lies at a position not yet taken cannot be a duplicate of any branch
+// before it; one at a taken position may be (the scale decides), so it gets the full test. Marks
+// carry the pass number, so a new pass needs no clearing; the table is kept per thread and holds
+// one mark per position, small enough to stay in cache.
 struct EndPointMarks {
-    std::uint32_t lowest_scale = 0;
-    std::size_t width = 0;
     std::uint64_t epoch = 0;
     std::vector<std::uint64_t>& marks;
 
-    EndPointMarks(const std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
+    EndPointMarks(const std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
                   std::uint32_t Scale_Min)
-        : lowest_scale(Scale_Min), marks(table()) {
+        : marks(table()) {
         std::uint32_t largest_position = 0;
-        for (const auto& [scale, points] : maxima_by_scale)
+        for (std::uint32_t s = Scale_Min; s <= top_scale; ++s) {
+            const std::vector<CWT_Data_Point>& points = maxima_by_scale[s - Scale_Min];
             if (!points.empty()) largest_position = std::max(largest_position, points.back().position);
-        width = static_cast<std::size_t>(largest_position) + 1;
-        const std::size_t scales = top_scale >= Scale_Min ? top_scale - Scale_Min + 1 : 1;
-        if (marks.size() < scales * width) marks.resize(scales * width, 0);
+        }
+        if (marks.size() <= largest_position) marks.resize(std::size_t{largest_position} + 1, 0);
     }
     void new_pass() { epoch = ++last_epoch(); }
-    // Marks p; true when it was not yet marked in this pass.
+    // Marks p's position; true when it was not yet taken in this pass.
     bool mark(const CWT_Data_Point& p) {
-        std::uint64_t& m = marks[(p.scale - lowest_scale) * width + p.position];
+        std::uint64_t& m = marks[p.position];
         if (m == epoch) return false;
         m = epoch;
         return true;
@@ -94,9 +108,15 @@ namespace korvane::detail {
 EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID) {
     const std::vector<Data_Point>& points = eic.EIC_shape;
     EicSignal signal;
-    signal.intensity.reserve(points.size());
-    signal.mz.reserve(points.size());
-    signal.retention_time.reserve(points.size());
+    // Every rising scan adds as many entries as it climbs.
+    std::size_t length = points.empty() ? 0 : 1;
+    for (std::size_t p = 1; p < points.size(); ++p) {
+        const auto gap = static_cast<std::int32_t>(points[p].scan_num - points[p - 1].scan_num);
+        if (gap > 0) length += static_cast<std::size_t>(gap);
+    }
+    signal.intensity.reserve(length);
+    signal.mz.reserve(length);
+    signal.retention_time.reserve(length);
     auto append = [&](double i, double m, double r) {
         signal.intensity.push_back(i);
         signal.mz.push_back(m);
@@ -131,82 +151,89 @@ EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID) {
     return signal;
 }
 
-std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
-                                        std::uint32_t top_scale, std::uint32_t Scale_Min,
-                                        std::int32_t branch_gap_allow, std::int32_t min_branch_length,
-                                        std::int32_t span_min, std::int32_t marker_pos_dif_th) {
+void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
+                      std::uint32_t Scale_Min, std::int32_t branch_gap_allow, std::int32_t min_branch_length,
+                      std::int32_t span_min, std::int32_t marker_pos_dif_th, std::vector<Ridge>& ridges) {
+    ridges.clear();
+    if (top_scale < Scale_Min) return;
     EndPointMarks end_points(maxima_by_scale, top_scale, Scale_Min);
-    std::list<Peak_Branch> branches;
-    for (const CWT_Data_Point& point : maxima_by_scale[top_scale]) branches.push_back(seed_branch(point, Scale_Min));
+    for (const CWT_Data_Point& point : maxima_by_scale[top_scale - Scale_Min]) ridges.push_back(seed_ridge(point));
 
+    thread_local std::vector<Ridge> unique;
     // Counting down from top_scale - 1 to Scale_Min; nothing runs when top_scale <= Scale_Min.
     for (std::uint32_t s = top_scale; s-- > Scale_Min;) {
-        std::vector<CWT_Data_Point>& maxima = maxima_by_scale[s];
+        std::vector<CWT_Data_Point>& maxima = maxima_by_scale[s - Scale_Min];
 
         // 1-3. Extend every branch by the nearest acceptable maximum; two branches may share one.
         const std::int64_t window = std::max<std::int64_t>(static_cast<std::int32_t>(s), span_min);
-        for (Peak_Branch& branch : branches) {
-            ++branch.gap_count;
-            const std::size_t chosen = choose_link(maxima, branch, window, marker_pos_dif_th);
+        for (Ridge& ridge : ridges) {
+            ++ridge.gap_count;
+            const std::size_t chosen = choose_link(maxima, ridge, window, marker_pos_dif_th);
             if (chosen == maxima.size()) continue;
             CWT_Data_Point& q = maxima[chosen];
             q.linked = true;
-            branch.points.push_back(q);
-            ++branch.length;
-            branch.gap_count = 0;
+            ridge.last = q;
+            ++ridge.length;
+            ridge.gap_count = 0;
             // On a tie the point of the larger scale stays the ridge's maximum.
-            if (q.coefficient > branch.max_point.coefficient) branch.max_point = q;
+            if (q.coefficient > ridge.max_point.coefficient) ridge.max_point = q;
         }
 
         // 4. Prune branches that stopped early; a branch that is already long enough stays.
-        branches.remove_if([&](const Peak_Branch& b) {
-            return b.gap_count > branch_gap_allow && b.length < min_branch_length;
-        });
+        std::erase_if(ridges,
+                      [&](const Ridge& r) { return r.gap_count > branch_gap_allow && r.length < min_branch_length; });
 
         // 5. Keep one branch per shared end point. A branch whose end point no branch of the new
-        // list shares cannot match there, so it moves over directly, as unique_branch_test would
-        // append it; only the others need the test.
-        if (branches.size() > 1) {
+        // list can share moves over directly, as unique_branch_test would append it; only the
+        // others need the test.
+        if (ridges.size() > 1) {
             end_points.new_pass();
-            std::list<Peak_Branch> unique;
-            while (!branches.empty()) {
-                const auto it = branches.begin();
-                if (end_points.mark(it->points.back())) {
-                    unique.splice(unique.end(), branches, it);
+            unique.clear();
+            for (const Ridge& ridge : ridges) {
+                if (end_points.mark(ridge.last)) {
+                    unique.push_back(ridge);
                 } else {
-                    unique_branch_test(unique, std::move(*it), span_min);
-                    branches.erase(it);
+                    offer_branch(unique, ridge, span_min);
                 }
             }
-            branches = std::move(unique);
+            ridges.swap(unique);
         }
 
         // 6. Maxima no branch took start branches of their own.
         for (const CWT_Data_Point& point : maxima)
-            if (!point.linked) branches.push_back(seed_branch(point, Scale_Min));
+            if (!point.linked) ridges.push_back(seed_ridge(point));
     }
-    return branches;
 }
 
 }  // namespace korvane::detail
 
 void unique_branch_test(std::list<Peak_Branch>& Peak_branch_list_trim, Peak_Branch new_branch, std::int32_t Span_min) {
-    if (!new_branch.points.empty()) {
-        const CWT_Data_Point& nl = new_branch.points.back();
-        const CWT_Data_Point& nm = new_branch.max_point;
-        for (Peak_Branch& listed : Peak_branch_list_trim) {
-            if (listed.points.empty()) continue;
-            const CWT_Data_Point& last = listed.points.back();
-            const bool match = distance(nm.scale, listed.max_point.scale) <= Span_min &&
-                               distance(nm.position, listed.max_point.position) <= Span_min &&
-                               last.scale == nl.scale && last.position == nl.position;
-            if (!match) continue;
-            if (new_branch.length > listed.length) listed = std::move(new_branch);
-            return;
-        }
-    }
-    Peak_branch_list_trim.push_back(std::move(new_branch));
+    offer_branch(Peak_branch_list_trim, std::move(new_branch), Span_min);
 }
+
+namespace {
+
+// Working storage of cwt_peak_detection, kept per thread and reused from trace to trace:
+// by_scale[s - lower] holds the maxima of scale s.
+struct ScaleMaxima {
+    std::vector<std::vector<CWT_Data_Point>> by_scale;
+    std::vector<korvane::detail::Ridge> ridges;
+    std::vector<double> coefficients, scale_one;
+    std::vector<std::uint32_t> positions;
+};
+
+// The maxima of one scale's coefficients, as local_max_min_det finds them with value_delta 0.03
+// times the largest coefficient, into points.
+void scale_maxima(const std::vector<double>& coefficients, double largest, std::uint32_t scale,
+                  std::uint32_t pos_delta, std::vector<std::uint32_t>& positions,
+                  std::vector<CWT_Data_Point>& points) {
+    positions.clear();
+    korvane::detail::alternating_maxima(coefficients, 0.03 * largest, pos_delta, positions);
+    points.clear();
+    for (const std::uint32_t p : positions) points.push_back({scale, p, coefficients[p], false});
+}
+
+}  // namespace
 
 void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<double> signal_data,
                         std::uint32_t Scale_Max, std::uint32_t Scale_Min, std::int32_t branch_gap_allow,
@@ -222,49 +249,43 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
         std::cout << "Signal Size is too small!" << std::endl;
         return;
     }
-    // Scale 0 lies outside the transform; no scale loop runs below 1.
+    // Scale 0 lies outside the transform; no scale loop runs below 1. An upper scale below the
+    // lower one leaves no scale with maxima, hence no peaks.
     const std::uint32_t lower = std::max<std::uint32_t>(Scale_Min, 1);
+    if (Scale_Max < lower) return;
 
-    // 4. Coefficients of the scales the ridge search reads. Scale 1, which the noise estimate
-    // reads, follows on demand.
-    std::map<std::uint32_t, std::vector<double>> coefficients;
-    if (Scale_Max >= lower) {
-        std::vector<std::uint32_t> scales;
-        scales.reserve(Scale_Max - lower + 1);
-        for (std::uint32_t s = lower; s <= Scale_Max && s != 0; ++s) scales.push_back(s);
-        cwt(signal_data, std::move(scales), coefficients);
-    }
-
-    // 5. Maxima of every scale.
-    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima_by_scale;
+    // 4-6. Coefficients and maxima scale by scale from the top down, each scale's coefficients
+    // dropped once its maxima are known. The top scale is the first that has maxima; when it is
+    // too low for a branch of min_branch_length (unsigned arithmetic, as the scales are), the
+    // scales below it are never read.
+    thread_local ScaleMaxima maxima;
+    if (maxima.by_scale.size() < Scale_Max - lower + 1) maxima.by_scale.resize(Scale_Max - lower + 1);
     const auto pos_delta = static_cast<std::uint32_t>(std::min<std::size_t>(n / 4, 3));
-    for (auto& [s, coef] : coefficients) {
-        const double largest = *std::max_element(coef.begin(), coef.end());
-        std::map<std::uint32_t, double> local_maximum, local_minimum;
-        // Only scale 1 is read again, by the noise estimate.
-        local_max_min_det(s == 1 ? std::vector<double>(coef) : std::move(coef), 0.03 * largest, pos_delta,
-                          local_maximum, local_minimum);
-        std::vector<CWT_Data_Point>& points = maxima_by_scale[s];
-        points.reserve(local_maximum.size());
-        for (const auto& [position, value] : local_maximum) points.push_back({s, position, value, false});
+    thread_local korvane::detail::SignalTransform transform;
+    transform.reset(signal_data);
+    std::vector<double>& scale_one = maxima.scale_one;
+    scale_one.clear();
+    std::uint32_t top = 0;
+    bool top_found = false;
+    for (std::uint32_t s = Scale_Max; s >= lower; --s) {
+        std::vector<double>& coef = s == 1 ? scale_one : maxima.coefficients;  // scale 1 is read again
+        const double largest = transform.coefficients(s, coef);
+        std::vector<CWT_Data_Point>& points = maxima.by_scale[s - lower];
+        scale_maxima(coef, largest, s, pos_delta, maxima.positions, points);
+        if (!top_found && !points.empty()) {
+            top = s;
+            top_found = true;
+            if (top <= lower + static_cast<std::uint32_t>(min_branch_length) - 1) return;
+        }
     }
-
-    // 6. Top scale: the largest scale that carries maxima. The range that does must be longer than
-    // min_branch_length (unsigned arithmetic, as the scales are).
-    std::uint32_t top = Scale_Max;
-    while (top >= lower) {
-        const auto found = maxima_by_scale.find(top);
-        if (found != maxima_by_scale.end() && !found->second.empty()) break;
-        --top;
-    }
-    if (top <= lower + static_cast<std::uint32_t>(min_branch_length) - 1) return;
+    if (!top_found) return;  // no scale has maxima, so no branch is ever seeded
 
     // 7, 8. Ridge lines.
-    const std::list<Peak_Branch> branches = korvane::detail::link_ridge_lines(
-        maxima_by_scale, top, lower, branch_gap_allow, min_branch_length, span_min, marker_pos_dif_th);
+    korvane::detail::link_ridge_lines(maxima.by_scale, top, lower, branch_gap_allow, min_branch_length, span_min,
+                                      marker_pos_dif_th, maxima.ridges);
 
     // 9. Peaks.
-    for (const Peak_Branch& branch : branches) {
+    for (const korvane::detail::Ridge& branch : maxima.ridges) {
         if (!(branch.length >= min_branch_length && branch.gap_count <= branch_gap_allow)) continue;
         const CWT_Data_Point& mp = branch.max_point;
         Detect_Peak peak;
@@ -275,14 +296,13 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
             std::min<std::int64_t>(static_cast<std::int64_t>(n) - 1, static_cast<std::int64_t>(mp.position) + mp.scale);
         peak.Left_Boundary = static_cast<std::uint32_t>(left);
         peak.Right_Boundary = static_cast<std::uint32_t>(right);
-        peak.Peak_Area = Calculate_Peak_Area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
+        peak.Peak_Area = korvane::detail::peak_area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
 
-        if (coefficients.find(1) == coefficients.end()) cwt(signal_data, {1}, coefficients);
-        const std::vector<double>& scale1 = coefficients.at(1);
+        if (scale_one.empty()) transform.coefficients(1, scale_one);
         // An apex at index 0 takes its noise from index 2 on.
         const std::int64_t noise_from = peak.Apex_Pos == 0 ? 2 : left;
         std::vector<double> noise;
-        for (std::int64_t i = noise_from; i <= right; ++i) noise.push_back(scale1[static_cast<std::size_t>(i)]);
+        if (noise_from <= right) noise.assign(scale_one.begin() + noise_from, scale_one.begin() + right + 1);
         peak.Peak_SNR = New_Calculate_Peak_SNR(mp.coefficient, std::move(noise));
         Detect_Peak_List.push_back(peak);
     }
@@ -354,7 +374,7 @@ void mass_trace_list_peak_detection(std::vector<Chromatogram_Peak>& All_EIC_Chro
         std::cout << "Peak Detection,  EIC=" << EIC_ID << std::endl;
 #endif
         Mass_Trace& trace = mass_trace_list.front();
-        if (eic_zig_zag_index_calculation(trace) > Zig_Zag_Index_Th) {
+        if (korvane::detail::zig_zag_index(trace) > Zig_Zag_Index_Th) {
             mass_trace_list.pop_front();
             ++EIC_ID;
             continue;

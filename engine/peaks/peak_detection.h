@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <list>
-#include <map>
 #include <vector>
 
 #include "engine/records/records.h"
@@ -87,13 +86,22 @@ struct EicSignal {
 };
 EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID);
 
-// The ridge-line stage of cwt_peak_detection, on maxima already found: maxima_by_scale maps every
-// scale from Scale_Min to top_scale to its maxima in ascending position (their linked flags are
-// updated). Seeds a branch per maximum of top_scale and extends, prunes and de-duplicates the
-// branches scale by scale down to Scale_Min. Returns the final branches in list order.
-std::list<Peak_Branch> link_ridge_lines(std::map<std::uint32_t, std::vector<CWT_Data_Point>>& maxima_by_scale,
-                                        std::uint32_t top_scale, std::uint32_t Scale_Min,
-                                        std::int32_t branch_gap_allow, std::int32_t min_branch_length,
-                                        std::int32_t span_min, std::int32_t marker_pos_dif_th);
+// A ridge line as the linking follows it: only its last point is read again, so it stands for the
+// points.
+struct Ridge {
+    CWT_Data_Point last;       // the point of the lowest scale reached
+    CWT_Data_Point max_point;  // the point with the largest coefficient
+    std::int32_t gap_count = 0;
+    std::int32_t length = 0;
+};
+
+// The ridge-line stage of cwt_peak_detection, on maxima already found: maxima_by_scale[s - Scale_Min]
+// holds the maxima of scale s, in ascending position, for every scale from Scale_Min to top_scale
+// (their linked flags are updated). Seeds a branch per maximum of top_scale and extends, prunes and
+// de-duplicates the branches scale by scale down to Scale_Min; ridges is replaced by the final
+// branches in list order.
+void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale, std::uint32_t top_scale,
+                      std::uint32_t Scale_Min, std::int32_t branch_gap_allow, std::int32_t min_branch_length,
+                      std::int32_t span_min, std::int32_t marker_pos_dif_th, std::vector<Ridge>& ridges);
 
 }  // namespace korvane::detail

@@ -99,6 +99,11 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
 }  // namespace
 
 double Calculate_Peak_Area(std::vector<double> signal_data, std::uint32_t Left_boundary, std::uint32_t Right_boundary) {
+    return korvane::detail::peak_area(signal_data, Left_boundary, Right_boundary);
+}
+
+double korvane::detail::peak_area(const std::vector<double>& signal_data, std::uint32_t Left_boundary,
+                                  std::uint32_t Right_boundary) {
     if (Left_boundary > Right_boundary || Right_boundary >= signal_data.size()) return 0.0;
     double sum = 0.0;
     for (std::size_t i = Left_boundary; i <= Right_boundary; ++i) sum += signal_data[i];
@@ -164,7 +169,9 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
     return signal_level / noise;
 }
 
-double eic_zig_zag_index_calculation(Mass_Trace eic) {
+double eic_zig_zag_index_calculation(Mass_Trace eic) { return korvane::detail::zig_zag_index(eic); }
+
+double korvane::detail::zig_zag_index(const Mass_Trace& eic) {
     const std::vector<Data_Point>& points = eic.EIC_shape;
     const std::size_t N = points.size();
     if (N == 0) return 1.0;
@@ -228,7 +235,7 @@ void peak_refinement_processing(std::vector<Detect_Peak>& Detect_Peak_List, std:
         peak.Right_Boundary = static_cast<std::uint32_t>(R);
 
         // 4.
-        peak.Peak_Area = Calculate_Peak_Area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
+        peak.Peak_Area = korvane::detail::peak_area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
     }
 }
 

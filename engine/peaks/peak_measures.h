@@ -40,6 +40,13 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
                                double Peak_Significance_Th, double Triangle_Area_Bias_Ratio_Th,
                                double Zig_Zag_Index_Th);
 
+namespace korvane::detail {
+// Calculate_Peak_Area and eic_zig_zag_index_calculation without the copy of their input, for
+// callers that measure many peaks of one signal.
+double peak_area(const std::vector<double>& signal, std::uint32_t Left_boundary, std::uint32_t Right_boundary);
+double zig_zag_index(const Mass_Trace& eic);
+}  // namespace korvane::detail
+
 #if KORVANE_WORKBENCH
 // Older signal-to-noise ratio, kept in the workbench's engine but called by nothing: the noise is
 // the (trunc(0.95 N) + 1)-th largest of the N magnitudes of noise_vector, floored at 0.0001. An

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -37,3 +38,43 @@ void conv(std::vector<double> f, std::vector<double> h, std::vector<double>& Res
 // once the signal has moved more than value_delta away from it, more than pos_delta positions later.
 void local_max_min_det(std::vector<double> signal_data, double value_delta, std::uint32_t pos_delta,
                        std::map<std::uint32_t, double>& Local_Maximum, std::map<std::uint32_t, double>& Local_Mininum);
+
+namespace korvane::detail {
+
+// One signal's transform, one scale at a time, for callers that read a scale and move on: the
+// signal is prepared once (zero padding, the positions of its non-zero values) and the working
+// storage is reused from scale to scale. Each thread uses its own object.
+class SignalTransform {
+public:
+    // Kernels with 512-bit vectors where the processor has them; the portable ones give the same
+    // bits (tests run both).
+    enum class Kernels { fastest, portable };
+
+    explicit SignalTransform(Kernels kernels = Kernels::fastest);
+    explicit SignalTransform(const std::vector<double>& signal, Kernels kernels = Kernels::fastest)
+        : SignalTransform(kernels) {
+        reset(signal);
+    }
+    // Prepares the object for another signal, keeping its storage.
+    void reset(const std::vector<double>& signal);
+    // Replaces out with the signal.size() coefficients of scale (at least 1), the bits cwt gives,
+    // and returns the value std::max_element finds among them (0.0 for an empty signal).
+    double coefficients(std::uint32_t scale, std::vector<double>& out);
+
+private:
+    bool wide_ = false;
+    std::ptrdiff_t n_ = 0;
+    std::vector<double> padded_;                   // the signal with zeros on either side
+    std::vector<std::ptrdiff_t> nonzero_position_;  // ascending
+    std::vector<double> nonzero_value_;
+    std::vector<std::ptrdiff_t> nonzero_before_;    // [p]: non-zero values at indices below p
+    std::vector<std::ptrdiff_t> run_first_;         // [k]: where the run of consecutive positions of k starts
+    std::vector<double> sums_;                     // the two convolution values each coefficient needs
+    std::vector<double> samples_;                  // wavelet samples of a scale beyond the shared ones
+};
+
+// The positions local_max_min_det would insert into Local_Maximum, ascending, appended to maxima.
+void alternating_maxima(const std::vector<double>& signal, double value_delta, std::uint32_t pos_delta,
+                        std::vector<std::uint32_t>& maxima);
+
+}  // namespace korvane::detail

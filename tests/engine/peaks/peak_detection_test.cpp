@@ -7,6 +7,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "engine/peaks/peak_measures.h"
 #include "engine/peaks/wavelet.h"
@@ -107,75 +108,79 @@ CWT_Data_Point maximum(std::uint32_t scale, std::uint32_t position, double coeff
     return {scale, position, coefficient, false};
 }
 
-std::vector<std::uint32_t> positions(const Peak_Branch& b) {
-    std::vector<std::uint32_t> p;
-    for (const auto& q : b.points) p.push_back(q.position);
-    return p;
+using korvane::detail::Ridge;
+
+std::vector<Ridge> link(std::vector<std::vector<CWT_Data_Point>>& maxima, std::uint32_t top, std::uint32_t lowest,
+                        std::int32_t gap_allow, std::int32_t min_length, std::int32_t span, std::int32_t marker) {
+    std::vector<Ridge> ridges{Ridge{}};  // replaced, not appended to
+    link_ridge_lines(maxima, top, lowest, gap_allow, min_length, span, marker, ridges);
+    return ridges;
+}
+
+// Where a ridge ends and how long it is: (scale, position, length).
+std::tuple<std::uint32_t, std::uint32_t, std::int32_t> end_and_length(const Ridge& r) {
+    return {r.last.scale, r.last.position, r.length};
 }
 
 TEST(LinkRidgeLines, NearestMaximumWinsAndTiesGoToTheSmallerIndex) {
     // Distances 2, 1, 1 from the branch's last point at 10: the one at 9 is taken.
-    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima{
-        {3, {maximum(3, 10, 5)}}, {2, {maximum(2, 8, 1), maximum(2, 9, 1), maximum(2, 11, 1)}}};
-    const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 5);
-    ASSERT_EQ(branches.size(), 3u);
-    auto it = branches.begin();
-    EXPECT_EQ(positions(*it), (std::vector<std::uint32_t>{10, 9}));
-    EXPECT_EQ(it->length, 2);
-    EXPECT_EQ(it->gap_count, 0);
-    EXPECT_EQ(it->max_point.position, 10u);  // the new point's coefficient is lower
+    std::vector<std::vector<CWT_Data_Point>> maxima{{maximum(2, 8, 1), maximum(2, 9, 1), maximum(2, 11, 1)},
+                                                    {maximum(3, 10, 5)}};
+    const auto ridges = link(maxima, 3, 2, 2, 1, 3, 5);
+    ASSERT_EQ(ridges.size(), 3u);
+    EXPECT_EQ(end_and_length(ridges[0]), std::make_tuple(2u, 9u, 2));
+    EXPECT_EQ(ridges[0].gap_count, 0);
+    EXPECT_EQ(ridges[0].max_point.position, 10u);  // the new point's coefficient is lower
     // The two maxima nobody took start branches of their own, in ascending index.
-    EXPECT_EQ(positions(*++it), std::vector<std::uint32_t>{8});
-    EXPECT_EQ(positions(*++it), std::vector<std::uint32_t>{11});
-    EXPECT_TRUE(maxima[2][1].linked);
-    EXPECT_FALSE(maxima[2][0].linked);
+    EXPECT_EQ(end_and_length(ridges[1]), std::make_tuple(2u, 8u, 1));
+    EXPECT_EQ(end_and_length(ridges[2]), std::make_tuple(2u, 11u, 1));
+    EXPECT_TRUE(maxima[0][1].linked);
+    EXPECT_FALSE(maxima[0][0].linked);
 }
 
 TEST(LinkRidgeLines, LinkWindowAndMarkerDistanceAreStrict) {
     // Window max(2, span 3) = 3 and marker 3: positions 13 (distance 3) and 7 are both out.
-    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima{{3, {maximum(3, 10, 5)}},
-                                                                 {2, {maximum(2, 7, 9), maximum(2, 13, 9)}}};
-    const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 3);
-    ASSERT_EQ(branches.size(), 3u);
-    EXPECT_EQ(branches.front().length, 1);
-    EXPECT_EQ(branches.front().gap_count, 1);
+    std::vector<std::vector<CWT_Data_Point>> maxima{{maximum(2, 7, 9), maximum(2, 13, 9)}, {maximum(3, 10, 5)}};
+    const auto ridges = link(maxima, 3, 2, 2, 1, 3, 3);
+    ASSERT_EQ(ridges.size(), 3u);
+    EXPECT_EQ(ridges[0].length, 1);
+    EXPECT_EQ(ridges[0].gap_count, 1);
 }
 
 TEST(LinkRidgeLines, BranchesShareAMaximumUnlessTheirMaximaAreClose) {
     auto make = [] {
-        return std::map<std::uint32_t, std::vector<CWT_Data_Point>>{{3, {maximum(3, 10, 5), maximum(3, 14, 6)}},
-                                                                    {2, {maximum(2, 12, 1)}}};
+        return std::vector<std::vector<CWT_Data_Point>>{{maximum(2, 12, 1)}, {maximum(3, 10, 5), maximum(3, 14, 6)}};
     };
     {
         SCOPED_TRACE("span 3: ridge maxima 4 apart, both keep the shared point");
         auto maxima = make();
-        const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 3, 5);
-        ASSERT_EQ(branches.size(), 2u);
-        EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 12}));
-        EXPECT_EQ(positions(branches.back()), (std::vector<std::uint32_t>{14, 12}));
+        const auto ridges = link(maxima, 3, 2, 2, 1, 3, 5);
+        ASSERT_EQ(ridges.size(), 2u);
+        EXPECT_EQ(ridges[0].max_point.position, 10u);
+        EXPECT_EQ(ridges[1].max_point.position, 14u);
+        EXPECT_EQ(end_and_length(ridges[0]), std::make_tuple(2u, 12u, 2));
+        EXPECT_EQ(end_and_length(ridges[1]), std::make_tuple(2u, 12u, 2));
     }
     {
         SCOPED_TRACE("span 4: a duplicate of equal length, the earlier one stays");
         auto maxima = make();
-        const auto branches = link_ridge_lines(maxima, 3, 2, 2, 1, 4, 5);
-        ASSERT_EQ(branches.size(), 1u);
-        EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 12}));
+        const auto ridges = link(maxima, 3, 2, 2, 1, 4, 5);
+        ASSERT_EQ(ridges.size(), 1u);
+        EXPECT_EQ(ridges[0].max_point.position, 10u);
     }
 }
 
 TEST(LinkRidgeLines, PruningSparesBranchesThatAreLongEnough) {
     // Gap allowance 0, minimum length 3. The branch at 10 reaches length 3 and survives its gap at
     // scale 2; the branch at 30 misses scale 4 while still short and is pruned at once.
-    std::map<std::uint32_t, std::vector<CWT_Data_Point>> maxima{{5, {maximum(5, 10, 1), maximum(5, 30, 1)}},
-                                                                 {4, {maximum(4, 10, 2)}},
-                                                                 {3, {maximum(3, 10, 3)}},
-                                                                 {2, {maximum(2, 50, 1)}}};
-    const auto branches = link_ridge_lines(maxima, 5, 2, 0, 3, 1, 5);
-    ASSERT_EQ(branches.size(), 2u);
-    EXPECT_EQ(positions(branches.front()), (std::vector<std::uint32_t>{10, 10, 10}));
-    EXPECT_EQ(branches.front().gap_count, 1);
-    EXPECT_EQ(branches.front().max_point.scale, 3u);
-    EXPECT_EQ(positions(branches.back()), std::vector<std::uint32_t>{50});
+    std::vector<std::vector<CWT_Data_Point>> maxima{
+        {maximum(2, 50, 1)}, {maximum(3, 10, 3)}, {maximum(4, 10, 2)}, {maximum(5, 10, 1), maximum(5, 30, 1)}};
+    const auto ridges = link(maxima, 5, 2, 0, 3, 1, 5);
+    ASSERT_EQ(ridges.size(), 2u);
+    EXPECT_EQ(end_and_length(ridges[0]), std::make_tuple(3u, 10u, 3));
+    EXPECT_EQ(ridges[0].gap_count, 1);
+    EXPECT_EQ(ridges[0].max_point.scale, 3u);
+    EXPECT_EQ(end_and_length(ridges[1]), std::make_tuple(2u, 50u, 1));
 }
 
 Peak_Branch branch(std::vector<CWT_Data_Point> points, CWT_Data_Point max_point, std::int32_t length) {
@@ -286,14 +291,16 @@ TEST(CwtPeakDetection, ApexAtIndexZeroTakesItsNoiseFromIndexTwo) {
     EXPECT_TRUE(same_bits(edge->Peak_SNR, from_two));
 }
 
-// Trace-like signals: a few Gaussian peaks of varied width on a baseline, with noise, and now
-// and then a run of exact zeros (a filled gap); every fourth signal is noise alone.
-std::vector<double> random_trace_signal(std::mt19937_64& rng, std::size_t n) {
+// Trace-like signals: a few Gaussian peaks of varied width (sigma up to max_sigma scans) on a
+// baseline, with noise, and now and then runs of exact zeros (filled gaps); every fourth signal is
+// noise alone.
+std::vector<double> random_trace_signal(std::mt19937_64& rng, std::size_t n, double max_sigma = 8.0,
+                                        int zero_runs = 1) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<double> s(n, 50.0 * unit(rng));
     const int peaks = static_cast<int>(rng() % 4) == 0 ? 0 : 1 + static_cast<int>(rng() % 5);
     for (int k = 0; k < peaks; ++k) {
-        const double apex = unit(rng) * static_cast<double>(n), sigma = 1.0 + 7.0 * unit(rng);
+        const double apex = unit(rng) * static_cast<double>(n), sigma = 1.0 + (max_sigma - 1.0) * unit(rng);
         const double height = 1e3 + 1e5 * unit(rng);
         for (std::size_t i = 0; i < n; ++i) {
             const double x = (static_cast<double>(i) - apex) / sigma;
@@ -302,11 +309,35 @@ std::vector<double> random_trace_signal(std::mt19937_64& rng, std::size_t n) {
     }
     const double noise = peaks == 0 ? 1e3 : 0.05;
     for (double& v : s) v = peaks == 0 ? noise * unit(rng) : v * (1.0 + noise * (unit(rng) - 0.5));
-    if (rng() % 3 == 0) {
-        const std::size_t from = rng() % n, run = 11 + rng() % 20;
+    for (int z = 0; z < zero_runs; ++z) {
+        if (rng() % 3 != 0) continue;
+        const std::size_t from = rng() % n, run = 11 + rng() % (n > 200 ? 120 : 20);
         for (std::size_t i = from; i < std::min(n, from + run); ++i) s[i] = 0.0;
     }
     return s;
+}
+
+// The fast detector against the literal transcription on one signal; returns the peaks compared.
+std::size_t expect_same_peaks(const std::vector<double>& signal, std::uint32_t scale_max, std::uint32_t scale_min,
+                              std::int32_t gap_allow, std::int32_t min_length, std::int32_t span_min,
+                              std::int32_t marker) {
+    std::vector<Detect_Peak> fast;
+    testing::internal::CaptureStdout();
+    cwt_peak_detection(fast, signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
+    testing::internal::GetCapturedStdout();
+    const auto slow =
+        peak_detection_oracle::ridge_peaks(signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
+    EXPECT_EQ(fast.size(), slow.size());
+    for (std::size_t k = 0; k < std::min(fast.size(), slow.size()); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(fast[k].Apex_Pos, slow[k].apex);
+        EXPECT_EQ(fast[k].Left_Boundary, slow[k].left);
+        EXPECT_EQ(fast[k].Right_Boundary, slow[k].right);
+        EXPECT_TRUE(same_bits(fast[k].Apex_Intensity, slow[k].apex_intensity));
+        EXPECT_TRUE(same_bits(fast[k].Peak_Area, slow[k].area));
+        EXPECT_TRUE(same_bits(fast[k].Peak_SNR, New_Calculate_Peak_SNR(slow[k].coefficient, slow[k].noise)));
+    }
+    return fast.size();
 }
 
 TEST(CwtPeakDetection, SamePeaksAsThePlainRidgeSearch) {
@@ -327,25 +358,26 @@ TEST(CwtPeakDetection, SamePeaksAsThePlainRidgeSearch) {
         SCOPED_TRACE(testing::Message() << "round " << round << " n=" << n << " scales " << scale_min << ".."
                                         << scale_max << " gap " << gap_allow << " length " << min_length << " span "
                                         << span_min << " marker " << marker);
-        std::vector<Detect_Peak> fast;
-        testing::internal::CaptureStdout();
-        cwt_peak_detection(fast, signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
-        testing::internal::GetCapturedStdout();
-        const auto slow =
-            peak_detection_oracle::ridge_peaks(signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
-        ASSERT_EQ(fast.size(), slow.size());
-        for (std::size_t k = 0; k < fast.size(); ++k) {
-            SCOPED_TRACE(k);
-            EXPECT_EQ(fast[k].Apex_Pos, slow[k].apex);
-            EXPECT_EQ(fast[k].Left_Boundary, slow[k].left);
-            EXPECT_EQ(fast[k].Right_Boundary, slow[k].right);
-            EXPECT_TRUE(same_bits(fast[k].Apex_Intensity, slow[k].apex_intensity));
-            EXPECT_TRUE(same_bits(fast[k].Peak_Area, slow[k].area));
-            EXPECT_TRUE(same_bits(fast[k].Peak_SNR, New_Calculate_Peak_SNR(slow[k].coefficient, slow[k].noise)));
-        }
-        compared += fast.size();
+        compared += expect_same_peaks(signal, scale_max, scale_min, gap_allow, min_length, span_min, marker);
     }
     EXPECT_GT(compared, 200u);  // the rounds do find ridges to compare
+}
+
+TEST(CwtPeakDetection, SamePeaksAsThePlainRidgeSearchOnWidePeaks) {
+    // Long traces with wide peaks and long zero-filled gaps, through scale 51 (peak width 100), with
+    // the example ridge parameters and a few others.
+    std::mt19937_64 rng(20261210);
+    const struct { std::uint32_t scale_min; std::int32_t gap_allow, min_length, span_min, marker; } rows[] = {
+        {1, 2, 5, 3, 3}, {1, 3, 2, 6, 9}, {4, 1, 8, 2, 5}};
+    std::size_t compared = 0;
+    for (const auto& row : rows) {
+        const std::size_t n = 400 + rng() % 500;
+        const auto signal = random_trace_signal(rng, n, 30.0, 4);
+        SCOPED_TRACE(testing::Message() << "n=" << n << " from scale " << row.scale_min);
+        compared += expect_same_peaks(signal, 51, row.scale_min, row.gap_allow, row.min_length, row.span_min,
+                                      row.marker);
+    }
+    EXPECT_GT(compared, 5u);
 }
 
 TEST(MassTraceListPeakDetection, GaussianPeaksComeOutWithApexBoundariesAndArea) {

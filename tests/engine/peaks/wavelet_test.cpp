@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <random>
+#include <thread>
 
 #include "tests/engine/peaks/wavelet_oracle.h"
 
@@ -91,18 +93,34 @@ TEST(Conv, SameBitsAsTheRotatingConvolution) {
     }
 }
 
+using korvane::detail::SignalTransform;
+
+std::uint64_t bits_of(double v) { return std::bit_cast<std::uint64_t>(v); }
+
 TEST(Cwt, SameBitsAsTheReferenceForAllScalesUpTo64) {
+    // cwt takes the fastest kernels the processor has; the portable ones must give the same bits,
+    // from one transform object reset from signal to signal, with the largest coefficient as
+    // std::max_element finds it.
     std::mt19937_64 rng(7);
     std::vector<std::uint32_t> scales;
     for (std::uint32_t a = 1; a <= 64; ++a) scales.push_back(a);
+    SignalTransform portable(SignalTransform::Kernels::portable);
     for (std::size_t n : {1u, 2u, 6u, 31u, 33u, 97u, 260u}) {
         const auto signal = random_signal(rng, n);
         std::map<std::uint32_t, std::vector<double>> coef;
         cwt(signal, scales, coef);
         ASSERT_EQ(coef.size(), scales.size());
+        portable.reset(signal);
         for (std::uint32_t a : scales) {
             SCOPED_TRACE(testing::Message() << "n=" << n << " scale=" << a);
-            expect_same_bits(coef.at(a), wavelet_oracle::cwt_scale(signal, a));
+            const auto slow = wavelet_oracle::cwt_scale(signal, a);
+            expect_same_bits(coef.at(a), slow);
+            std::vector<double> mine{1.0};  // replaced
+            const double largest = portable.coefficients(a, mine);
+            expect_same_bits(mine, slow);
+            if (!slow.empty()) {
+                EXPECT_EQ(bits_of(largest), bits_of(*std::max_element(slow.begin(), slow.end())));
+            }
         }
     }
 }
@@ -116,12 +134,39 @@ TEST(Cwt, SameBitsOnTraceLikeSignals) {
         if (i < 120) trace[i] = 1e5 * std::exp(-x1 * x1 / 2);
         if (i > 250 && i < 350) trace[i] = 3e4 * std::exp(-x2 * x2 / 2) + 10;
     }
-    for (std::uint32_t a : {1u, 2u, 5u, 16u, 31u}) {
+    SignalTransform portable(trace, SignalTransform::Kernels::portable);
+    for (std::uint32_t a : {1u, 2u, 5u, 16u, 31u, 50u}) {
         SCOPED_TRACE(a);
         std::map<std::uint32_t, std::vector<double>> coef;
         cwt(trace, {a}, coef);
-        expect_same_bits(coef.at(a), wavelet_oracle::cwt_scale(trace, a));
+        const auto slow = wavelet_oracle::cwt_scale(trace, a);
+        expect_same_bits(coef.at(a), slow);
+        std::vector<double> mine;
+        portable.coefficients(a, mine);
+        expect_same_bits(mine, slow);
     }
+}
+
+TEST(Cwt, SameCoefficientsFromThreadsThatStartAtOnce) {
+    // The wavelet samples of a scale are built once per process, on first use, and shared: threads
+    // that ask for the same new scales at once must all see them whole. Scales above 64 are new to
+    // this program; those above 128 are built per call.
+    std::mt19937_64 rng(11);
+    const auto signal = random_signal(rng, 40);
+    std::vector<std::uint32_t> scales;
+    for (std::uint32_t a = 65; a <= 131; ++a) scales.push_back(a);
+    std::vector<std::map<std::uint32_t, std::vector<double>>> results(4);
+    {
+        std::vector<std::thread> threads;
+        for (auto& result : results) threads.emplace_back([&] { cwt(signal, scales, result); });
+        for (auto& t : threads) t.join();
+    }
+    for (std::uint32_t a : {65u, 100u, 128u, 131u}) {
+        SCOPED_TRACE(a);
+        expect_same_bits(results[0].at(a), wavelet_oracle::cwt_scale(signal, a));
+    }
+    for (std::size_t k = 1; k < results.size(); ++k)
+        for (std::uint32_t a : scales) expect_same_bits(results[k].at(a), results[0].at(a));
 }
 
 TEST(Cwt, ShapeOfTheResult) {
@@ -184,6 +229,59 @@ TEST(LocalMaxMinDet, AlternatingExtremaAndThePositionRule) {
         local_max_min_det(row.signal, row.value_delta, row.pos_delta, maxima, minima);
         EXPECT_EQ(maxima, row.maxima);
         EXPECT_EQ(minima, row.minima);
+    }
+}
+
+// Sequences the detector meets and the corners of its tests: smooth bumps with a small periodic
+// wiggle (wavelet coefficients of a sparse trace), steps with plateaus and repeats, a few values
+// with many ties and zeros of both signs, and now and then a NaN or an infinity.
+std::vector<double> detector_input(std::mt19937_64& rng, int kind, std::size_t n) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> v(n);
+    const double zeros[] = {-1.0, -0.0, 0.0, 1.0, 2.0};
+    double level = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = static_cast<double>(i);
+        switch (kind) {
+            case 0:
+                v[i] = 1e4 * std::sin(x / 23.0) * std::exp(-x / 400.0) + (i % 5 == 0 ? 30.0 : 0.0) + unit(rng);
+                break;
+            case 1:
+                if (unit(rng) < 0.7) level += 100.0 * (unit(rng) - 0.45);
+                v[i] = level;
+                break;
+            case 2:
+                v[i] = zeros[rng() % 5];
+                break;
+            default: {
+                const double special[] = {std::nan(""), std::numeric_limits<double>::infinity(),
+                                          -std::numeric_limits<double>::infinity()};
+                v[i] = unit(rng) < 0.05 ? special[rng() % 3] : 50.0 * std::sin(x / 7.0) + unit(rng);
+            }
+        }
+    }
+    return v;
+}
+
+TEST(LocalMaxMinDet, FastMaximaAreTheAlternatingDetectorsMaxima) {
+    std::mt19937_64 rng(20261209);
+    for (int kind = 0; kind < 4; ++kind) {
+        for (std::size_t n : {0u, 1u, 7u, 8u, 9u, 40u, 333u, 1500u}) {
+            const auto v = detector_input(rng, kind, n);
+            const double largest = v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
+            for (double value_delta : {0.03 * largest, 0.0, -5.0, 1e300, std::nan("")}) {
+                for (std::uint32_t pos_delta : {0u, 1u, 3u, 9u, 4000u}) {
+                    SCOPED_TRACE(testing::Message() << "kind " << kind << " n=" << n << " value_delta "
+                                                    << value_delta << " pos_delta " << pos_delta);
+                    std::map<std::uint32_t, double> maxima, minima;
+                    local_max_min_det(v, value_delta, pos_delta, maxima, minima);
+                    std::vector<std::uint32_t> expected, fast;
+                    for (const auto& [position, value] : maxima) expected.push_back(position);
+                    korvane::detail::alternating_maxima(v, value_delta, pos_delta, fast);
+                    ASSERT_EQ(fast, expected);
+                }
+            }
+        }
     }
 }
 
