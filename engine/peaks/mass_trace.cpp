@@ -18,10 +18,11 @@
 // first: every trace carries that time as a stamp, and the sequence is (centre ascending, stamp
 // descending). Rather than walking a linked list from its head for every point, the sequence is
 // held in blocks of a few dozen (centre, entry) pairs with the last centre of every block in a
-// separate array: finding the first centre at or above a bound is a search over block ends, most
-// often a step or two from where the previous point's search ended, then one within a block; and
-// inserting or erasing shifts at most one block. Appending a point usually moves the centre so
-// little that the trace keeps its place; then only its key is rewritten.
+// separate array: finding the first centre at or above a bound starts where the previous point's
+// search ended and is most often a count over the next few entries; inserting shifts at most one
+// block. Appending a point usually moves the centre so little that the trace keeps its place; then
+// only its key is rewritten. The short traces dropped after a scan are most often a fair share of
+// the sequence; they are then marked and filtered out in one pass rather than found one by one.
 //
 // Traces that share a centre, the m/z and scan number of their last point, and whether that point
 // can be scored at all, differ against any new point only in the intensity term of the score. Such
@@ -63,6 +64,13 @@ std::size_t first_not_below(const T* a, std::size_t n, double x) {
     return static_cast<std::size_t>(base - a) + (key_of(*base) < x ? 1 : 0);
 }
 
+// How many of a[0..n) have a key below x; for sorted keys, the index of the first that has not.
+std::size_t count_below(const Order_Entry* a, std::size_t n, double x) {
+    std::size_t c = 0;
+    for (std::size_t i = 0; i < n; ++i) c += a[i].key < x ? 1 : 0;
+    return c;
+}
+
 class Trace_Order {
 public:
     struct Pos {
@@ -73,6 +81,7 @@ public:
     void assign(const std::vector<Order_Entry>& sorted) {
         blocks_.clear();
         last_.clear();
+        size_ = sorted.size();
         for (std::size_t i = 0; i < sorted.size(); i += kBlock) {
             const std::size_t end = std::min(sorted.size(), i + kBlock);
             blocks_.emplace_back(sorted.begin() + i, sorted.begin() + end);
@@ -81,6 +90,7 @@ public:
         }
     }
 
+    std::size_t size() const { return size_; }
     bool at_end(const Pos& p) const { return p.block >= blocks_.size(); }
     Order_Entry& at(const Pos& p) { return blocks_[p.block][p.index]; }
     const Order_Entry& at(const Pos& p) const { return blocks_[p.block][p.index]; }
@@ -92,28 +102,31 @@ public:
         }
     }
 
-    // First entry whose key is not below x (keys are never NaN), searching forward from block
-    // `hint`: points of a scan usually come in ascending m/z, so the answer for the next point is
-    // most often in the same block or the next one.
-    Pos lower_bound_from(double x, std::size_t hint) const {
+    // First entry whose key is not below x (keys are never NaN). `hint` is where a search for a
+    // nearby key ended: points of a scan usually come in ascending m/z, and short traces are
+    // dropped in the order their last points came, so the answer is most often a few entries on.
+    // Any hint gives the right answer, since it is taken only when the entry before it is below x.
+    Pos lower_bound_from(double x, Pos hint) const {
         const std::size_t n = blocks_.size();
-        std::size_t b;
-        if (hint == 0 || hint >= n || !(last_[hint - 1] < x)) {
-            b = first_not_below(last_.data(), n, x);
-        } else {
-            b = hint;
-            for (int steps = 0; b < n && last_[b] < x; ++b)
-                if (++steps == 4) {
-                    b += 1 + first_not_below(last_.data() + b + 1, n - b - 1, x);
-                    break;
-                }
+        if (hint.block < n) {
+            const std::vector<Order_Entry>& blk = blocks_[hint.block];
+            std::size_t i = std::min(hint.index, blk.size());
+            const Order_Entry* prev = before({hint.block, i});
+            if (prev == nullptr || prev->key < x) {
+                if (last_[hint.block] < x) return first_from_block(hint.block + 1, x);
+                // The answer is in this block, most often within a few entries: count the entries
+                // below x among the next eight (they are sorted) before searching further.
+                if (blk.size() - i < kNear) return {hint.block, i + count_below(blk.data() + i, blk.size() - i, x)};
+                const std::size_t near = count_below(blk.data() + i, kNear, x);
+                if (near < kNear) return {hint.block, i + near};
+                i += kNear;
+                return {hint.block, i + first_not_below(blk.data() + i, blk.size() - i, x)};
+            }
         }
-        if (b == n) return {n, 0};
-        const auto& blk = blocks_[b];
-        return {b, first_not_below(blk.data(), blk.size(), x)};
+        return first_from_block(0, x);
     }
     // Where the entry (ref, is_group) with key `key` sits: among equal keys, found by its ref.
-    Pos find(double key, std::uint32_t ref, std::uint32_t is_group, std::size_t hint) const {
+    Pos find(double key, std::uint32_t ref, std::uint32_t is_group, Pos hint) const {
         Pos p = lower_bound_from(key, hint);
         while (at(p).ref != ref || at(p).is_group != is_group) advance(p);
         return p;
@@ -146,7 +159,11 @@ public:
             p = {blocks_.size() - 1, blocks_.back().size()};
         }
         auto& blk = blocks_[p.block];
-        blk.insert(blk.begin() + static_cast<std::ptrdiff_t>(p.index), e);
+        // Room for one more is reserved in every block; a plain shift is all an insert takes.
+        blk.emplace_back();
+        std::copy_backward(blk.begin() + static_cast<std::ptrdiff_t>(p.index), blk.end() - 1, blk.end());
+        blk[p.index] = e;
+        ++size_;
         last_[p.block] = blk.back().key;
         if (blk.size() > 2 * kBlock) {
             std::vector<Order_Entry> upper(blk.begin() + kBlock, blk.end());
@@ -162,6 +179,7 @@ public:
     void erase(const Pos& p) {
         auto& blk = blocks_[p.block];
         blk.erase(blk.begin() + static_cast<std::ptrdiff_t>(p.index));
+        --size_;
         if (blk.empty()) {
             blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(p.block));
             last_.erase(last_.begin() + static_cast<std::ptrdiff_t>(p.block));
@@ -179,6 +197,37 @@ public:
         }
     }
 
+    // Removes every entry for which gone(entry) holds, in one pass; a block left thin is folded
+    // into the block before it.
+    template <typename Gone>
+    void remove_if(Gone&& gone) {
+        std::size_t kept = 0;
+        size_ = 0;
+        for (std::size_t b = 0; b < blocks_.size(); ++b) {
+            std::vector<Order_Entry>& blk = blocks_[b];
+            // Written without a branch on gone(): which entries go is as good as random.
+            std::size_t n = 0;
+            for (std::size_t i = 0; i < blk.size(); ++i) {
+                const Order_Entry e = blk[i];  // read before the write, which may land on it
+                const bool drop = gone(e);
+                blk[n] = e;
+                n += drop ? 0 : 1;
+            }
+            blk.resize(n);
+            size_ += n;
+            if (n == 0) continue;
+            if (kept > 0 && blocks_[kept - 1].size() + n <= kBlock) {
+                blocks_[kept - 1].insert(blocks_[kept - 1].end(), blk.begin(), blk.end());
+            } else {
+                if (kept != b) std::swap(blocks_[kept], blk);
+                ++kept;
+            }
+        }
+        blocks_.resize(kept);
+        last_.resize(kept);
+        for (std::size_t b = 0; b < kept; ++b) last_[b] = blocks_[b].back().key;
+    }
+
     template <typename F>
     void for_each(F&& f) const {
         for (const auto& blk : blocks_)
@@ -186,9 +235,25 @@ public:
     }
 
 private:
+    // First entry not below x in blocks b.. , every entry before block b being below x: a few
+    // steps over block ends, then a search.
+    Pos first_from_block(std::size_t b, double x) const {
+        const std::size_t n = blocks_.size();
+        for (int steps = 0; b < n && last_[b] < x; ++b)
+            if (++steps == 4) {
+                b += 1 + first_not_below(last_.data() + b + 1, n - b - 1, x);
+                break;
+            }
+        if (b == n) return {n, 0};
+        const auto& blk = blocks_[b];
+        return {b, first_not_below(blk.data(), blk.size(), x)};
+    }
+
     static constexpr std::size_t kBlock = 32;
+    static constexpr std::size_t kNear = 8;
     std::vector<std::vector<Order_Entry>> blocks_;
     std::vector<double> last_;  // key of the last entry of each block, ascending
+    std::size_t size_ = 0;
 };
 
 // What scoring needs of a trace, kept apart from everything else so that a candidate costs one
@@ -425,9 +490,9 @@ public:
     }
 
     // The trace with centre in [lower, upper] that the point joins, if any scores finitely.
-    void best_for(Point_Score& s, double lower, double upper, std::size_t& hint, Candidate& best) {
+    void best_for(Point_Score& s, double lower, double upper, Trace_Order::Pos& hint, Candidate& best) {
         best.window = order_.lower_bound_from(lower, hint);
-        hint = best.window.block;
+        hint = best.window;
         Trace_Order::Pos q = best.window;
         if (order_.at_end(q) || !(order_.at(q).key <= upper)) return;
         best.window_empty = false;
@@ -443,7 +508,7 @@ public:
 
     // Files a new or changed trace under its centre: into the group of its signature when its
     // centre has one, else as an entry of its own at the front of that centre.
-    void place(std::uint32_t id, std::size_t hint) {
+    void place(std::uint32_t id, Trace_Order::Pos hint) {
         const double cent = pool_.states[id].cent;
         const Signature sig = trace_signature(id);
         const Trace_Order::Pos front = order_.lower_bound_from(cent, hint);
@@ -461,7 +526,7 @@ public:
     // After the chosen trace took a point (a grouped one has left its group first): newest of
     // its centre now. A single trace whose neighbours still bracket its centre strictly keeps its
     // entry; only the key is rewritten.
-    void settle(const Candidate& c, std::size_t hint) {
+    void settle(const Candidate& c, Trace_Order::Pos hint) {
         Trace_State& t = pool_.states[c.id];
         t.stamp = next_stamp();
         if (!c.grouped) {
@@ -474,7 +539,7 @@ public:
         place(c.id, hint);
     }
 
-    void leave_group(std::uint32_t id, std::size_t hint) {
+    void leave_group(std::uint32_t id, Trace_Order::Pos hint) {
         Trace_State& t = pool_.states[id];
         const std::uint32_t g = t.group;
         groups_[g].members.erase(member_of(g, id));
@@ -484,12 +549,33 @@ public:
         free_groups_.push_back(g);
     }
 
-    void remove(std::uint32_t id, std::size_t& hint) {
-        const Trace_State& t = pool_.states[id];
-        if (t.group != kNoGroup) return leave_group(id, hint);
-        const Trace_Order::Pos at = order_.find(t.cent, id, 0, hint);
-        hint = at.block;
-        order_.erase(at);
+    // Takes the traces out of the order. When they are a fair share of it, their entries are
+    // marked and filtered out in one pass over the order, rather than each found and erased.
+    void remove_all(const std::vector<std::uint32_t>& ids) {
+        Trace_Order::Pos hint{0, 0};
+        if (ids.size() * kOnePassShare < order_.size()) {
+            for (const std::uint32_t id : ids) remove(id, hint);
+            return;
+        }
+        gone_.resize(pool_.states.size());
+        const std::size_t free_first = free_groups_.size();
+        for (const std::uint32_t id : ids) {
+            Trace_State& t = pool_.states[id];
+            if (t.group == kNoGroup) {
+                gone_[id] = 1;
+                continue;
+            }
+            const std::uint32_t g = t.group;
+            groups_[g].members.erase(member_of(g, id));
+            t.group = kNoGroup;
+            if (groups_[g].members.empty()) free_groups_.push_back(g);
+        }
+        gone_groups_.resize(groups_.size());
+        for (std::size_t g = free_first; g < free_groups_.size(); ++g) gone_groups_[free_groups_[g]] = 1;
+        const std::uint8_t* gone[2] = {gone_.data(), gone_groups_.data()};
+        order_.remove_if([&](const Order_Entry& e) { return gone[e.is_group][e.ref] != 0; });
+        for (const std::uint32_t id : ids) gone_[id] = 0;
+        for (std::size_t g = free_first; g < free_groups_.size(); ++g) gone_groups_[free_groups_[g]] = 0;
     }
 
     // Calls f(id) for every trace in list order: centre ascending, newest first among equals.
@@ -602,8 +688,19 @@ private:
         return g;
     }
 
+    void remove(std::uint32_t id, Trace_Order::Pos& hint) {
+        const Trace_State& t = pool_.states[id];
+        if (t.group != kNoGroup) return leave_group(id, hint);
+        const Trace_Order::Pos at = order_.find(t.cent, id, 0, hint);
+        hint = at;
+        order_.erase(at);
+    }
+
+    static constexpr std::size_t kOnePassShare = 16;
+
     Trace_Pool& pool_;
     Trace_Order order_;
+    std::vector<std::uint8_t> gone_, gone_groups_;  // by trace and by group, while remove_all runs
     std::vector<Trace_Group> groups_;
     std::vector<std::uint32_t> free_groups_;
     std::uint64_t stamp_ = 0;
@@ -835,22 +932,22 @@ private:
 #if KORVANE_WORKBENCH
         std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
 #endif
-        std::size_t hint = 0;
+        Trace_Order::Pos hint{0, 0};
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
             const double p = scan.mass_values[k];
             if (!std::isnan(p)) add_point(s, p, scan.intensity_values[k], hint);
         }
 
         // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
-        hint = 0;
-        idle_.after_scan(s, scan.scan_num, s + 1 == scans_.size(), pool_, minimum_eic_num_, [&](std::uint32_t id) {
-            index_.remove(id, hint);
-            pool_.release(id);
-        });
+        dropped_.clear();
+        idle_.after_scan(s, scan.scan_num, s + 1 == scans_.size(), pool_, minimum_eic_num_,
+                         [&](std::uint32_t id) { dropped_.push_back(id); });
+        index_.remove_all(dropped_);
+        for (const std::uint32_t id : dropped_) pool_.release(id);
         release_scan(scan);
     }
 
-    void add_point(std::size_t s, double p, double I, std::size_t& hint) {
+    void add_point(std::size_t s, double p, double I, Trace_Order::Pos& hint) {
         const std::uint32_t sp = scans_[s].scan_num;
         // 2.1 Window and scores.
         Candidate best;
@@ -911,6 +1008,7 @@ private:
     Trace_Pool pool_;
     Trace_Index index_;
     Idle_Schedule idle_;
+    std::vector<std::uint32_t> dropped_;
 };
 
 }  // namespace
