@@ -149,7 +149,7 @@ public:
     }
 
     // Inserts e before position p (p may be the end).
-    void insert(Pos p, const Order_Entry& e) {
+    void insert(Pos p, Order_Entry e) {
         if (blocks_.empty()) {
             blocks_.emplace_back();
             blocks_.back().reserve(2 * kBlock + 1);
@@ -557,8 +557,9 @@ public:
             for (const std::uint32_t id : ids) remove(id, hint);
             return;
         }
-        gone_.resize(pool_.states.size());
-        const std::size_t free_first = free_groups_.size();
+        // One flag per trace, then one per group: an entry's flag is then a single look-up.
+        const std::size_t groups_at = pool_.states.size();
+        gone_.assign(groups_at + groups_.size(), 0);
         for (const std::uint32_t id : ids) {
             Trace_State& t = pool_.states[id];
             if (t.group == kNoGroup) {
@@ -568,14 +569,10 @@ public:
             const std::uint32_t g = t.group;
             groups_[g].members.erase(member_of(g, id));
             t.group = kNoGroup;
-            if (groups_[g].members.empty()) free_groups_.push_back(g);
+            if (groups_[g].members.empty()) free_groups_.push_back(g), gone_[groups_at + g] = 1;
         }
-        gone_groups_.resize(groups_.size());
-        for (std::size_t g = free_first; g < free_groups_.size(); ++g) gone_groups_[free_groups_[g]] = 1;
-        const std::uint8_t* gone[2] = {gone_.data(), gone_groups_.data()};
-        order_.remove_if([&](const Order_Entry& e) { return gone[e.is_group][e.ref] != 0; });
-        for (const std::uint32_t id : ids) gone_[id] = 0;
-        for (std::size_t g = free_first; g < free_groups_.size(); ++g) gone_groups_[free_groups_[g]] = 0;
+        const std::uint8_t* gone = gone_.data();
+        order_.remove_if([&](const Order_Entry& e) { return gone[e.ref + e.is_group * groups_at] != 0; });
     }
 
     // Calls f(id) for every trace in list order: centre ascending, newest first among equals.
@@ -700,7 +697,7 @@ private:
 
     Trace_Pool& pool_;
     Trace_Order order_;
-    std::vector<std::uint8_t> gone_, gone_groups_;  // by trace and by group, while remove_all runs
+    std::vector<std::uint8_t> gone_;  // by trace, then by group, while remove_all runs
     std::vector<Trace_Group> groups_;
     std::vector<std::uint32_t> free_groups_;
     std::uint64_t stamp_ = 0;
