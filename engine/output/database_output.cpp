@@ -59,6 +59,7 @@ constexpr const char* kAlignIndexes[] = {
 constexpr const char* kInsertAlign =
     "insert into Align_Peaklist values(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
 
+constexpr const char* kPageSize = "PRAGMA page_size=16384;";
 constexpr const char* kBegin = "begin transaction;";
 constexpr const char* kCommit = "commit transaction;";
 
@@ -186,6 +187,9 @@ void write_database(const std::string& folder, const std::string& file_name, Bui
     try {
         CppSQLite3DB db;
         db.open(result.temporary_path().c_str());
+        // Shapes fill most pages; each page costs SQLite one write call, and 16 KiB pages take a
+        // quarter of the calls of the 4 KiB default. The stored values are the same.
+        db.execDML(kPageSize);
         build(db);
         db.close();
     } catch (const CppSQLite3Exception& e) {
