@@ -19,8 +19,9 @@ std::string remove_earlier_result(const std::string& path);
 // + ".tmp" in the final file's folder (hidden, and never matching a result name's extension), so
 // that the rename stays in one file system and several processes never share a temporary.
 //
-// Destroyed before commit (an error unwinding, a writer giving up), it removes the temporary and
-// the SQLite journal beside it. While it lives, a SIGTERM or SIGINT to the process removes them
+// Constructed, it removes what earlier writers of the same final name left under temporary names
+// (a process killed outright cannot). Destroyed before commit (an error unwinding, a writer giving
+// up), it removes the temporary and the SQLite journal beside it. While it lives, a SIGTERM or SIGINT to the process removes them
 // too before the signal takes its course: under mpiexec another process's error ends this one
 // that way. Signals that the process ignores stay ignored.
 class ResultFile {
