@@ -29,7 +29,7 @@ struct Slot {
 };
 Slot g_slots[kSlots];
 
-constexpr int kSignals[] = {SIGTERM, SIGINT};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 struct sigaction g_previous[std::size(kSignals)];
 
 // Only async-signal-safe calls: unlink, sigaction, raise.

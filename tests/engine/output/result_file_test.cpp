@@ -176,6 +176,7 @@ TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
         {"peak list being written", kNames[0], ".tmp", SIGTERM},
         {"per-sample database in its transaction", kNames[3], ".tmp-journal", SIGTERM},
         {"aligned database, interrupted from the terminal", kNames[5], ".tmp", SIGINT},
+        {"grouped peak list, the terminal's session lost", kNames[1], ".tmp", SIGHUP},
         // Nothing runs on SIGKILL: the next run's writers of the same names clear what it left.
         {"per-sample database killed outright", kNames[3], ".tmp-journal", SIGKILL},
     };
