@@ -107,9 +107,12 @@ void MainForm::startRun(bool batch) {
             } else {
                 engine->Save_Run_Config_Parameter(names, flags, 0, cpu);
                 engine->Parallel_Pipeline(names, flags, cpu);
-                // The launch has already warned; the run must not then be called completed.
+                // The launch has already warned; the run must not then be called completed, and
+                // the message says what stopped it when the pipeline or its launcher said so.
                 if (korvane::wb::last_parallel_run_failed())
-                    error = "KORVANE_Pipeline under mpiexec did not finish successfully";
+                    error = engine->last_run.failure.empty()
+                                ? QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully")
+                                : QString::fromLocal8Bit(engine->last_run.failure);
             }
         } catch (const CppSQLite3Exception& e) {  // a result database, e.g. on a full disk; names the file
             error = QString::fromLocal8Bit(e.errorMessage());

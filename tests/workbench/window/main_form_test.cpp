@@ -627,19 +627,31 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
     EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
 
-    // A launcher that ends in failure warns, and the run is not called completed.
-    messages.clear();
+    // A launcher that ends in failure warns, and the run is not called completed: the message says
+    // what the pipeline said stopped it, or that it failed when nothing was said.
     std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
     korvane::wb::set_message_box_handler(
         [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
-    korvane::wb::set_launcher_programs("/bin/false", "/bin/true");
-    form->mpiButton_Click();
-    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    const std::string failing = dir.write(
+        "failing.sh", "#!/bin/sh\necho 'KORVANE_Pipeline: error in process 0: Parameter file c/config_para.csv: "
+                      "no line for Para_PPM' >&2\nexit 1\n");
+    ::chmod(failing.c_str(), 0755);
+    for (const auto& [launcher, said] :
+         {std::pair<std::string, QString>{failing, "Parameter file c/config_para.csv: no line for Para_PPM"},
+          {"/bin/false", "KORVANE_Pipeline under mpiexec did not finish successfully"}}) {
+        SCOPED_TRACE(launcher);
+        messages.clear();
+        warnings.clear();
+        korvane::wb::set_launcher_programs(launcher, "/bin/true");
+        testing::internal::CaptureStderr();
+        form->mpiButton_Click();
+        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
+        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + said});
+    }
     korvane::wb::set_launcher_programs("mpiexec", "");
     korvane::wb::set_message_box_handler(nullptr);
-    EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
-    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: KORVANE_Pipeline under mpiexec did not finish "
-                                             "successfully"});
 }
 
 // Exit and close end the launcher this window started, so the blocked run ends too, and leave
