@@ -4,6 +4,7 @@
 
 #include <QFutureWatcher>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -79,10 +80,16 @@ public:
     QString dataPlotTitle() const;
     QString spectrumPlotTitle() const;
 
+    // The window's designed size; smaller only when the screen (less the window's frame) is.
+    static constexpr QSize kDesignedSize{1240, 880};
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    void fitFrameToScreen();
     void buildDataProcessTab(QWidget* page);
     void buildSamplePlotPanel();
     // Loads the sample of the file grid's row into the engine and plots it.
@@ -111,6 +118,7 @@ private:
     QString fileNameTitle;
     korvane::wb::Sample_View view_;
     int threshold_ = 10;  // the last whole number the threshold box held
+    int shownRow_ = -1;   // the file grid's row whose sample the plots show
 
     bool runBusy_ = false, pollerBusy_ = false;
     bool closing_ = false;  // the window waits for a stopped Batch Run before it closes
