@@ -103,6 +103,8 @@ void MainForm::showSample(int row) {
     spectrumTitle_->setText(QString());
     korvane::wb::set_empty_note(zedGraphControl2, kSpectrumHint);
     zedGraphControl2->replot();
+    // Set first: selecting the row moves the current cell, which must not load the sample again.
+    shownRow_ = row;
     dataGridView1->selectRow(row);
     const QString name = dataGridView1->item(row, kFileNameColumn)->text();
     const QString folder = dataGridView1->item(row, kFolderColumn)->text();

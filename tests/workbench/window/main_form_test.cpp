@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -406,6 +408,36 @@ TEST_F(SampleViewTest, AFileThatCannotBeLoadedShowsAnEmptyPlotUnderItsName) {
     // A press finds no curve point and leaves the spectrum empty.
     press(dataPlot(), QPointF(dataPlot()->width() / 2.0, dataPlot()->height() / 2.0));
     EXPECT_EQ(spectrumPlot()->graphCount(), 0);
+}
+
+// Keys that move the current row among the file names show the sample of the new row, as a click
+// does; a move into the mark columns loads nothing and marks nothing.
+TEST_F(SampleViewTest, KeyboardMovesInTheFileGridShowTheSampleOfTheNewRow) {
+    write_sample(dir.path() / "s2.CDF", 12, 40);
+    loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string()),
+               QString::fromStdString((dir.path() / "s2.CDF").string())});
+    form->dataGridView1_CellClick(0, 0);
+    grid()->setCurrentCell(0, 0);
+    const auto key = [this](Qt::Key k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid(), &press);
+        process_events();
+    };
+    const struct {
+        Qt::Key key;
+        QString title;
+        std::uint32_t scans;
+    } moves[] = {{Qt::Key_Down, "TIC Plot: s2.CDF", 40}, {Qt::Key_PageUp, "TIC Plot: s1.CDF", 60},
+                 {Qt::Key_Right, "TIC Plot: s1.CDF", 60}, {Qt::Key_Down, "TIC Plot: s1.CDF", 60},
+                 {Qt::Key_Left, "TIC Plot: s2.CDF", 40}};
+    for (const auto& m : moves) {
+        SCOPED_TRACE(QKeySequence(m.key).toString().toStdString());
+        key(m.key);
+        EXPECT_EQ(form->dataPlotTitle(), m.title);
+        EXPECT_EQ(form->sampleView().scan_count(), m.scans);
+    }
+    EXPECT_FALSE(mark(0, 2));
+    EXPECT_EQ(form->checkboxCountValue(), 0);
 }
 
 TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
