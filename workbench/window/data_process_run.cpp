@@ -73,9 +73,11 @@ void MainForm::startRun(bool batch) {
     runBusy_ = true;
     workerRunning_ = true;
     engine_->stop_requested = false;
+    // A Parallel Run reports no progress; a bar left full by an earlier batch would say it is done.
+    progressBar1->setVisible(batch);
     if (batch) {
         progressBar1->setRange(0, 100);
-        progressBar1->show();
+        progressBar1->setValue(0);
         pollerBusy_ = true;
         QProgressBar* bar = progressBar1;
         pollWatcher_.setFuture(QtConcurrent::run([this, bar] {

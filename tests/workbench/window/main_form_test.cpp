@@ -532,6 +532,14 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     EXPECT_FALSE(child<QProgressBar>("progressBar1")->isHidden());
     EXPECT_EQ(progressValue.load(), 0.0);
     EXPECT_EQ(form->cursor().shape(), Qt::ArrowCursor);
+
+    // A Parallel Run reports no progress: the batch's full bar must not stand beside it.
+    korvane::wb::set_launcher_programs("/bin/true", "/bin/true");
+    child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
+    child<QPushButton>("mpiButton")->click();
+    EXPECT_TRUE(child<QProgressBar>("progressBar1")->isHidden());
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    korvane::wb::set_launcher_programs("mpiexec", "");
 }
 
 // Closing during a Batch Run asks first. No: the window and the run stay. Yes: the run stops after
