@@ -138,8 +138,9 @@ void MainForm::runFinished() {
 }
 
 void MainForm::reportRunWhenDone() {
-    // The message waits for the poller's last report, so that the bar shows where the run ended.
-    if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_) return;
+    // The message waits for the poller's last report, so that the bar shows where the run ended,
+    // and for the answer to a close question still open: the window may be going away.
+    if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_ || asking_) return;
     const bool batch = batchButtonWasClicked;
     const QString run = batch ? QStringLiteral("Batch Run") : QStringLiteral("Parallel Run");
     // A window closing during the run stopped it on purpose: no message for a window going away.
@@ -158,11 +159,18 @@ bool MainForm::stopRunBeforeLeaving() {
     if (!runBusy() || !batchButtonWasClicked) return true;
     // Already stopping: the first request closes the window once the run has stopped.
     if (closing_) return false;
-    if (!askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe sample being "
-                                    "processed is finished first; the samples after it are not processed.")))
+    asking_ = true;
+    const bool stop = askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe "
+                                                 "sample being processed is finished first; the samples after it "
+                                                 "are not processed."));
+    asking_ = false;
+    if (!stop) {
+        reportRunWhenDone();  // the run may have ended while the question was open
         return false;
+    }
     closing_ = true;
     engine_->stop_requested = true;
+    reportRunWhenDone();
     centralWidget()->setEnabled(false);
     setCursor(Qt::WaitCursor);
     // Events keep flowing: the worker may be waiting for this thread to show a warning.

@@ -122,6 +122,7 @@ private:
 
     bool runBusy_ = false, pollerBusy_ = false;
     bool closing_ = false;  // the window waits for a stopped Batch Run before it closes
+    bool asking_ = false;   // the question whether to stop the Batch Run and close is open
     QString runError_;      // what ended the last run, empty when it completed
     std::atomic<bool> workerRunning_{false};
     QFutureWatcher<QString> runWatcher_;

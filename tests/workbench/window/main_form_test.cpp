@@ -593,6 +593,39 @@ TEST_F(MainFormTest, ClosingDuringABatchRunAsksAndStopsBetweenSamples) {
         EXPECT_EQ(entry.path().string().find("-journal"), std::string::npos) << entry.path();
 }
 
+// A run that ends while the close question is open: its message waits for the answer, so no box
+// stands over the question. No: the message comes and the window stays. Yes: it closes, no message.
+TEST_F(MainFormTest, ARunThatEndsWhileTheCloseQuestionIsOpenIsReportedOnlyIfTheWindowStays) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    copy_example_config(config);
+    write_sample(data / "s0.CDF", 40);
+    loadFiles({QString::fromStdString((data / "s0.CDF").string())});
+    chooseConfig(config);
+    child<QCheckBox>("checkboxHeader")->setChecked(true);
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    const fs::path aligned = data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.csv";
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "Yes" : "No");
+        messages.clear();
+        fs::remove(aligned);
+        std::vector<std::size_t> messagesWhileAsked;
+        form->askQuestion = [&](const QString&) {
+            // The aligned file is the run's last act; the worker then only returns.
+            EXPECT_TRUE(wait_until([&] { return fs::exists(aligned); }, 120));
+            wait_until([] { return false; }, 1);
+            messagesWhileAsked.push_back(messages.size());
+            return stop;
+        };
+        form->batchButton_Click();
+        ASSERT_TRUE(form->runBusy());
+        EXPECT_EQ(form->close(), stop);
+        EXPECT_FALSE(form->runBusy());
+        EXPECT_EQ(messagesWhileAsked, std::vector<std::size_t>{0});
+        EXPECT_EQ(messages, stop ? std::vector<QString>{} : std::vector<QString>{"Batch Run completed!"});
+    }
+}
+
 // Whatever a run raises reaches the user as a failure naming what failed: a reader's error, and a
 // result database's (CppSQLite3Exception, no std::exception).
 TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
