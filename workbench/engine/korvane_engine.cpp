@@ -81,7 +81,7 @@ int CKORVANE_Engine::CDF_File_Load() {
     // 2-4.
     if (necdf_read(data_file_path, data_file_Name, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
                    point_count_arry, scan_acquisition_time_arry, mass_value_arry, intensity_value_arry,
-                   total_intensity_arry) != 1)
+                   total_intensity_arry, load_failure) != 1)
         return 0;
     Sample_Name = extract_sample_name(data_file_Name);
     release(spectrum_arry);

@@ -119,6 +119,7 @@ private:
     korvane::wb::Sample_View view_;
     int threshold_ = 10;  // the last whole number the threshold box held
     int shownRow_ = -1;   // the file grid's row whose sample the plots show
+    QString sampleFailure_;  // why that sample could not be read, empty when it was
 
     bool runBusy_ = false, pollerBusy_ = false;
     bool closing_ = false;  // the window waits for a stopped Batch Run before it closes

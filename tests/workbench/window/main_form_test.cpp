@@ -405,6 +405,13 @@ TEST_F(SampleViewTest, AFileThatCannotBeLoadedShowsAnEmptyPlotUnderItsName) {
     EXPECT_EQ(form->sampleView().scan_count(), 0u);
     ASSERT_EQ(dataPlot()->graphCount(), 1);
     EXPECT_EQ(dataPlot()->graph(0)->data()->size(), 0);
+    // The plot says why, as the runs do.
+    ASSERT_EQ(dataPlot()->itemCount(), 1);
+    const auto* note = dynamic_cast<QCPItemText*>(dataPlot()->item(0));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().startsWith("Could not be read: ")) << note->text().toStdString();
+    EXPECT_TRUE(note->text().contains(QString::fromStdString(form->engine()->load_failure)));
+    EXPECT_FALSE(form->engine()->load_failure.empty());
     // A press finds no curve point and leaves the spectrum empty.
     press(dataPlot(), QPointF(dataPlot()->width() / 2.0, dataPlot()->height() / 2.0));
     EXPECT_EQ(spectrumPlot()->graphCount(), 0);
