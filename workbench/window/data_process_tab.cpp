@@ -81,11 +81,11 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     dataGridView1->setMinimumHeight(420);
     run->addWidget(dataGridView1);
     connect(dataGridView1, &QTableWidget::cellClicked, this, &MainForm::dataGridView1_CellClick);
-    // A key that moves the current row among the file names (arrows, Page Up/Down, Home/End) shows
-    // that sample as a click does; a click is left to its own handler, which comes on release.
+    // A key that moves the current row among the file names (arrows, Page Up/Down) shows that
+    // sample as a click does; a click is left to its own handler, which comes on release.
     connect(dataGridView1, &QTableWidget::currentCellChanged, this, [this](int row, int column) {
-        if (row >= 0 && row != shownRow_ && column == kFileNameColumn && QGuiApplication::mouseButtons() == Qt::NoButton)
-            showSample(row);
+        const bool by_key = QGuiApplication::mouseButtons() == Qt::NoButton;
+        if (row >= 0 && row != shownRow_ && column == kFileNameColumn && by_key) showSample(row);
     });
 
     batchRunRadioButton = new QRadioButton("Batch Run");

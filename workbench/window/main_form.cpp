@@ -174,8 +174,11 @@ void MainForm::fitFrameToScreen() {
     const QSize fit = kDesignedSize.boundedTo(avail.size() - decoration);
     if (fit != size()) setFixedSize(fit);
     const QSize outer = fit + decoration;
-    const QPoint corner(std::clamp(frameGeometry().x(), avail.left(), std::max(avail.left(), avail.right() + 1 - outer.width())),
-                        std::clamp(frameGeometry().y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - outer.height())));
+    const auto within = [](int at, int first, int room) {
+        return std::clamp(at, first, std::max(first, first + room));
+    };
+    const QPoint corner(within(frameGeometry().x(), avail.left(), avail.width() - outer.width()),
+                        within(frameGeometry().y(), avail.top(), avail.height() - outer.height()));
     if (corner != frameGeometry().topLeft()) move(corner);
 }
 

@@ -162,10 +162,11 @@ void MainForm::redrawDataPlot() {
         textBox5->hide();
     }
     plot->rescaleAxes();
-    if (!korvane::wb::plot_has_points(plot))
-        korvane::wb::set_empty_note(plot, view_.scan_count() > 0 ? QStringLiteral("No point above the threshold")
-                                          : sampleFailure_.isEmpty() ? QStringLiteral("No scan could be read from this file")
-                                                                     : "Could not be read: " + sampleFailure_);
+    if (!korvane::wb::plot_has_points(plot)) {
+        const QString unread = sampleFailure_.isEmpty() ? QStringLiteral("No scan could be read from this file")
+                                                        : "Could not be read: " + sampleFailure_;
+        korvane::wb::set_empty_note(plot, view_.scan_count() > 0 ? QString("No point above the threshold") : unread);
+    }
     plot->replot();
 }
 
