@@ -71,8 +71,15 @@ void read_job_config_file(std::string folder, std::string name,
 
     std::string line;
     int line_number = 0, header_lines = 0;
+    // Saved as UTF-16 or with carriage returns alone, the file would be refused for a line that
+    // looks empty or for ending within its header.
+    const auto require_text = [&] {
+        if (const char* problem = korvane::text_line_problem(line))
+            throw std::runtime_error("Job file " + path + ", line " + std::to_string(line_number) + ": " + problem);
+    };
     while (header_lines < kJobHeaderLines && korvane::read_line(in, line)) {
         ++line_number;
+        require_text();
         if (!line.empty()) ++header_lines;
     }
     if (header_lines < kJobHeaderLines)
@@ -83,6 +90,7 @@ void read_job_config_file(std::string folder, std::string name,
     std::vector<std::int32_t> flags;
     while (korvane::read_line(in, line)) {
         ++line_number;
+        require_text();
         if (line.empty()) continue;
         std::string file;
         std::int32_t flag = 0;

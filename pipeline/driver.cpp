@@ -130,10 +130,11 @@ void finish_on_rank0(const Run_Inputs& in, const Para_Configure& para, std::time
 
 korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator& world, int rank,
                         int size) {
-    // Steps 3-6: configuration, output folder, sample list.
+    // Steps 3-6: configuration, sample list, output folder; a run refused for its inputs leaves
+    // no new empty output folder behind.
     const korvane::Run_Configuration config = korvane::read_run_configuration(in.config_dir);
-    ensure_output_folder(in.output_dir);
     const std::vector<std::string> files = list_samples(in);
+    ensure_output_folder(in.output_dir);
     const int N = static_cast<int>(files.size());
     const std::vector<bool> repeated = korvane::find_repeated_names(files);
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -28,7 +29,7 @@ struct Slot {
 };
 Slot g_slots[kSlots];
 
-constexpr int kSignals[] = {SIGTERM, SIGINT};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 struct sigaction g_previous[std::size(kSignals)];
 
 // Only async-signal-safe calls: unlink, sigaction, raise.
@@ -87,6 +88,36 @@ std::string temporary_beside(const std::string& final_path) {
     return (p.parent_path() / name).string();
 }
 
+bool all_digits(std::string_view s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Whether name is a temporary (or its journal) that temporary_beside made for final_name.
+bool is_temporary_of(std::string_view name, std::string_view final_name) {
+    if (name.size() < final_name.size() + 2 || name[0] != '.' || name.substr(1, final_name.size()) != final_name ||
+        name[final_name.size() + 1] != '.')
+        return false;
+    std::string_view rest = name.substr(final_name.size() + 2);
+    if (rest.ends_with("-journal")) rest.remove_suffix(8);
+    if (!rest.ends_with(".tmp")) return false;
+    rest.remove_suffix(4);
+    const std::size_t dot = rest.find('.');
+    return dot != std::string_view::npos && all_digits(rest.substr(0, dot)) && all_digits(rest.substr(dot + 1));
+}
+
+// A writer killed outright (the launcher's SIGKILL after its SIGTERM went unanswered) could not
+// remove its temporaries; the next writer of the same result does. No other process writes the
+// same result at the same time: a run refuses repeated sample names.
+void remove_stale_temporaries(const std::string& final_path) {
+    const std::filesystem::path p(final_path);
+    const std::string final_name = p.filename().string();
+    std::error_code ec;
+    // A folder that cannot be listed just keeps what it holds; the write itself will say why.
+    for (std::filesystem::directory_iterator it(p.has_parent_path() ? p.parent_path() : ".", ec), end;
+         !ec && it != end; it.increment(ec))
+        if (is_temporary_of(it->path().filename().string(), final_name)) unlink(it->path().c_str());
+}
+
 }  // namespace
 
 namespace korvane {
@@ -102,10 +133,9 @@ std::string remove_earlier_result(const std::string& path) {
 ResultFile::ResultFile(std::string final_path)
     : final_(std::move(final_path)), temporary_(temporary_beside(final_)), journal_(temporary_ + "-journal") {
     slot_ = list_temporary(temporary_, journal_);
-    // Left by an earlier process that had this id: a journal there would be rolled into the new
-    // database as if it were hot.
-    unlink(temporary_.c_str());
-    unlink(journal_.c_str());
+    // Also those of an earlier process that had this id: a journal there would be rolled into the
+    // new database as if it were hot.
+    remove_stale_temporaries(final_);
 }
 
 ResultFile::~ResultFile() {

@@ -19,10 +19,12 @@ std::string remove_earlier_result(const std::string& path);
 // + ".tmp" in the final file's folder (hidden, and never matching a result name's extension), so
 // that the rename stays in one file system and several processes never share a temporary.
 //
-// Destroyed before commit (an error unwinding, a writer giving up), it removes the temporary and
-// the SQLite journal beside it. While it lives, a SIGTERM or SIGINT to the process removes them
-// too before the signal takes its course: under mpiexec another process's error ends this one
-// that way. Signals that the process ignores stay ignored.
+// Constructed, it removes what earlier writers of the same final name left under temporary names
+// (a process killed outright cannot). Destroyed before commit (an error unwinding, a writer giving
+// up), it removes the temporary and the SQLite journal beside it. While it lives, a SIGTERM,
+// SIGINT, SIGHUP or SIGPIPE to the process removes them too before the signal takes its course:
+// under mpiexec another process's error ends this one that way, a lost ssh session ends a run
+// with SIGHUP and a closed output pipe with SIGPIPE. Signals that the process ignores stay ignored.
 class ResultFile {
 public:
     explicit ResultFile(std::string final_path);

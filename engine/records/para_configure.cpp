@@ -170,8 +170,7 @@ Para_Configure korvane::read_run_parameters(const std::string& folder, const std
     std::string line;
     for (std::size_t n = 1; read_line(in, line); ++n) {
         if (n == 1) strip_utf8_bom(line);
-        if (line.find('\r') != std::string::npos)
-            lines.refuse_at(n, "carriage return inside the line: line ends must be LF or CR LF");
+        if (const char* problem = text_line_problem(line)) lines.refuse_at(n, problem);
         const std::vector<std::string> pieces = split_commas(line);
         if (!pieces.empty()) check_line(para, pieces, n, lines);
     }

@@ -45,19 +45,15 @@ std::ifstream open_table(const std::string& path, const std::string& cannot_open
     return in;
 }
 
-// A file whose lines end in a carriage return alone reads as one line.
-bool cr_inside(const std::string& line) { return line.find('\r') != std::string::npos; }
-const char* const kCrInside = "carriage return inside the line: line ends must be LF or CR LF";
-
-// strict: a monoisotopic mass that is not a finite number, or a carriage return inside a line,
-// stops the reading too.
+// strict: a monoisotopic mass that is not a finite number, or a line that is not text, stops the
+// reading too.
 Stop read_hmdb_lines(const std::string& path, std::vector<double>& average, std::vector<double>& mono, bool strict) {
     std::string line;
     std::ifstream in = open_table(path, "HMDB_file could not be opened: ", line);
-    if (strict && cr_inside(line)) return {1, kCrInside};
+    if (const char* problem = strict ? korvane::text_line_problem(line) : nullptr) return {1, problem};
     for (std::size_t n = 2; korvane::read_line(in, line); ++n) {
         if (line.empty()) continue;
-        if (strict && cr_inside(line)) return {n, kCrInside};
+        if (const char* problem = strict ? korvane::text_line_problem(line) : nullptr) return {n, problem};
         const std::vector<std::string> fields = korvane::split_quoted_fields(line);
         if (fields.size() != 9) return {n, fields_expected(fields.size(), 9)};
         if (strict && !is_finite_number(fields[8]))
@@ -68,15 +64,15 @@ Stop read_hmdb_lines(const std::string& path, std::vector<double>& average, std:
     return {};
 }
 
-// strict: a count, shift or dependence that is not a finite number, or a carriage return inside
-// a line, stops the reading too.
+// strict: a count, shift or dependence that is not a finite number, or a line that is not text,
+// stops the reading too.
 Stop read_adduct_lines(const std::string& path, std::vector<adduct_configure_node>& rows, bool strict) {
     std::string line;
     std::ifstream in = open_table(path, "Adduct Config File could not be opened: ", line);
-    if (strict && cr_inside(line)) return {1, kCrInside};
+    if (const char* problem = strict ? korvane::text_line_problem(line) : nullptr) return {1, problem};
     for (std::size_t n = 2; korvane::read_line(in, line); ++n) {
         if (line.empty()) continue;
-        if (strict && cr_inside(line)) return {n, kCrInside};
+        if (const char* problem = strict ? korvane::text_line_problem(line) : nullptr) return {n, problem};
         const std::vector<std::string> pieces = korvane::split_commas(line);
         if (pieces.size() != 5) return {n, fields_expected(pieces.size(), 5)};
         for (std::size_t k = 1; strict && k < pieces.size(); ++k)

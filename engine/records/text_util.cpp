@@ -41,6 +41,13 @@ bool read_line(std::istream& in, std::string& line) {
     return true;
 }
 
+const char* text_line_problem(std::string_view line) {
+    if (line.find('\0') != std::string_view::npos) return "not plain text (UTF-16?): save it as UTF-8 or ASCII";
+    if (line.find('\r') != std::string_view::npos)
+        return "carriage return inside the line: line ends must be LF or CR LF";
+    return nullptr;
+}
+
 bool strip_utf8_bom(std::string& line) {
     if (line.compare(0, 3, "\xEF\xBB\xBF") != 0) return false;
     line.erase(0, 3);

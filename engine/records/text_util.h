@@ -15,6 +15,11 @@ namespace korvane {
 // CR LF line ends read like LF files. False at end of input with nothing read.
 bool read_line(std::istream& in, std::string& line);
 
+// Why a line read_line gave is not one line of text, or nullptr: a zero byte (the file was saved
+// as UTF-16) or a carriage return inside it (line ends of a carriage return alone, which make the
+// whole file one line). Readers that refuse such a file say this after the file and line.
+const char* text_line_problem(std::string_view line);
+
 // Removes a leading UTF-8 byte-order mark from a file's first line; true when there was one.
 bool strip_utf8_bom(std::string& line);
 

@@ -177,6 +177,10 @@ TEST(PipelineJobFile, MalformedFilesStopNamingTheFileAndLine) {
     const auto line = [&](int n, const std::string& text) {
         return "Job file " + path + ", line " + std::to_string(n) + ": \"" + text + "\" is not <file name>,<0 or 1>";
     };
+    const std::string kCrInside = "carriage return inside the line: line ends must be LF or CR LF";
+    const auto not_text = [&](int n, const std::string& problem) {
+        return "Job file " + path + ", line " + std::to_string(n) + ": " + problem;
+    };
     const Case cases[] = {
         {"missing", "", "Job file could not be opened: " + path + " (no such file)"},
         {"a folder", "<dir>", "Job file could not be opened: " + path + " (not a regular file)"},
@@ -191,7 +195,11 @@ TEST(PipelineJobFile, MalformedFilesStopNamingTheFileAndLine) {
         {"empty flag", job_file("\n", {"a.CDF,"}), line(7, "a.CDF,")},
         {"blank before the flag", job_file("\n", {"a.CDF, 1"}), line(7, "a.CDF, 1")},
         {"third field", job_file("\n", {"a.CDF,1,extra"}), line(7, "a.CDF,1,extra")},
-        {"two carriage returns", job_file("\r\r\n", {"a.CDF,1"}), line(7, "a.CDF,1\r")},
+        // Not text as the reader reads it: said as such, not as a short file or an odd line.
+        {"two carriage returns", job_file("\r\r\n", {"a.CDF,1"}), not_text(1, kCrInside)},
+        {"carriage returns alone", job_file("\r", {"a.CDF,1"}), not_text(1, kCrInside)},
+        {"UTF-16", std::string("\xff\xfe", 2) + std::string("J\0o\0b\0\n\0", 8),
+         not_text(1, "not plain text (UTF-16?): save it as UTF-8 or ASCII")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

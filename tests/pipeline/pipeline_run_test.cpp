@@ -350,6 +350,7 @@ TEST_F(PipelineRun, EmptyFolderReachesTheEndAndMissingFolderStops) {
     EXPECT_NE(missing.exit_code, 0);
     EXPECT_NE(missing.err.find("Data folder could not be opened: " + t.file("absent")), std::string::npos) << missing.err;
     EXPECT_EQ(count_lines_starting(missing.out, "The total processing time is"), 0);
+    EXPECT_FALSE(fs::exists(t.file("out2")));
 }
 
 // One process prints its error once and exits 1 without the launcher's abort banner; several

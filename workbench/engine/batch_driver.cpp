@@ -90,7 +90,8 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
     else
         load_filename_from_filedir(Data_FileDir, "*.CDF", files);
     const std::size_t N = files.size();
-    outcome = Run_Outcome{N, {}, false};
+    outcome = Run_Outcome{};
+    outcome.total = N;
     // An empty list is a finished run; the window's poller waits for exactly 100.
     if (N == 0) progressValue = 100.0;
 

@@ -16,6 +16,7 @@
 #include "workbench/engine/batch_driver.h"
 #include "workbench/engine/launcher_state.h"
 #include "workbench/engine/pipeline_launch.h"
+#include "workbench/engine/platform_hooks.h"
 #include "workbench/engine/result_queries.h"
 
 std::atomic<double> progressValue{0.0};
@@ -80,7 +81,7 @@ int CKORVANE_Engine::CDF_File_Load() {
     // 2-4.
     if (necdf_read(data_file_path, data_file_Name, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
                    point_count_arry, scan_acquisition_time_arry, mass_value_arry, intensity_value_arry,
-                   total_intensity_arry) != 1)
+                   total_intensity_arry, load_failure) != 1)
         return 0;
     Sample_Name = extract_sample_name(data_file_Name);
     release(spectrum_arry);
@@ -184,10 +185,14 @@ void CKORVANE_Engine::Parallel_Pipeline(std::vector<std::string> /*Selected_File
     // The job file carries the selection; the launcher gets only the folders.
     const auto [launcher, pipeline] = korvane::wb::launcher_programs();
     last_run = {};
-    // The pipeline names the samples it skipped in one line of its output.
+    // The pipeline names the samples it skipped in one line of its output, and what stopped it on
+    // its standard error.
+    korvane::wb::Failure_Reader failure;
     korvane::wb::run_launcher(
         korvane::wb::launch_arguments(launcher, pipeline, CPU_NUM, config_file_path, data_file_path, output_path),
-        [this](const std::string& line) { korvane::wb::note_skipped_summary(line, last_run); });
+        [this](const std::string& line) { korvane::wb::note_skipped_summary(line, last_run); },
+        [&failure](const std::string& line) { failure.add(line); });
+    if (korvane::wb::last_parallel_run_failed()) last_run.failure = failure.text();
 }
 
 int CKORVANE_Engine::Retrieve_Sub_Peaklist_with_GroupID(std::uint32_t GroupID,

@@ -66,8 +66,10 @@ public:
     void clean_engine();
     void Config_Engine(std::string config_file_path, std::string data_file_path, std::string data_file_Name,
                        std::string output_path);
-    // 1 when data_file_path/data_file_Name was read, else 0 (the previous sample is gone either way).
+    // 1 when data_file_path/data_file_Name was read, else 0 (the previous sample is gone either way)
+    // with the reason in load_failure.
     int CDF_File_Load();
+    std::string load_failure;  // why the last CDF_File_Load read nothing; "" after a read
     int Config_File_Load(std::string Config_FileDir, std::string Config_File_Name);
     int Config_File_Save(std::string Config_FileDir, std::string Config_File_Name);
     int Adduct_File_Load(std::string Config_FileDir, std::string adduct_file);

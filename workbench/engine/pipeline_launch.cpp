@@ -13,6 +13,7 @@
 #include <iostream>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "workbench/engine/launcher_state.h"
 #include "workbench/engine/platform_hooks.h"
@@ -76,45 +77,64 @@ bool has_exited(pid_t pid) {
     return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
-// Passes the launcher's output on until the pipe ends. Once the launcher has exited, only what is
-// already waiting is read: a process it left behind may keep the pipe open for as long as it lives.
-void relay_output(int fd, pid_t pid, const std::function<void(const std::string&)>& on_line) {
-    Line_Splitter lines(on_line);
+// One of the launcher's output streams: the pipe it writes into, where its bytes are passed on,
+// and the lines for the caller.
+struct Relayed_Stream {
+    int fd;
+    std::ostream& to;
+    Line_Splitter lines;
+};
+
+// Passes the launcher's output on until its pipes end. Once the launcher has exited, only what is
+// already waiting is read: a process it left behind may keep a pipe open for as long as it lives.
+void relay_output(std::vector<Relayed_Stream>& streams, pid_t pid) {
     char buffer[4096];
     bool exited = false;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, exited ? 0 : 200);
+    std::vector<pollfd> polled;
+    for (const Relayed_Stream& s : streams) polled.push_back({s.fd, POLLIN, 0});
+    std::size_t open = polled.size();
+    while (open > 0) {
+        const int ready = poll(polled.data(), polled.size(), exited ? 0 : 200);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready > 0) {
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            std::cout.write(buffer, n).flush();
-            lines.add(buffer, static_cast<std::size_t>(n));
+        if (ready < 0 || (ready == 0 && exited)) break;
+        if (ready == 0) {
+            exited = has_exited(pid);
             continue;
         }
-        if (ready < 0 || exited) break;
-        exited = has_exited(pid);
+        for (std::size_t i = 0; i < polled.size(); ++i) {
+            if (polled[i].fd < 0 || polled[i].revents == 0) continue;
+            const ssize_t n = read(polled[i].fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                polled[i].fd = -1;  // poll skips it from now on
+                --open;
+                continue;
+            }
+            streams[i].to.write(buffer, n).flush();
+            streams[i].lines.add(buffer, static_cast<std::size_t>(n));
+        }
     }
-    lines.finish();
+    for (Relayed_Stream& s : streams) s.lines.finish();
 }
 
 }  // namespace
 
-bool run_launcher(const std::vector<std::string>& argv, const std::function<void(const std::string&)>& on_line) {
+bool run_launcher(const std::vector<std::string>& argv, const std::function<void(const std::string&)>& on_line,
+                  const std::function<void(const std::string&)>& on_error_line) {
     last_run_failed = false;
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
-    // The launcher writes its standard output into a pipe this process reads.
-    int out[2] = {-1, -1};
+    // The launcher writes its standard output and its standard error into pipes this process reads.
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
     if (pipe2(out, O_CLOEXEC) != 0) out[0] = out[1] = -1;
+    if (pipe2(err, O_CLOEXEC) != 0) err[0] = err[1] = -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (out[1] >= 0) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (err[1] >= 0) posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
 
     pid_t pid = 0;
     int rc = 0;
@@ -128,17 +148,21 @@ bool run_launcher(const std::vector<std::string>& argv, const std::function<void
         }
     }
     posix_spawn_file_actions_destroy(&actions);
-    if (out[1] >= 0) close(out[1]);
+    for (int fd : {out[1], err[1]})
+        if (fd >= 0) close(fd);
     if (rc != 0) {
-        if (out[0] >= 0) close(out[0]);
+        for (int fd : {out[0], err[0]})
+            if (fd >= 0) close(fd);
         std::cout << "ERROR: CreateProcess failed!" << std::flush;
         report_failure();
         return false;
     }
-    if (out[0] >= 0) {
-        relay_output(out[0], pid, on_line);
-        close(out[0]);
-    }
+    std::vector<Relayed_Stream> streams;
+    if (out[0] >= 0) streams.push_back({out[0], std::cout, Line_Splitter(on_line)});
+    if (err[0] >= 0) streams.push_back({err[0], std::cerr, Line_Splitter(on_error_line)});
+    relay_output(streams, pid);
+    for (int fd : {out[0], err[0]})
+        if (fd >= 0) close(fd);
 
     // Wait without reaping first: until the child is reaped its pid cannot be handed to another
     // process, so a concurrent kill_started_launcher can only ever signal our own child.

@@ -73,9 +73,11 @@ void MainForm::startRun(bool batch) {
     runBusy_ = true;
     workerRunning_ = true;
     engine_->stop_requested = false;
+    // A Parallel Run reports no progress; a bar left full by an earlier batch would say it is done.
+    progressBar1->setVisible(batch);
     if (batch) {
         progressBar1->setRange(0, 100);
-        progressBar1->show();
+        progressBar1->setValue(0);
         pollerBusy_ = true;
         QProgressBar* bar = progressBar1;
         pollWatcher_.setFuture(QtConcurrent::run([this, bar] {
@@ -107,9 +109,12 @@ void MainForm::startRun(bool batch) {
             } else {
                 engine->Save_Run_Config_Parameter(names, flags, 0, cpu);
                 engine->Parallel_Pipeline(names, flags, cpu);
-                // The launch has already warned; the run must not then be called completed.
+                // The launch has already warned; the run must not then be called completed, and
+                // the message says what stopped it when the pipeline or its launcher said so.
                 if (korvane::wb::last_parallel_run_failed())
-                    error = "KORVANE_Pipeline under mpiexec did not finish successfully";
+                    error = engine->last_run.failure.empty()
+                                ? QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully")
+                                : QString::fromLocal8Bit(engine->last_run.failure);
             }
         } catch (const CppSQLite3Exception& e) {  // a result database, e.g. on a full disk; names the file
             error = QString::fromLocal8Bit(e.errorMessage());
@@ -133,8 +138,9 @@ void MainForm::runFinished() {
 }
 
 void MainForm::reportRunWhenDone() {
-    // The message waits for the poller's last report, so that the bar shows where the run ended.
-    if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_) return;
+    // The message waits for the poller's last report, so that the bar shows where the run ended,
+    // and for the answer to a close question still open: the window may be going away.
+    if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_ || asking_) return;
     const bool batch = batchButtonWasClicked;
     const QString run = batch ? QStringLiteral("Batch Run") : QStringLiteral("Parallel Run");
     // A window closing during the run stopped it on purpose: no message for a window going away.
@@ -153,11 +159,18 @@ bool MainForm::stopRunBeforeLeaving() {
     if (!runBusy() || !batchButtonWasClicked) return true;
     // Already stopping: the first request closes the window once the run has stopped.
     if (closing_) return false;
-    if (!askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe sample being "
-                                    "processed is finished first; the samples after it are not processed.")))
+    asking_ = true;
+    const bool stop = askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe "
+                                                 "sample being processed is finished first; the samples after it "
+                                                 "are not processed."));
+    asking_ = false;
+    if (!stop) {
+        reportRunWhenDone();  // the run may have ended while the question was open
         return false;
+    }
     closing_ = true;
     engine_->stop_requested = true;
+    reportRunWhenDone();
     centralWidget()->setEnabled(false);
     setCursor(Qt::WaitCursor);
     // Events keep flowing: the worker may be waiting for this thread to show a warning.

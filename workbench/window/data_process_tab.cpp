@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -80,6 +81,12 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     dataGridView1->setMinimumHeight(420);
     run->addWidget(dataGridView1);
     connect(dataGridView1, &QTableWidget::cellClicked, this, &MainForm::dataGridView1_CellClick);
+    // A key that moves the current row among the file names (arrows, Page Up/Down) shows that
+    // sample as a click does; a click is left to its own handler, which comes on release.
+    connect(dataGridView1, &QTableWidget::currentCellChanged, this, [this](int row, int column) {
+        const bool by_key = QGuiApplication::mouseButtons() == Qt::NoButton;
+        if (row >= 0 && row != shownRow_ && column == kFileNameColumn && by_key) showSample(row);
+    });
 
     batchRunRadioButton = new QRadioButton("Batch Run");
     batchRunRadioButton->setObjectName("batchRunRadioButton");
@@ -186,6 +193,7 @@ void MainForm::LoadDataFileButton_Click() {
         dataGridView1->setItem(row, kAlignColumn, align);
     }
     checkboxCount = 0;
+    shownRow_ = -1;
     dataGridView1->setColumnHidden(kFolderColumn, true);
     setRunPanelVisible(true);
     batchButton->show();

@@ -11,6 +11,8 @@
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <iostream>
 #include <new>
 
@@ -106,15 +108,15 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int index) { paramTab_->tabSelected(tabs_->widget(index) == paramTab_); });
 
-    // The pages keep their designed size; a screen too small for the window shows scroll bars
-    // instead of a window running off its edge.
+    // A screen too small for the pages shows scroll bars instead of a window running off its edge
+    // or plots squeezed flat; the pages give up a little height to a window manager's frame.
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    tabs_->setMinimumSize(1236, 846);
+    tabs_->setMinimumSize(1180, 760);
     scroll->setWidget(tabs_);
     setCentralWidget(scroll);
-    QSize size(1240, 880);
+    QSize size = kDesignedSize;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size());
     setFixedSize(size);
@@ -149,6 +151,35 @@ void MainForm::closeEvent(QCloseEvent* event) {
     }
     korvane::wb::kill_started_launcher();
     QMainWindow::closeEvent(event);
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window manager adds its frame once the window is shown.
+    QTimer::singleShot(0, this, &MainForm::fitFrameToScreen);
+}
+
+void MainForm::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    fitFrameToScreen();
+}
+
+void MainForm::fitFrameToScreen() {
+    const QScreen* shown_on = screen();
+    if (!shown_on || !isVisible()) return;
+    // The frame, title bar included, must fit the screen: sized by the window alone, a window as
+    // tall as the screen hides the bottom of every page below the screen's edge.
+    const QRect avail = shown_on->availableGeometry();
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const QSize fit = kDesignedSize.boundedTo(avail.size() - decoration);
+    if (fit != size()) setFixedSize(fit);
+    const QSize outer = fit + decoration;
+    const auto within = [](int at, int first, int room) {
+        return std::clamp(at, first, std::max(first, first + room));
+    };
+    const QPoint corner(within(frameGeometry().x(), avail.left(), avail.width() - outer.width()),
+                        within(frameGeometry().y(), avail.top(), avail.height() - outer.height()));
+    if (corner != frameGeometry().topLeft()) move(corner);
 }
 
 void MainForm::aboutMenu_Click() {

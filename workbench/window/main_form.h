@@ -4,6 +4,7 @@
 
 #include <QFutureWatcher>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -79,10 +80,16 @@ public:
     QString dataPlotTitle() const;
     QString spectrumPlotTitle() const;
 
+    // The window's designed size; smaller only when the screen (less the window's frame) is.
+    static constexpr QSize kDesignedSize{1240, 880};
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    void fitFrameToScreen();
     void buildDataProcessTab(QWidget* page);
     void buildSamplePlotPanel();
     // Loads the sample of the file grid's row into the engine and plots it.
@@ -111,9 +118,12 @@ private:
     QString fileNameTitle;
     korvane::wb::Sample_View view_;
     int threshold_ = 10;  // the last whole number the threshold box held
+    int shownRow_ = -1;   // the file grid's row whose sample the plots show
+    QString sampleFailure_;  // why that sample could not be read, empty when it was
 
     bool runBusy_ = false, pollerBusy_ = false;
     bool closing_ = false;  // the window waits for a stopped Batch Run before it closes
+    bool asking_ = false;   // the question whether to stop the Batch Run and close is open
     QString runError_;      // what ended the last run, empty when it completed
     std::atomic<bool> workerRunning_{false};
     QFutureWatcher<QString> runWatcher_;

@@ -16,7 +16,10 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <string_view>
 
 #include "engine/records/text_util.h"
 #include "workbench/engine/korvane_engine.h"
@@ -35,9 +38,21 @@ struct Box_Def {
     const char* unit;
     const char* name;
     Kind kind;
+    const char* key;                           // its line's key in "config_para.csv"
+    bool (*whole)(std::string_view file_text);  // whether the file's text is wholly its field's number
     QString (*show)(const Para_Configure&);
     void (*store)(Para_Configure&, double real, int whole);
 };
+
+template <typename T>
+bool whole_number_text(std::string_view text) {
+    if constexpr (std::is_floating_point_v<T>)
+        return korvane::is_whole_double(text);
+    else if constexpr (std::is_same_v<T, std::uint32_t>)
+        return korvane::is_whole_uint32_auto(text);
+    else
+        return korvane::is_whole_int32(text);
+}
 
 // An unsigned field that holds the 32-bit pattern of a negative 16-bit number is shown as that
 // number ("End Scan" 4294967295 as -1): the page must accept back what it shows, and "Apply" takes
@@ -54,7 +69,8 @@ QString number_text(T v) {
 
 #define KORVANE_BOX(group, label, unit, name, kind, field)                                               \
     Box_Def {                                                                                           \
-        group, label, unit, name, Kind::kind, [](const Para_Configure& p) { return number_text(p.field); }, \
+        group, label, unit, name, Kind::kind, #field, &whole_number_text<decltype(Para_Configure::field)>,   \
+            [](const Para_Configure& p) { return number_text(p.field); },                               \
             [](Para_Configure& p, double real, int whole) {                                              \
                 if constexpr (Kind::kind == Kind::Real)                                                  \
                     p.field = real;                                                                      \
@@ -134,6 +150,19 @@ void clear_group(QButtonGroup* group) {
 
 void select_in_group(QButtonGroup* group, int id) {
     if (auto* b = group->button(id)) b->setChecked(true);
+}
+
+// The value text of each key's last line in the parameter file, as the reader takes it.
+std::map<std::string, std::string> file_values(const std::string& path) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(path);
+    std::string line;
+    for (bool first = true; korvane::read_line(in, line); first = false) {
+        if (first) korvane::strip_utf8_bom(line);
+        const std::vector<std::string> pieces = korvane::split_commas(line);
+        if (pieces.size() >= 2) values[pieces[0]] = pieces[1];
+    }
+    return values;
 }
 
 }  // namespace
@@ -273,23 +302,48 @@ void ParameterSetupTab::tabSelected(bool selected) {
         }
     }
     if (!folder.isEmpty() && loaded == 1)
-        fillFromPara();
+        fillFromPara(file_values(korvane::path_join(engine_text(folder), kConfigFile)));
     else
         clearAll();
     reminderTimer_->start();
 }
 
-void ParameterSetupTab::fillFromPara() {
+void ParameterSetupTab::fillFromPara(const std::map<std::string, std::string>& file) {
+    // The page shows what the file holds: a key without a line leaves its box empty and a value
+    // that is no number stands as written, instead of the 0 the lenient reader makes of both,
+    // which "Apply" would then write into the file as if it had been chosen.
+    const auto text_of = [&file](const char* key) -> const std::string* {
+        const auto it = file.find(key);
+        return it == file.end() ? nullptr : &it->second;
+    };
     const Para_Configure& p = engine_->Para;
-    m_Cutoff_Model = p.Para_Cutoff_Mode;
-    select_in_group(cutoffGroup_, p.Para_Cutoff_Mode);
-    for (int k = 0; k < 27; ++k) boxes_[k]->setText(kBoxes[k].show(p));
-    m_LC_MS_Positive_Negative = p.Para_Polarity;
-    select_in_group(polarityGroup_, p.Para_Polarity);
-    m_LC_MS_Profile_Centroid = p.Para_Profile_Centroid;
-    select_in_group(dataTypeGroup_, p.Para_Profile_Centroid);
-    m_Alignment_Phase_Num = p.Para_One_Two_Phase_Align;
-    select_in_group(alignGroup_, p.Para_One_Two_Phase_Align);
+    for (int k = 0; k < 27; ++k) {
+        const std::string* text = text_of(kBoxes[k].key);
+        if (!text)
+            boxes_[k]->clear();
+        else if (!kBoxes[k].whole(*text))
+            boxes_[k]->setText(QString::fromStdString(*text).trimmed());
+        else
+            boxes_[k]->setText(kBoxes[k].show(p));
+    }
+    const struct {
+        const char* key;
+        int value;
+        int* field;
+        QButtonGroup* group;
+    } radios[] = {{"Para_Cutoff_Mode", p.Para_Cutoff_Mode, &m_Cutoff_Model, cutoffGroup_},
+                  {"Para_Polarity", p.Para_Polarity, &m_LC_MS_Positive_Negative, polarityGroup_},
+                  {"Para_Profile_Centroid", p.Para_Profile_Centroid, &m_LC_MS_Profile_Centroid, dataTypeGroup_},
+                  {"Para_One_Two_Phase_Align", p.Para_One_Two_Phase_Align, &m_Alignment_Phase_Num, alignGroup_}};
+    for (const auto& r : radios) {
+        const std::string* text = text_of(r.key);
+        if (!text || !korvane::is_whole_int32(*text)) {
+            clear_group(r.group);
+            continue;
+        }
+        *r.field = r.value;
+        select_in_group(r.group, r.value);
+    }
 }
 
 void ParameterSetupTab::clearAll() {
@@ -303,8 +357,16 @@ void ParameterSetupTab::apply() {
         return;
     }
     if (!engine_) return;
-    // Every box is checked before anything is stored: a refused box leaves Para and the file as
-    // they were instead of half-applied.
+    // Every box and group is checked before anything is stored: a refused one leaves Para and the
+    // file as they were instead of half-applied. A group without a selected button (its key had
+    // no line in the file) would store a value the page does not show.
+    for (QButtonGroup* g : {cutoffGroup_, dataTypeGroup_, polarityGroup_, alignGroup_}) {
+        if (g->checkedButton()) continue;
+        QStringList names;
+        for (const QAbstractButton* b : g->buttons()) names << "\"" + b->text() + "\"";
+        showMessage("Please select one of " + names.join(", ") + "!");
+        return;
+    }
     double reals[27] = {};
     int wholes[27] = {};
     // C locale without group separators, so "12,5" is refused rather than read as 125.

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <map>
+#include <string>
 
 class CKORVANE_Engine;
 class QButtonGroup;
@@ -44,7 +46,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void fillFromPara();
+    // The engine's parameters into the page; file holds the value text of each key's line.
+    void fillFromPara(const std::map<std::string, std::string>& file);
     void clearAll();
     void placeReminderAtBottom();
 

@@ -103,16 +103,21 @@ void MainForm::showSample(int row) {
     spectrumTitle_->setText(QString());
     korvane::wb::set_empty_note(zedGraphControl2, kSpectrumHint);
     zedGraphControl2->replot();
+    // Set first: selecting the row moves the current cell, which must not load the sample again.
+    shownRow_ = row;
     dataGridView1->selectRow(row);
     const QString name = dataGridView1->item(row, kFileNameColumn)->text();
     const QString folder = dataGridView1->item(row, kFolderColumn)->text();
     if (engine_) {
         engine_->data_file_Name = engine_text(name);
         engine_->data_file_path = engine_text(folder);
+        // A file that cannot be read shows as an empty plot under its name, saying why.
         try {
-            engine_->CDF_File_Load();
-        } catch (const std::exception&) {
-            // A file that cannot be read shows as an empty plot under its name, as a failed load does.
+            sampleFailure_ = engine_->CDF_File_Load() == 1 ? QString() : window_text(engine_->load_failure);
+        } catch (const std::exception& e) {
+            sampleFailure_ = QString::fromLocal8Bit(e.what());
+        } catch (const std::string& e) {  // the netCDF binding's missing-library text
+            sampleFailure_ = QString::fromLocal8Bit(e.c_str());
         }
     }
     fileNameTitle = name;
@@ -157,9 +162,11 @@ void MainForm::redrawDataPlot() {
         textBox5->hide();
     }
     plot->rescaleAxes();
-    if (!korvane::wb::plot_has_points(plot))
-        korvane::wb::set_empty_note(plot, view_.scan_count() == 0 ? QStringLiteral("No scan could be read from this file")
-                                                                  : QStringLiteral("No point above the threshold"));
+    if (!korvane::wb::plot_has_points(plot)) {
+        const QString unread = sampleFailure_.isEmpty() ? QStringLiteral("No scan could be read from this file")
+                                                        : "Could not be read: " + sampleFailure_;
+        korvane::wb::set_empty_note(plot, view_.scan_count() > 0 ? QString("No point above the threshold") : unread);
+    }
     plot->replot();
 }
 

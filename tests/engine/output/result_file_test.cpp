@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -175,6 +176,9 @@ TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
         {"peak list being written", kNames[0], ".tmp", SIGTERM},
         {"per-sample database in its transaction", kNames[3], ".tmp-journal", SIGTERM},
         {"aligned database, interrupted from the terminal", kNames[5], ".tmp", SIGINT},
+        {"grouped peak list, the terminal's session lost", kNames[1], ".tmp", SIGHUP},
+        // Nothing runs on SIGKILL: the next run's writers of the same names clear what it left.
+        {"per-sample database killed outright", kNames[3], ".tmp-journal", SIGKILL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -198,6 +202,11 @@ TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
         waitpid(child, &status, 0);
         EXPECT_TRUE(seen);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number) << status;
+        if (c.signal_number == SIGKILL) {
+            const auto left = files_in(dir.str());
+            EXPECT_TRUE(std::any_of(left.begin(), left.end(), [](const auto& f) { return f.first.ends_with(".tmp"); }));
+            for (const std::string& e : write_all(lists, dir.str())) EXPECT_EQ(e, "");
+        }
         expect_only_complete_results(dir.str(), clean);
     }
 }

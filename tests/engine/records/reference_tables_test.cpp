@@ -136,6 +136,11 @@ TEST(AdductReader, EmptyFieldCountsAndWrongFieldCountStopsWithMessage) {
 }  // namespace
 
 TEST(RunTables, RefuseATableCutShortOrEmptyNamingFileAndLine) {
+    const auto utf16le = [](const std::string& ascii) {
+        std::string bytes = "\xff\xfe";
+        for (char c : ascii) bytes += std::string{c, '\0'};
+        return bytes;
+    };
     const std::string adduct_header = "Formula,Molecule_Count,Charge_Count,Mass_Shift,Dependence\n";
     const std::string proton = "[M+H]+,1,1,1.007276,0\n";
     struct Case {
@@ -159,6 +164,11 @@ TEST(RunTables, RefuseATableCutShortOrEmptyNamingFileAndLine) {
         {"adduct: shift not finite", false, adduct_header + "[M+H]+,1,1,1e999,0\n",
          ", line 2: field 4 \"1e999\" is not a number"},
         {"adduct: header only", false, adduct_header, " holds no adduct line after its header"},
+        // Saved as UTF-16: its numbers read as garbage, and the message would carry zero bytes.
+        {"adduct: UTF-16", false, utf16le(adduct_header + proton),
+         ", line 1: not plain text (UTF-16?): save it as UTF-8 or ASCII"},
+        {"hmdb: UTF-16", true, utf16le(kHmdbHeader + hmdb_line("1", "2") + "\n"),
+         ", line 1: not plain text (UTF-16?): save it as UTF-8 or ASCII"},
         {"adduct: carriage returns alone", false, adduct_header + "[M+H]+,1,1,1.007276,0\r[M+Na]+,1,1,22.989218,1\r",
          ", line 2: carriage return inside the line: line ends must be LF or CR LF"},
     };

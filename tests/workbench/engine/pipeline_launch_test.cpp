@@ -95,16 +95,36 @@ TEST_F(Launch, MissingLauncherIsReported) {
     EXPECT_FALSE(korvane::wb::kill_started_launcher());
 }
 
+// A failed run is reported, and what stopped it is taken from the launcher's standard error (which
+// is passed on as it is): the console pipeline's own error line first, else the launcher's first
+// paragraph; the lines of skipped samples are no failure.
 TEST_F(Launch, LauncherThatFailsIsReportedNotPassedAsDone) {
+    const std::string pipeline_error =
+        "Sample file could not be read, skipped: /d/bad.CDF: not a netCDF file\n"
+        "KORVANE_Pipeline: error in process 1: Parameter file /c/config_para.csv: no line for Para_Min_EIC\n"
+        "KORVANE_Pipeline: error in process 0: Parameter file /c/config_para.csv: no line for Para_Min_EIC\n"
+        "-----\nMPI_ABORT was invoked on rank 0\n";
+    const std::string launcher_error =
+        "-----\nThere are not enough slots available in the system to satisfy the 16\n"
+        "slots that were requested by the application:\n\n  KORVANE_Pipeline\n\nEither request fewer slots\n";
     struct Case {
         const char* name;
         std::string launcher;
         std::string line;
+        std::string error_output;
+        std::string failure;
     };
     const Case cases[] = {
-        {"/bin/false", "/bin/false", "ERROR: MPI run ended with exit status 1\n"},
-        {"exit 3", script("exit3.sh", "exit 3"), "ERROR: MPI run ended with exit status 3\n"},
-        {"killed", script("killed.sh", "kill -9 $$"), "ERROR: MPI run ended by signal 9\n"},
+        {"/bin/false", "/bin/false", "ERROR: MPI run ended with exit status 1\n", "", ""},
+        {"exit 3", script("exit3.sh", "exit 3"), "ERROR: MPI run ended with exit status 3\n", "", ""},
+        {"killed", script("killed.sh", "kill -9 $$"), "ERROR: MPI run ended by signal 9\n", "", ""},
+        {"pipeline error", script("pipeline.sh", "printf '%b' '" + pipeline_error + "' >&2\nexit 1"),
+         "ERROR: MPI run ended with exit status 1\n", pipeline_error,
+         "Parameter file /c/config_para.csv: no line for Para_Min_EIC"},
+        {"launcher error", script("slots.sh", "printf '%b' '" + launcher_error + "' >&2\nexit 1"),
+         "ERROR: MPI run ended with exit status 1\n", launcher_error,
+         "There are not enough slots available in the system to satisfy the 16 slots that were requested by the "
+         "application:"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,9 +132,12 @@ TEST_F(Launch, LauncherThatFailsIsReportedNotPassedAsDone) {
         korvane::wb::set_launcher_programs(c.launcher, "KORVANE_Pipeline");
         CKORVANE_Engine e;
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         e.Parallel_Pipeline({}, {}, 2);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error_output);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
         EXPECT_EQ(messages_, std::vector<Message>{kRunFailed});
+        EXPECT_EQ(e.last_run.failure, c.failure);
     }
 }
 
@@ -185,5 +208,29 @@ TEST_F(Launch, MpiexecRunsThePipelineOnTheJobFile) {
     EXPECT_THAT(aligned_csv, HasSubstr(",s2,"));
     EXPECT_THAT(aligned_csv, testing::Not(HasSubstr(",s1,")));
 }
+
+// The real pipeline's error on a broken configuration reaches the run's outcome: file and key.
+TEST_F(Launch, MpiexecRunOnABrokenConfigurationSaysWhy) {
+    const fs::path data = dir_.path() / "data", config = dir_.path() / "config";
+    fs::create_directories(data / "Result");
+    korvane::test::write_example_config(config);
+    const std::string para = read_file((config / "config_para.csv").string());
+    const std::size_t line = para.find("Para_Min_EIC,");
+    ASSERT_NE(line, std::string::npos);
+    dir_.write("config/config_para.csv", para.substr(0, line) + para.substr(para.find('\n', line) + 1));
+    korvane::test::write_small_sample(data / "s0.CDF", 50);
+
+    korvane::wb::set_launcher_programs("mpiexec", KORVANE_PIPELINE_EXE);
+    CKORVANE_Engine e;
+    e.Config_Engine(config.string(), data.string(), "", (data / "Result").string());
+    e.Save_Run_Config_Parameter({"s0.CDF"}, {1}, 0, 2);
+    testing::internal::CaptureStderr();
+    e.Parallel_Pipeline({"s0.CDF"}, {1}, 2);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(messages_, std::vector<Message>{kRunFailed});
+    EXPECT_THAT(e.last_run.failure, HasSubstr((config / "config_para.csv").string()));
+    EXPECT_THAT(e.last_run.failure, HasSubstr("Para_Min_EIC"));
+}
+
 
 }  // namespace

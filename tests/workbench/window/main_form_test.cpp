@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -403,9 +405,46 @@ TEST_F(SampleViewTest, AFileThatCannotBeLoadedShowsAnEmptyPlotUnderItsName) {
     EXPECT_EQ(form->sampleView().scan_count(), 0u);
     ASSERT_EQ(dataPlot()->graphCount(), 1);
     EXPECT_EQ(dataPlot()->graph(0)->data()->size(), 0);
+    // The plot says why, as the runs do.
+    ASSERT_EQ(dataPlot()->itemCount(), 1);
+    const auto* note = dynamic_cast<QCPItemText*>(dataPlot()->item(0));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().startsWith("Could not be read: ")) << note->text().toStdString();
+    EXPECT_TRUE(note->text().contains(QString::fromStdString(form->engine()->load_failure)));
+    EXPECT_FALSE(form->engine()->load_failure.empty());
     // A press finds no curve point and leaves the spectrum empty.
     press(dataPlot(), QPointF(dataPlot()->width() / 2.0, dataPlot()->height() / 2.0));
     EXPECT_EQ(spectrumPlot()->graphCount(), 0);
+}
+
+// Keys that move the current row among the file names show the sample of the new row, as a click
+// does; a move into the mark columns loads nothing and marks nothing.
+TEST_F(SampleViewTest, KeyboardMovesInTheFileGridShowTheSampleOfTheNewRow) {
+    write_sample(dir.path() / "s2.CDF", 12, 40);
+    loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string()),
+               QString::fromStdString((dir.path() / "s2.CDF").string())});
+    form->dataGridView1_CellClick(0, 0);
+    grid()->setCurrentCell(0, 0);
+    const auto key = [this](Qt::Key k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid(), &press);
+        process_events();
+    };
+    const struct {
+        Qt::Key key;
+        QString title;
+        std::uint32_t scans;
+    } moves[] = {{Qt::Key_Down, "TIC Plot: s2.CDF", 40}, {Qt::Key_PageUp, "TIC Plot: s1.CDF", 60},
+                 {Qt::Key_Right, "TIC Plot: s1.CDF", 60}, {Qt::Key_Down, "TIC Plot: s1.CDF", 60},
+                 {Qt::Key_Left, "TIC Plot: s2.CDF", 40}};
+    for (const auto& m : moves) {
+        SCOPED_TRACE(QKeySequence(m.key).toString().toStdString());
+        key(m.key);
+        EXPECT_EQ(form->dataPlotTitle(), m.title);
+        EXPECT_EQ(form->sampleView().scan_count(), m.scans);
+    }
+    EXPECT_FALSE(mark(0, 2));
+    EXPECT_EQ(form->checkboxCountValue(), 0);
 }
 
 TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
@@ -500,6 +539,14 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     EXPECT_FALSE(child<QProgressBar>("progressBar1")->isHidden());
     EXPECT_EQ(progressValue.load(), 0.0);
     EXPECT_EQ(form->cursor().shape(), Qt::ArrowCursor);
+
+    // A Parallel Run reports no progress: the batch's full bar must not stand beside it.
+    korvane::wb::set_launcher_programs("/bin/true", "/bin/true");
+    child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
+    child<QPushButton>("mpiButton")->click();
+    EXPECT_TRUE(child<QProgressBar>("progressBar1")->isHidden());
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    korvane::wb::set_launcher_programs("mpiexec", "");
 }
 
 // Closing during a Batch Run asks first. No: the window and the run stay. Yes: the run stops after
@@ -551,6 +598,39 @@ TEST_F(MainFormTest, ClosingDuringABatchRunAsksAndStopsBetweenSamples) {
     EXPECT_FALSE(fs::exists(data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.aligndb"));
     for (const auto& entry : fs::directory_iterator(data / "Result"))
         EXPECT_EQ(entry.path().string().find("-journal"), std::string::npos) << entry.path();
+}
+
+// A run that ends while the close question is open: its message waits for the answer, so no box
+// stands over the question. No: the message comes and the window stays. Yes: it closes, no message.
+TEST_F(MainFormTest, ARunThatEndsWhileTheCloseQuestionIsOpenIsReportedOnlyIfTheWindowStays) {
+    const fs::path data = dir.path() / "data", config = dir.path() / "config";
+    fs::create_directories(data);
+    copy_example_config(config);
+    write_sample(data / "s0.CDF", 40);
+    loadFiles({QString::fromStdString((data / "s0.CDF").string())});
+    chooseConfig(config);
+    child<QCheckBox>("checkboxHeader")->setChecked(true);
+    child<QCheckBox>("checkboxHeader2")->setChecked(true);
+    const fs::path aligned = data / "Result" / "aligned_annotated_grouped_chromatograph_peaklist.csv";
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "Yes" : "No");
+        messages.clear();
+        fs::remove(aligned);
+        std::vector<std::size_t> messagesWhileAsked;
+        form->askQuestion = [&](const QString&) {
+            // The aligned file is the run's last act; the worker then only returns.
+            EXPECT_TRUE(wait_until([&] { return fs::exists(aligned); }, 120));
+            wait_until([] { return false; }, 1);
+            messagesWhileAsked.push_back(messages.size());
+            return stop;
+        };
+        form->batchButton_Click();
+        ASSERT_TRUE(form->runBusy());
+        EXPECT_EQ(form->close(), stop);
+        EXPECT_FALSE(form->runBusy());
+        EXPECT_EQ(messagesWhileAsked, std::vector<std::size_t>{0});
+        EXPECT_EQ(messages, stop ? std::vector<QString>{} : std::vector<QString>{"Batch Run completed!"});
+    }
 }
 
 // Whatever a run raises reaches the user as a failure naming what failed: a reader's error, and a
@@ -627,19 +707,31 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
     EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
 
-    // A launcher that ends in failure warns, and the run is not called completed.
-    messages.clear();
+    // A launcher that ends in failure warns, and the run is not called completed: the message says
+    // what the pipeline said stopped it, or that it failed when nothing was said.
     std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
     korvane::wb::set_message_box_handler(
         [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
-    korvane::wb::set_launcher_programs("/bin/false", "/bin/true");
-    form->mpiButton_Click();
-    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    const std::string failing = dir.write(
+        "failing.sh", "#!/bin/sh\necho 'KORVANE_Pipeline: error in process 0: Parameter file c/config_para.csv: "
+                      "no line for Para_PPM' >&2\nexit 1\n");
+    ::chmod(failing.c_str(), 0755);
+    for (const auto& [launcher, said] :
+         {std::pair<std::string, QString>{failing, "Parameter file c/config_para.csv: no line for Para_PPM"},
+          {"/bin/false", "KORVANE_Pipeline under mpiexec did not finish successfully"}}) {
+        SCOPED_TRACE(launcher);
+        messages.clear();
+        warnings.clear();
+        korvane::wb::set_launcher_programs(launcher, "/bin/true");
+        testing::internal::CaptureStderr();
+        form->mpiButton_Click();
+        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
+        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + said});
+    }
     korvane::wb::set_launcher_programs("mpiexec", "");
     korvane::wb::set_message_box_handler(nullptr);
-    EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
-    EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: KORVANE_Pipeline under mpiexec did not finish "
-                                             "successfully"});
 }
 
 // Exit and close end the launcher this window started, so the blocked run ends too, and leave

@@ -215,6 +215,53 @@ TEST_F(ParameterSetupTest, ABoxThatDoesNotConvertIsNamedAndNothingIsStored) {
     }
 }
 
+// What the file lacks or holds as no number is shown as such, not as the 0 the reader makes of it,
+// and "Apply" refuses it instead of writing that 0 into the file.
+TEST_F(ParameterSetupTest, AMissingKeyOrAValueThatIsNoNumberIsShownAsTheFileHasIt) {
+    const fs::path file = configDir / "config_para.csv";
+    const std::string example = read_file(file.string());
+    const auto without = [&example](const std::string& key) {
+        const std::size_t at = example.find(key + ",");
+        return example.substr(0, at) + example.substr(example.find('\n', at) + 1);
+    };
+    const auto replaced = [&example](const std::string& key, const std::string& value) {
+        const std::size_t at = example.find(key + ",") + key.size() + 1;
+        return example.substr(0, at) + value + example.substr(example.find('\n', at));
+    };
+    struct Row {
+        const char* name;
+        std::string file;
+        const char* box;  // nullptr: the row is about a radio group
+        const char* shown;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"missing whole key", without("Para_Min_EIC"), "m_Para_Config_Min_TraceLength", "",
+         "The value of \"Min Trace Length\" is not a whole number from -32768 to 32767!"},
+        {"real that is no number", replaced("Para_PPM", "12x"), "m_Para_Config_TracePPM", "12x",
+         "The value of \"Trace PPM\" is not a number!"},
+        {"missing radio key", without("Para_Polarity"), nullptr, "",
+         "Please select one of \"LC-MS(+)\", \"LC-MS(-)\"!"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << row.file;
+        tab->tabSelected(false);
+        openWithConfig();
+        if (row.box) {
+            EXPECT_EQ(box(row.box)->text(), row.shown);
+        } else {
+            EXPECT_FALSE(radio("LC-MS(+)")->isChecked());
+            EXPECT_FALSE(radio("LC-MS(-)")->isChecked());
+        }
+        EXPECT_EQ(box("m_Para_Config_SNR_Th")->text(), "3");  // the other lines as they are
+        messages.clear();
+        tab->apply();
+        EXPECT_EQ(messages, std::vector<QString>{row.message});
+        EXPECT_EQ(read_file(file.string()), row.file);
+    }
+}
+
 TEST_F(ParameterSetupTest, AParameterFileThatCannotBeWrittenIsNotReportedAsApplied) {
     openWithConfig();
     const Para_Configure para = engine.Para;
