@@ -40,6 +40,7 @@
 namespace {
 
 constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
+constexpr double kPerMillion = 1000000;  // ppm_th is in parts per million
 
 struct Order_Entry {
     double key;          // Cent_Mass
@@ -411,6 +412,14 @@ struct Trace_Group {
     Member_Set members;  // dead groups file every member under log 0: only the stamps order them
 };
 
+// The weights of a point's cost against a trace's last point: the intensity difference in decades,
+// the m/z difference in ppm of the pair's mean m/z (10^6 over half their sum), and the scans since
+// the trace's last point.
+constexpr double kIntensityWeight = 0.3;
+constexpr double kMzWeight = 0.2;
+constexpr double kScanWeight = 0.5;
+constexpr double kPpmOfPairMean = 2000000;
+
 // One point's side of the score. The terms are written as the whole cost is, so that a score
 // assembled from them has the same bits.
 struct Point_Score {
@@ -423,11 +432,13 @@ struct Point_Score {
     void need_log() {
         if (!log_known) log_i = std::log10(intensity), log_known = true;
     }
-    double mz_term(double last_mz) const { return 0.2 * (2000000 * std::fabs(p - last_mz) / (last_mz + p)); }
+    double mz_term(double last_mz) const {
+        return kMzWeight * (kPpmOfPairMean * std::fabs(p - last_mz) / (last_mz + p));
+    }
     // sp - last_scan is an unsigned 32-bit difference, widened afterwards.
-    double scan_term(std::uint32_t last_scan) const { return 0.5 * (sp - last_scan); }
+    double scan_term(std::uint32_t last_scan) const { return kScanWeight * (sp - last_scan); }
     double cost(double last_log, double mz_t, double scan_t) const {
-        return 0.3 * std::fabs(log_i - last_log) + mz_t + scan_t;
+        return kIntensityWeight * std::fabs(log_i - last_log) + mz_t + scan_t;
     }
 };
 
@@ -887,7 +898,7 @@ class Extraction {
 public:
     Extraction(std::vector<Spectrum_Scan>& scans, double ppm_th, std::int32_t minimum_eic_num,
                std::int32_t misscount_th)
-        : scans_(scans), r_(ppm_th / 1000000), minimum_eic_num_(minimum_eic_num), pool_(scans), index_(pool_),
+        : scans_(scans), r_(ppm_th / kPerMillion), minimum_eic_num_(minimum_eic_num), pool_(scans), index_(pool_),
           idle_(scans, misscount_th) {}
 
     std::vector<Mass_Trace> run() {
