@@ -17,6 +17,7 @@ namespace {
 using Group_Peak = Chromatogram_Peak_Group;
 using Compound_Row = Chromatogram_Peak_Group_Compound;
 using Point_Iterator = std::vector<peak_adduct_annotation_point>::iterator;
+using Label_Runs = std::vector<std::pair<Point_Iterator, Point_Iterator>>;
 
 // Shape comparisons of the refinement tolerate the same few scans of drift as grouping does.
 constexpr std::int32_t kRefineShiftTol = 3;
@@ -198,16 +199,21 @@ void annotate_group(Annotation_Context& ctx, const std::vector<Group_Peak>& memb
     std::move(result.begin(), result.end(), std::back_inserter(peaklist_adduct_annotation));
 }
 
-// For every value from smallest to largest, the run of points that carry it (empty when none),
+// The labels the clustering gave, smallest to largest, as they stood after the first sort.
+struct Label_Range {
+    std::int64_t smallest;
+    std::int64_t largest;
+};
+
+// For every label from smallest to largest, the run of points that carry it (empty when none),
 // in a list sorted by cluster_value.
-std::vector<std::pair<Point_Iterator, Point_Iterator>> label_runs(std::vector<peak_adduct_annotation_point>& points,
-                                                                  std::int64_t smallest, std::int64_t largest) {
-    std::vector<std::pair<Point_Iterator, Point_Iterator>> runs(static_cast<std::size_t>(largest - smallest + 1),
-                                                                {points.end(), points.end()});
+Label_Runs label_runs(std::vector<peak_adduct_annotation_point>& points, Label_Range labels) {
+    Label_Runs runs(static_cast<std::size_t>(labels.largest - labels.smallest + 1), {points.end(), points.end()});
     for (auto it = points.begin(); it != points.end();) {
         const std::int32_t v = it->cluster_value;
         auto end = std::find_if(it, points.end(), [v](const peak_adduct_annotation_point& p) { return p.cluster_value != v; });
-        if (v >= smallest && v <= largest) runs[static_cast<std::size_t>(v - smallest)] = {it, end};
+        if (v >= labels.smallest && v <= labels.largest)
+            runs[static_cast<std::size_t>(v - labels.smallest)] = {it, end};
         it = end;
     }
     return runs;
@@ -227,6 +233,99 @@ bool chain_complete(std::uint32_t adduct_index, const std::vector<std::int32_t>&
         row = wanted;
     }
     return true;
+}
+
+// Step 1: one point per (peak, adduct row) reading, in the order of the clustering's input.
+std::vector<peak_adduct_annotation_point> annotation_points(const std::vector<std::uint32_t>& cluster_res,
+                                                            std::uint32_t adduct_config_num) {
+    std::vector<peak_adduct_annotation_point> points(cluster_res.size());
+    for (std::size_t i = 0; i < cluster_res.size(); ++i) {
+        points[i].peak_index = static_cast<std::uint32_t>(i / adduct_config_num);
+        points[i].adduct_index = static_cast<std::uint32_t>(i - points[i].peak_index * adduct_config_num);
+        points[i].molecular_mass = 0;
+        points[i].cluster_value = static_cast<std::int32_t>(cluster_res[i]);
+    }
+    return points;
+}
+
+// Drops the points of one label whose chain is broken, and the last point left alone by them.
+void drop_broken_chains_of(std::int32_t v, Point_Iterator first, Point_Iterator last,
+                           const std::vector<std::int32_t>& dependence) {
+    const std::ptrdiff_t m = last - first;
+    if (m == 0) {
+        std::cout << "Adduct Annotation: empty cluster are grouped!" << std::endl;
+        return;
+    }
+    if (m == 1) {
+        first->cluster_value = -first->cluster_value;
+        return;
+    }
+    std::vector<peak_adduct_annotation_point> as_taken(first, last);
+    std::ptrdiff_t broken = 0;
+    for (auto it = first; it != last; ++it) {
+        if (chain_complete(it->adduct_index, dependence, as_taken)) continue;
+        it->cluster_value = -it->cluster_value;
+        ++broken;
+    }
+    if (m - broken == 1) {
+        auto lone = find_by_cluster_value(first, last, v);
+        if (lone != last) lone->cluster_value = -lone->cluster_value;
+    }
+}
+
+// Step 3: every point's adduct must lead back to row 0 through rows present in its cluster.
+void drop_broken_chains(const Label_Runs& runs, Label_Range labels, const std::vector<std::int32_t>& dependence) {
+    for (std::int64_t v64 = labels.smallest; v64 <= labels.largest; ++v64) {
+        const auto [first, last] = runs[static_cast<std::size_t>(v64 - labels.smallest)];
+        drop_broken_chains_of(static_cast<std::int32_t>(v64), first, last, dependence);
+    }
+}
+
+// The peaks of the points of the run that still carry label c.
+std::vector<std::uint32_t> peaks_labelled(Point_Iterator first, Point_Iterator last, std::int32_t c) {
+    std::vector<std::uint32_t> peaks;
+    for (auto it = first; it != last; ++it)
+        if (it->cluster_value == c) peaks.push_back(it->peak_index);
+    return peaks;
+}
+
+// Compares cluster c (its undropped points `taken`) with every later cluster.
+void drop_contained_against_later(const Label_Runs& runs, Label_Range labels, std::int64_t c64,
+                                  const std::vector<Point_Iterator>& taken) {
+    const auto c = static_cast<std::int32_t>(c64);
+    std::vector<std::uint32_t> set_1;
+    for (Point_Iterator it : taken) set_1.push_back(it->peak_index);
+    for (std::int64_t c2_64 = c64 + 1; c2_64 <= labels.largest; ++c2_64) {
+        const auto [c2_first, c2_last] = runs[static_cast<std::size_t>(c2_64 - labels.smallest)];
+        const std::vector<std::uint32_t> set_2 = peaks_labelled(c2_first, c2_last, static_cast<std::int32_t>(c2_64));
+        if (set_2.empty()) continue;
+        switch (set_contain_relation(set_1, set_2)) {
+        case Set_1_Contain_Set_2:
+            for (auto it = c2_first; it != c2_last; ++it)
+                if (it->cluster_value > 0) it->cluster_value = -it->cluster_value;
+            break;
+        case Set_2_Contain_Set_1:
+            // Once dropped a cluster stays dropped, however many others contain it.
+            for (Point_Iterator it : taken) it->cluster_value = -c;
+            break;
+        case Set_No_Contain:
+            break;
+        }
+    }
+}
+
+// Step 5: of two clusters over the same peaks the smaller label stays; a cluster whose peaks are
+// contained in another's goes.
+void drop_contained_clusters(const Label_Runs& runs, Label_Range labels) {
+    for (std::int64_t c64 = labels.smallest; c64 < labels.largest; ++c64) {
+        const auto c = static_cast<std::int32_t>(c64);
+        if (c <= 0) continue;  // nothing undropped carries a label below 1
+        const auto [c_first, c_last] = runs[static_cast<std::size_t>(c64 - labels.smallest)];
+        std::vector<Point_Iterator> taken;
+        for (auto it = c_first; it != c_last; ++it)
+            if (it->cluster_value == c) taken.push_back(it);
+        if (!taken.empty()) drop_contained_against_later(runs, labels, c64, taken);
+    }
 }
 
 }  // namespace
@@ -268,86 +367,17 @@ void peakset_unique_process(std::vector<std::uint32_t> cluster_res, std::uint32_
     unique_cluster_res.assign(cluster_res.size(), 0);
     if (cluster_res.empty() || adduct_config_num == 0) return;
 
-    // Step 1.
-    std::vector<peak_adduct_annotation_point> points(cluster_res.size());
-    for (std::size_t i = 0; i < cluster_res.size(); ++i) {
-        points[i].peak_index = static_cast<std::uint32_t>(i / adduct_config_num);
-        points[i].adduct_index = static_cast<std::uint32_t>(i - points[i].peak_index * adduct_config_num);
-        points[i].molecular_mass = 0;
-        points[i].cluster_value = static_cast<std::int32_t>(cluster_res[i]);
-    }
+    std::vector<peak_adduct_annotation_point> points = annotation_points(cluster_res, adduct_config_num);
 
     // Step 2. Each label's points form one run; later steps only negate values, so a label's
     // undropped points are always found in the run its value had after the sort.
     std::stable_sort(points.begin(), points.end(), Comp_annotation_by_value);
-    const std::int64_t smallest = points.front().cluster_value;
-    const std::int64_t largest = points.back().cluster_value;
-    const std::vector<std::pair<Point_Iterator, Point_Iterator>> runs = label_runs(points, smallest, largest);
-    auto run_of = [&](std::int64_t v) { return runs[static_cast<std::size_t>(v - smallest)]; };
-
-    // Step 3: every point's adduct must lead back to row 0 through rows present in its cluster.
-    for (std::int64_t v64 = smallest; v64 <= largest; ++v64) {
-        const auto v = static_cast<std::int32_t>(v64);
-        const auto [first, last] = run_of(v64);
-        const std::ptrdiff_t m = last - first;
-        if (m == 0) {
-            std::cout << "Adduct Annotation: empty cluster are grouped!" << std::endl;
-            continue;
-        }
-        if (m == 1) {
-            first->cluster_value = -first->cluster_value;
-            continue;
-        }
-        std::vector<peak_adduct_annotation_point> as_taken(first, last);
-        std::ptrdiff_t broken = 0;
-        for (auto it = first; it != last; ++it) {
-            if (chain_complete(it->adduct_index, param_dependence_arry, as_taken)) continue;
-            it->cluster_value = -it->cluster_value;
-            ++broken;
-        }
-        if (m - broken == 1) {
-            auto lone = find_by_cluster_value(first, last, v);
-            if (lone != last) lone->cluster_value = -lone->cluster_value;
-        }
-    }
+    const Label_Range labels{points.front().cluster_value, points.back().cluster_value};
+    drop_broken_chains(label_runs(points, labels), labels, param_dependence_arry);
 
     // Step 4.
     std::stable_sort(points.begin(), points.end(), Comp_annotation_by_value);
-    const std::vector<std::pair<Point_Iterator, Point_Iterator>> kept_runs = label_runs(points, smallest, largest);
-
-    // Step 5: of two clusters over the same peaks the smaller label stays; a cluster whose peaks
-    // are contained in another's goes.
-    for (std::int64_t c64 = smallest; c64 < largest; ++c64) {
-        const auto c = static_cast<std::int32_t>(c64);
-        if (c <= 0) continue;  // nothing undropped carries a label below 1
-        const auto [c_first, c_last] = kept_runs[static_cast<std::size_t>(c64 - smallest)];
-        std::vector<Point_Iterator> taken;
-        for (auto it = c_first; it != c_last; ++it)
-            if (it->cluster_value == c) taken.push_back(it);
-        if (taken.empty()) continue;
-        std::vector<std::uint32_t> set_1;
-        for (Point_Iterator it : taken) set_1.push_back(it->peak_index);
-        for (std::int64_t c2_64 = c64 + 1; c2_64 <= largest; ++c2_64) {
-            const auto c2 = static_cast<std::int32_t>(c2_64);
-            const auto [c2_first, c2_last] = kept_runs[static_cast<std::size_t>(c2_64 - smallest)];
-            std::vector<std::uint32_t> set_2;
-            for (auto it = c2_first; it != c2_last; ++it)
-                if (it->cluster_value == c2) set_2.push_back(it->peak_index);
-            if (set_2.empty()) continue;
-            switch (set_contain_relation(set_1, set_2)) {
-            case Set_1_Contain_Set_2:
-                for (auto it = c2_first; it != c2_last; ++it)
-                    if (it->cluster_value > 0) it->cluster_value = -it->cluster_value;
-                break;
-            case Set_2_Contain_Set_1:
-                // Once dropped a cluster stays dropped, however many others contain it.
-                for (Point_Iterator it : taken) it->cluster_value = -c;
-                break;
-            case Set_No_Contain:
-                break;
-            }
-        }
-    }
+    drop_contained_clusters(label_runs(points, labels), labels);
 
     // Step 6.
     for (const peak_adduct_annotation_point& p : points)
