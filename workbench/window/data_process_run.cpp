@@ -23,78 +23,101 @@ using namespace korvane::wb::form;
 void MainForm::batchButton_Click() { startRun(true); }
 void MainForm::mpiButton_Click() { startRun(false); }
 
-void MainForm::startRun(bool batch) {
+namespace {
+
+// How often the bar follows a Batch Run's progress, and the slices in which the poller waits so
+// that it notices soon when the run ends.
+constexpr int kProgressPollMs = 500, kPollSliceMs = 25;
+constexpr double kProgressDone = 100.0;  // percent: the batch driver's value after its last sample
+
+}  // namespace
+
+bool MainForm::runInputsReady() {
     if (textBox1->toPlainText().isEmpty()) {
         showMessage("Please select LCMS file(s)");
-        return;
+        return false;
     }
     if (configFileTextBox->text().isEmpty()) {
         showMessage("Please select parameter file");
-        return;
+        return false;
     }
     if (checkboxCount == 0) {
         showMessage("Please check at least 1 process check box to run!");
-        return;
+        return false;
     }
     if (runBusy()) {
         showMessage("A run is still in progress; please wait until it has finished!");
-        return;
+        return false;
     }
-    if (!engine_) return;
-    // The CPU box and the marks are read here, on the window's thread: the worker touches no widget.
-    int cpu = 1;
-    if (!batch) {
-        bool ok = false;
-        cpu = plain_locale().toInt(cpuNumberTextBox->text().trimmed(), &ok);
-        if (!ok || cpu < 1) {
-            showMessage("Please enter a whole number of processes (1 or more) in \"CPU#:\"!");
-            return;
-        }
-    }
+    return engine_ != nullptr;
+}
+
+bool MainForm::readCpuCount(int& cpu) {
+    bool ok = false;
+    cpu = plain_locale().toInt(cpuNumberTextBox->text().trimmed(), &ok);
+    if (ok && cpu >= 1) return true;
+    showMessage("Please enter a whole number of processes (1 or more) in \"CPU#:\"!");
+    return false;
+}
+
+bool MainForm::createOutputFolder() {
     FilePathOut = window_text(korvane::path_join(engine_text(FilePathData), "Result"));
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(engine_text(FilePathOut)), ec);
-    if (ec) {
-        showMessage("Could not create the output folder " + FilePathOut + ": " + QString::fromStdString(ec.message()));
-        return;
-    }
-    setCursor(Qt::WaitCursor);
-    batchButtonWasClicked = batch;
-    mpiButtonnWasClicked = !batch;
+    if (!ec) return true;
+    showMessage("Could not create the output folder " + FilePathOut + ": " + QString::fromStdString(ec.message()));
+    return false;
+}
 
-    std::vector<std::string> names;
-    std::vector<int> flags;
+void MainForm::readMarkedFiles(std::vector<std::string>& names, std::vector<int>& flags) const {
     for (int row = 0; row < dataGridView1->rowCount(); ++row) {
         if (!checked(dataGridView1->item(row, kProcessColumn))) continue;
         names.push_back(engine_text(dataGridView1->item(row, kFileNameColumn)->text()));
         flags.push_back(checked(dataGridView1->item(row, kAlignColumn)) ? 1 : 0);
     }
+}
+
+void MainForm::startProgressPoller() {
+    progressBar1->setRange(0, 100);
+    progressBar1->setValue(0);
+    pollerBusy_ = true;
+    QProgressBar* bar = progressBar1;
+    pollWatcher_.setFuture(QtConcurrent::run([this, bar] {
+        const auto report = [bar](double v) {
+            const int percent = static_cast<int>(std::nearbyint(v));
+            QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+        };
+        // A run that stops on an error never reaches 100; its end ends the polling too, without
+        // waiting out the half second (the completion message waits for the poller's last report).
+        const auto busy = [this] { return progressValue.load() != kProgressDone && workerRunning_.load(); };
+        do {
+            report(progressValue.load());
+            for (int slept = 0; slept < kProgressPollMs && busy(); slept += kPollSliceMs)
+                QThread::msleep(kPollSliceMs);
+        } while (busy());
+        report(progressValue.load());
+    }));
+}
+
+void MainForm::startRun(bool batch) {
+    if (!runInputsReady()) return;
+    // The CPU box and the marks are read here, on the window's thread: the worker touches no widget.
+    int cpu = 1;
+    if (!batch && !readCpuCount(cpu)) return;
+    if (!createOutputFolder()) return;
+    setCursor(Qt::WaitCursor);
+    batchButtonWasClicked = batch;
+    mpiButtonnWasClicked = !batch;
+    std::vector<std::string> names;
+    std::vector<int> flags;
+    readMarkedFiles(names, flags);
 
     runBusy_ = true;
     workerRunning_ = true;
     engine_->stop_requested = false;
     // A Parallel Run reports no progress; a bar left full by an earlier batch would say it is done.
     progressBar1->setVisible(batch);
-    if (batch) {
-        progressBar1->setRange(0, 100);
-        progressBar1->setValue(0);
-        pollerBusy_ = true;
-        QProgressBar* bar = progressBar1;
-        pollWatcher_.setFuture(QtConcurrent::run([this, bar] {
-            const auto report = [bar](double v) {
-                const int percent = static_cast<int>(std::nearbyint(v));
-                QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
-            };
-            // A run that stops on an error never reaches 100; its end ends the polling too, without
-            // waiting out the half second (the completion message waits for the poller's last report).
-            const auto busy = [this] { return progressValue.load() != 100.0 && workerRunning_.load(); };
-            do {
-                report(progressValue.load());
-                for (int slept = 0; slept < 500 && busy(); slept += 25) QThread::msleep(25);
-            } while (busy());
-            report(progressValue.load());
-        }));
-    }
+    if (batch) startProgressPoller();
     CKORVANE_Engine* engine = engine_.get();
     const std::string config = engine_text(ConfigPath), data = engine_text(FilePathData),
                       output = engine_text(FilePathOut);

@@ -26,6 +26,9 @@ namespace {
 
 // Where a header check box sits: 2 px right of and 4 px below its header cell's corner.
 constexpr int kHeaderBoxLeft = 2, kHeaderBoxTop = 4, kHeaderBoxSize = 15;
+// The designed widths of the mark columns; the file names take what they leave of 250 pixels.
+constexpr int kDesignedProcessWidth = 60, kDesignedAlignWidth = 45;
+constexpr int kFileNameWidth = 250 - kDesignedProcessWidth - kDesignedAlignWidth;
 
 // A mark column wide enough for its header box and, to the right of it, its title.
 int mark_column_width(const QHeaderView* header, int column) {
@@ -37,6 +40,34 @@ int mark_column_width(const QHeaderView* header, int column) {
 }  // namespace
 
 void MainForm::buildDataProcessTab(QWidget* page) {
+    QGridLayout* top = buildInputRows();
+    runPanel = new QWidget;
+    runPanel->setObjectName("panel1");
+    runPanel->setFixedWidth(340);
+    auto* run = new QVBoxLayout(runPanel);
+    buildFileGrid(run);
+    buildRunModes(run);
+    buildRunButtons(run);
+    progressBar1 = new QProgressBar;
+    progressBar1->setObjectName("progressBar1");
+    progressBar1->hide();
+    run->addWidget(progressBar1);
+    run->addStretch();
+    runPanel->hide();
+    buildSamplePlotPanel();
+
+    auto* body = new QHBoxLayout;
+    // Held to the left: aligned only to the top, the panel would sit centred in the row while the
+    // plot panel is hidden and jump left when a file is first clicked.
+    body->addWidget(runPanel, 0, Qt::AlignTop | Qt::AlignLeft);
+    body->addWidget(plotPanel, 1);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(top);
+    layout->addLayout(body, 1);
+}
+
+// The sample files and the configuration folder, each with its box and buttons.
+QGridLayout* MainForm::buildInputRows() {
     auto* top = new QGridLayout;
     textBox1 = new QPlainTextEdit;
     textBox1->setObjectName("textBox1");
@@ -61,11 +92,10 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     connect(browse, &QPushButton::clicked, this, &MainForm::DataLoadBrowseButton_Click);
     connect(load, &QPushButton::clicked, this, &MainForm::LoadDataFileButton_Click);
     connect(configBrowse, &QPushButton::clicked, this, &MainForm::configFileButton_Click);
+    return top;
+}
 
-    runPanel = new QWidget;
-    runPanel->setObjectName("panel1");
-    runPanel->setFixedWidth(340);
-    auto* run = new QVBoxLayout(runPanel);
+void MainForm::buildFileGrid(QVBoxLayout* run) {
     dataGridView1 = new QTableWidget(0, 4);
     dataGridView1->setObjectName("dataGridView1");
     dataGridView1->setHorizontalHeaderLabels({"File Name", "Folder Name", "   Process", "   Align"});
@@ -87,7 +117,9 @@ void MainForm::buildDataProcessTab(QWidget* page) {
         const bool by_key = QGuiApplication::mouseButtons() == Qt::NoButton;
         if (row >= 0 && row != shownRow_ && column == kFileNameColumn && by_key) showSample(row);
     });
+}
 
+void MainForm::buildRunModes(QVBoxLayout* run) {
     batchRunRadioButton = new QRadioButton("Batch Run");
     batchRunRadioButton->setObjectName("batchRunRadioButton");
     batchRunRadioButton->setChecked(true);
@@ -103,7 +135,10 @@ void MainForm::buildDataProcessTab(QWidget* page) {
         label32->setVisible(!batch);
         cpuNumberTextBox->setVisible(!batch);
     });
+}
 
+// The two run buttons and the CPU box, all hidden until the grid is filled.
+void MainForm::buildRunButtons(QVBoxLayout* run) {
     batchButton = new QPushButton("Batch Run");
     batchButton->setObjectName("batchButton");
     mpiButton = new QPushButton("Parallel Run");
@@ -123,24 +158,8 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     run->addLayout(buttons);
     connect(batchButton, &QPushButton::clicked, this, &MainForm::batchButton_Click);
     connect(mpiButton, &QPushButton::clicked, this, &MainForm::mpiButton_Click);
-
-    progressBar1 = new QProgressBar;
-    progressBar1->setObjectName("progressBar1");
-    progressBar1->hide();
-    run->addWidget(progressBar1);
-    run->addStretch();
-    runPanel->hide();
-    buildSamplePlotPanel();
-
-    auto* body = new QHBoxLayout;
-    // Held to the left: aligned only to the top, the panel would sit centred in the row while the
-    // plot panel is hidden and jump left when a file is first clicked.
-    body->addWidget(runPanel, 0, Qt::AlignTop | Qt::AlignLeft);
-    body->addWidget(plotPanel, 1);
-    auto* layout = new QVBoxLayout(page);
-    layout->addLayout(top);
-    layout->addLayout(body, 1);
 }
+
 void MainForm::DataLoadBrowseButton_Click() {
     textBox1->clear();
     const auto chosen = openFilesDialog("Select LC-MS CDF Files", "CDF Files (*.CDF *.cdf)");
@@ -199,7 +218,7 @@ void MainForm::LoadDataFileButton_Click() {
     batchButton->show();
     dataGridView1->setCurrentItem(nullptr);
     dataGridView1->clearSelection();
-    dataGridView1->setColumnWidth(kFileNameColumn, 250 - 60 - 45);
+    dataGridView1->setColumnWidth(kFileNameColumn, kFileNameWidth);
     for (int column : {kProcessColumn, kAlignColumn})
         dataGridView1->setColumnWidth(column, mark_column_width(dataGridView1->horizontalHeader(), column));
     placeHeaderCheckBoxes();

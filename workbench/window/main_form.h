@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "workbench/window/data_view.h"
@@ -18,6 +19,7 @@
 class CKORVANE_Engine;
 class QCheckBox;
 class QCustomPlot;
+class QGridLayout;
 class QCPTextElement;
 class QLabel;
 class QLineEdit;
@@ -28,6 +30,7 @@ class QPushButton;
 class QRadioButton;
 class QTableWidget;
 class QTabWidget;
+class QVBoxLayout;
 class ParameterSetupTab;
 class AnnotationResultTab;
 class AlignmentResultTab;
@@ -91,10 +94,21 @@ protected:
 private:
     void fitFrameToScreen();
     void buildDataProcessTab(QWidget* page);
+    QGridLayout* buildInputRows();
+    void buildFileGrid(QVBoxLayout* run);
+    void buildRunModes(QVBoxLayout* run);
+    void buildRunButtons(QVBoxLayout* run);
     void buildSamplePlotPanel();
     // Loads the sample of the file grid's row into the engine and plots it.
     void showSample(int row);
     void startRun(bool batch);
+    // The checks before a run, each showing its message when it fails.
+    bool runInputsReady();
+    bool readCpuCount(int& cpu);
+    bool createOutputFolder();
+    // The Process-marked rows' file names and their Align marks as 0 or 1.
+    void readMarkedFiles(std::vector<std::string>& names, std::vector<int>& flags) const;
+    void startProgressPoller();
     void runFinished();
     // Shows how the run ended once both the run and its progress poller have ended.
     void reportRunWhenDone();
