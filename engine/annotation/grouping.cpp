@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/annotation/clustering.h"
+#include "engine/records/variant.h"
 
 namespace {
 
@@ -288,7 +289,6 @@ double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Gr
     return calc_dotproduct_angle(std::move(Peak1), shape_only(Peak2), Tol_Shift);
 }
 
-#if KORVANE_WORKBENCH
 double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogram_Peak_Group Peak2,
                              std::int32_t Tol_Shift) {
     return calc_dotproduct_angle(std::move(Peak2), shape_only(Peak1), Tol_Shift);
@@ -298,7 +298,6 @@ double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogra
                              std::int32_t Tol_Shift) {
     return calc_dotproduct_angle(shape_only(Peak1), shape_only(Peak2), Tol_Shift);
 }
-#endif
 
 std::vector<Chromatogram_Peak_Group>::iterator get_matchedpeak_by_EIC_ID_Peak_ID(
     std::vector<Chromatogram_Peak_Group>::iterator It_Lower, std::vector<Chromatogram_Peak_Group>::iterator It_Upper,
@@ -372,9 +371,7 @@ void peak_group(std::vector<Chromatogram_Peak_Group>& peaklist_groupped, std::ve
     std::vector<cluster_node> tree;
     std::vector<std::uint32_t> labels;
     while (ungrouped > 0) {
-#if KORVANE_WORKBENCH
-        std::cout << "Peak Grouping, Group_ID=" << g << "Ungroup PeakNum=" << ungrouped << std::endl;
-#endif
+        korvane::variant::peak_grouping_started(g, ungrouped);
         // 5.1 The seed.
         while (rec[front].Group_ID != 0) ++front;
         std::size_t seed = front;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "grouping_oracle.h"
+#include "reference/grouping_oracle.h"
 
 namespace {
 
@@ -185,7 +185,6 @@ TEST(ShapeAngle, CompoundOperandsUseOnlyShapeAndBoundaries) {
     cb.Apex_Pos = 400;
     cb.Adduct_Annotation = "[M+H]+";
     EXPECT_EQ(calc_dotproduct_angle(A, cb, 1), calc_dotproduct_angle(A, B, 1));
-#if KORVANE_WORKBENCH
     Chromatogram_Peak_Group_Compound ca;
     ca.Peak_shape = A.Peak_shape;
     ca.Left_Boundary = A.Left_Boundary;
@@ -194,7 +193,6 @@ TEST(ShapeAngle, CompoundOperandsUseOnlyShapeAndBoundaries) {
     EXPECT_EQ(calc_dotproduct_angle(ca, B, 1), calc_dotproduct_angle(B, A, 1));
     EXPECT_EQ(calc_dotproduct_angle(ca, cb, 1), calc_dotproduct_angle(A, B, 1));
     EXPECT_NE(calc_dotproduct_angle(B, A, 1), calc_dotproduct_angle(A, B, 1));
-#endif
 }
 
 // Random shapes with zeros, short shapes, empty peaks, negative and non-finite values, every
@@ -294,17 +292,6 @@ TEST(PeakGroup, WorkedExamples) {
         EXPECT_EQ(last_line(r.printed), "Peak Grouping Finished! Ttotally," + std::to_string(row.groups) + "Groups are Got!");
     }
 }
-
-#if KORVANE_WORKBENCH
-TEST(PeakGroup, WorkbenchReportsEveryIteration) {
-    const auto A = make_peak(10, {1, 3, 5, 3, 1}, 12, 100, 0), B = make_peak(10, {2, 6, 9, 6, 2}, 12, 50, 1),
-               C = make_peak(10, {5, 1, 1, 1, 5}, 12, 20, 2);
-    EXPECT_EQ(run_group({A, B, C}, 2, 10).printed,
-              "Peak Grouping, Group_ID=1Ungroup PeakNum=3\n"
-              "Peak Grouping, Group_ID=2Ungroup PeakNum=1\n"
-              "Peak Grouping Finished! Ttotally,2Groups are Got!\n");
-}
-#endif
 
 std::vector<Chromatogram_Peak> random_peaks(std::mt19937_64& rng, std::size_t n, std::uint32_t scans, bool odd) {
     std::uniform_int_distribution<std::uint32_t> apex(0, scans), width(0, 7), area(1, 30);
