@@ -15,23 +15,13 @@
 #include "engine/peaks/mass_trace.h"
 #include "engine/peaks/peak_detection.h"
 #include "engine/peaks/peak_measures.h"
+#include "tests/support/peak_builder.h"
 
 namespace {
 
-Chromatogram_Peak make_peak(std::uint32_t left, const std::vector<double>& intensities, std::uint32_t apex,
-                            double area, std::uint32_t eic = 0, double snr = 0) {
-    Chromatogram_Peak p;
-    for (std::size_t t = 0; t < intensities.size(); ++t) {
-        Data_Point d;
-        d.scan_num = left + static_cast<std::uint32_t>(t);
-        d.intensity = intensities[t];
-        p.Peak_shape.push_back(d);
-    }
-    p.Left_Boundary = left;
-    p.Right_Boundary = left + static_cast<std::uint32_t>(intensities.size()) - 1;
-    p.Apex_Pos = apex;
-    p.Peak_Area = area;
-    p.EIC_ID = eic;
+using korvane::test::make_peak;
+
+Chromatogram_Peak with_snr(Chromatogram_Peak p, double snr) {
     p.Peak_SNR = snr;
     return p;
 }
@@ -146,10 +136,10 @@ TEST(WorkbenchVariant, SnrNoiseIsTheMeanMagnitude) {
 
 TEST(WorkbenchVariant, PeakFilterAlsoNeedsRiseAndFall) {
     const struct { const char* name; Chromatogram_Peak peak; bool kept; } rows[] = {
-        {"steep peak (sum 7.33)", make_peak(100, {1, 2, 6, 10, 6, 2, 1}, 103, 21, 0, 50), true},
-        {"broad base (sum 0.19)", make_peak(100, {100, 101, 105, 110, 105, 101, 100}, 103, 21, 0, 50), false},
+        {"steep peak (sum 7.33)", with_snr(make_peak(100, {1, 2, 6, 10, 6, 2, 1}, 103, 21), 50), true},
+        {"broad base (sum 0.19)", with_snr(make_peak(100, {100, 101, 105, 110, 105, 101, 100}, 103, 21), 50), false},
         // An apex on the first point never switches to falls: every step counts as a negative rise.
-        {"apex first", make_peak(100, {10, 9, 2, 1, 0.5}, 100, 10, 0, 50), false},
+        {"apex first", with_snr(make_peak(100, {10, 9, 2, 1, 0.5}, 100, 10), 50), false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
