@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <iostream>
 #include <utility>
 
 #include "engine/annotation/adduct_annotation.h"
