@@ -30,7 +30,7 @@
 #include "engine/annotation/clustering.h"
 #include "engine/records/para_configure.h"
 #include "pipeline/pipeline_process.h"
-#include "tests/engine/annotation/grouping_oracle.h"
+#include "reference/grouping_oracle.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
 namespace {

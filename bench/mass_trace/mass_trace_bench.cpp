@@ -29,7 +29,7 @@
 #include "engine/peaks/mass_trace.h"
 #include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
-#include "tests/engine/peaks/mass_trace_oracle.h"
+#include "reference/mass_trace_oracle.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
 namespace {

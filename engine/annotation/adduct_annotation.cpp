@@ -11,6 +11,7 @@
 
 #include "engine/annotation/clustering.h"
 #include "engine/annotation/grouping.h"
+#include "engine/records/variant.h"
 
 namespace {
 
@@ -349,12 +350,7 @@ void adduct_annotation(std::vector<Chromatogram_Peak_Group> peaklist_groupped,
     std::vector<Group_Peak> members;
     auto next = peaklist_groupped.begin();
     for (std::uint64_t g = smallest; g <= largest; ++g) {
-#if KORVANE_WORKBENCH
-        std::cout << "Adduct Annotation and Group_ID=" << g << std::endl;
-#else
-        // Values that no peak carries yield nothing; without the progress line they are skipped.
-        g = next->Group_ID;
-#endif
+        g = korvane::variant::adduct_group_to_visit(g, next->Group_ID);
         members.clear();
         while (next != peaklist_groupped.end() && next->Group_ID == g) members.push_back(std::move(*next++));
         if (!members.empty()) annotate_group(ctx, members, peaklist_adduct_annotation);

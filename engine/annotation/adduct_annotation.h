@@ -56,7 +56,7 @@ inline constexpr double kProtonMass = 1.007276;
 // less. A Dependence chain that loops without reaching the first row counts as broken.
 // A negative Mass_Tol matches no HMDB mass.
 //
-// The workbench's build prints "Adduct Annotation and Group_ID=<g>" for every Group_ID value.
+// The workbench's variant prints "Adduct Annotation and Group_ID=<g>" for every Group_ID value.
 void adduct_annotation(std::vector<Chromatogram_Peak_Group> peaklist_groupped,
                        std::vector<adduct_configure_node> adduct_configure_arry,
                        std::vector<double> hmdb_mass_weight_arry, double Mass_Tol, double Group_Refine_Angle_Th,

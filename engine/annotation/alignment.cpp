@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <iostream>
 #include <utility>
 
 #include "engine/annotation/adduct_annotation.h"
+#include "engine/records/variant.h"
 
 namespace {
 
@@ -39,11 +39,7 @@ public:
         while (unaligned_ > 0) {
             const std::size_t founder = choose_founder();
             if (founder == kNone || !(rows_[founder].Compound_Intensity > 0)) break;
-#if KORVANE_WORKBENCH
-            std::cout << "Compound alignment, Align_ID=" << id << std::endl;
-            std::cout << "unalign peak number=" << unaligned_
-                      << "Unalign Max_Compound_Intensity=" << rows_[founder].Compound_Intensity << std::endl;
-#endif
+            korvane::variant::alignment_feature_started(id, unaligned_, rows_[founder].Compound_Intensity);
             double ref_rt = 0.0;
             if (!match_around(founder, ref_rt, found)) {
                 // It can match nothing, not even itself (a mass or time that is not finite, no
@@ -310,9 +306,5 @@ void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Alig
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align) {
     Aligner aligner(peaklist_align, Align_Mode, Mass_Tol, Align_Window1, Align_Window2);
     const std::uint32_t features = aligner.run();
-#if KORVANE_WORKBENCH
-    std::cout << "Compound Alignment Finished, Totoally, " << features << "Groups are generated!" << std::endl;
-#else
-    std::cout << "Compound Alignment Finished, Totoally, " << features << "Align Groups are generated!" << std::endl;
-#endif
+    korvane::variant::alignment_finished(features);
 }

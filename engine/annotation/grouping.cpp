@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/annotation/clustering.h"
+#include "engine/records/variant.h"
 
 namespace {
 
@@ -329,9 +330,7 @@ public:
         std::size_t ungrouped = n_;
         std::uint32_t g = 1;
         while (ungrouped > 0) {
-#if KORVANE_WORKBENCH
-        std::cout << "Peak Grouping, Group_ID=" << g << "Ungroup PeakNum=" << ungrouped << std::endl;
-#endif
+            korvane::variant::peak_grouping_started(g, ungrouped);
             const std::size_t seed = next_seed();
             collect_candidates(seed);
             group_seed_cluster(seed, g, angles);
@@ -478,7 +477,6 @@ double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Gr
     return calc_dotproduct_angle(std::move(Peak1), shape_only(Peak2), Tol_Shift);
 }
 
-#if KORVANE_WORKBENCH
 double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogram_Peak_Group Peak2,
                              std::int32_t Tol_Shift) {
     return calc_dotproduct_angle(std::move(Peak2), shape_only(Peak1), Tol_Shift);
@@ -488,7 +486,6 @@ double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogra
                              std::int32_t Tol_Shift) {
     return calc_dotproduct_angle(shape_only(Peak1), shape_only(Peak2), Tol_Shift);
 }
-#endif
 
 std::vector<Chromatogram_Peak_Group>::iterator get_matchedpeak_by_EIC_ID_Peak_ID(
     std::vector<Chromatogram_Peak_Group>::iterator It_Lower, std::vector<Chromatogram_Peak_Group>::iterator It_Upper,

@@ -20,13 +20,11 @@ double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Gr
 // Uses only Peak_shape and the boundaries of Peak2.
 double calc_dotproduct_angle(Chromatogram_Peak_Group Peak1, Chromatogram_Peak_Group_Compound Peak2,
                              std::int32_t Tol_Shift);
-#if KORVANE_WORKBENCH
 // Returns the first form for (Peak2, converted Peak1): the operands swap.
 double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogram_Peak_Group Peak2,
                              std::int32_t Tol_Shift);
 double calc_dotproduct_angle(Chromatogram_Peak_Group_Compound Peak1, Chromatogram_Peak_Group_Compound Peak2,
                              std::int32_t Tol_Shift);
-#endif
 
 // Gives every peak a Group_ID 1..G and appends them to peaklist_groupped (passed empty; records
 // already there are not regrouped but take part in the final sort by Group_ID), sorted by

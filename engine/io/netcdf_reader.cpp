@@ -24,20 +24,13 @@
 
 #include "engine/io/classic_header.h"
 #include "engine/records/text_util.h"
+#include "engine/records/variant.h"
 
 namespace {
 
 constexpr int kNcNoWrite = 0;               // NC_NOWRITE: samples may sit on read-only media
 constexpr std::size_t kNcMaxName = 256;     // NC_MAX_NAME
 
-#if KORVANE_WORKBENCH
-constexpr const char* kLibraryFile = "libnetcdf_32.so";
-constexpr const char* kMissingLibrary =
-    "netcdf related .so file doesn't exist in the current path or its parent path!";
-#else
-constexpr const char* kLibraryFile = "libnetcdf.so";
-constexpr const char* kMissingLibrary = "libnetcdf.so doesn't exist in the current path or its parent path!";
-#endif
 constexpr const char* kSystemLibrary = "libnetcdf.so.19";
 
 // Every entry point necdf_read calls: a library lacking one would fail every sample.
@@ -364,8 +357,8 @@ std::vector<std::string> netcdf_library_candidates() {
     std::vector<std::string> files;
     const std::string folder = program_folder();
     if (!folder.empty()) {  // without it only the system library is safe to try
-        files.push_back(korvane::path_join(folder, std::string("../") + kLibraryFile));
-        files.push_back(korvane::path_join(folder, kLibraryFile));
+        files.push_back(korvane::path_join(folder, std::string("../") + korvane::variant::netcdf_library_file()));
+        files.push_back(korvane::path_join(folder, korvane::variant::netcdf_library_file()));
     }
     files.emplace_back(kSystemLibrary);
     return files;
@@ -376,7 +369,7 @@ NetCDF::NetCDF() : NetCDF(netcdf_library_candidates()) {}
 NetCDF::NetCDF(const std::vector<std::string>& library_files) {
     std::vector<std::string> failures;
     library_handle = process_library(library_files, failures);
-    if (!library_handle) throw std::string(kMissingLibrary);
+    if (!library_handle) throw std::string(korvane::variant::netcdf_missing_library());
     global_id = -1;
 }
 
@@ -454,11 +447,9 @@ int NetCDF::nc_inq_vartype(int ncid, int varid, int& xtypep) {
     return call_entry<int (*)(int, int, int*)>(entry_point("nc_inq_vartype"), ncid, varid, &xtypep);
 }
 
-#if KORVANE_WORKBENCH
 int NetCDF::nc_inq_varname(int ncid, int varid, char* name) {
     return call_entry<int (*)(int, int, char*)>(entry_point("nc_inq_varname"), ncid, varid, name);
 }
-#endif
 
 int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
                std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,

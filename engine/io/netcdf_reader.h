@@ -51,9 +51,7 @@ public:
     // att: a buffer of at least the attribute's length.
     int nc_get_att_text(int ncid, int varid, const std::string& name, char* att);
     int nc_inq_vartype(int ncid, int varid, int& xtypep);
-#if KORVANE_WORKBENCH
     int nc_inq_varname(int ncid, int varid, char* name);
-#endif
 
     void* library_handle = nullptr;  // never null after construction; owned by the process
     int global_id = -1;              // netCDF's variable id of the global attributes

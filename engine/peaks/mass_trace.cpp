@@ -12,6 +12,8 @@
 #include <set>
 #include <utility>
 
+#include "engine/records/variant.h"
+
 // How the order is kept. The traces form one sequence in ascending Cent_Mass in which a new or
 // moved trace is placed before every trace of equal centre; downstream, a trace's position in it
 // is its EIC_ID. So among equal centres the order is by the time a trace was last placed, newest
@@ -917,9 +919,7 @@ private:
     // m/z is not a number has no place in an order by m/z and is skipped, here and below.
     void seed() {
         const Spectrum_Scan& scan = scans_[0];
-#if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
-#endif
+        korvane::variant::mass_trace_scan_started(scan.scan_num);
         std::vector<Order_Entry> seeds;
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
             const double p = scan.mass_values[k];
@@ -937,9 +937,7 @@ private:
     // last point), taken modulo 2^32 as the running sum would wrap.
     void scan_pass(std::size_t s) {
         Spectrum_Scan& scan = scans_[s];
-#if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << scan.scan_num << std::endl;
-#endif
+        korvane::variant::mass_trace_scan_started(scan.scan_num);
         Trace_Order::Pos hint{0, 0};
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
             const double p = scan.mass_values[k];

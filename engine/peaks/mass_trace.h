@@ -25,7 +25,7 @@
 // A point that no trace in its window can score (zero, negative or NaN intensity on either side;
 // a negative or NaN tolerance) starts a trace of its own at its place in the order; a point whose
 // m/z is NaN is skipped. An empty scan vector gives an empty list. Prints "Mass trace Extraction
-// Finished!" when done (the workbench's build also prints one progress line per scan).
+// Finished!" when done (the workbench's variant also prints one progress line per scan).
 void mass_trace_extraction(std::list<Mass_Trace>& mass_trace_list, std::vector<Spectrum_Scan> spectrum_arry,
                            double ppm_th, std::int32_t minimum_eic_num, std::int32_t misscount_th,
                            double inter_trace_dist_th);

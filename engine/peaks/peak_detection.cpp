@@ -7,6 +7,7 @@
 
 #include "engine/peaks/peak_measures.h"
 #include "engine/peaks/wavelet.h"
+#include "engine/records/variant.h"
 
 namespace {
 
@@ -370,9 +371,7 @@ void mass_trace_list_peak_detection(std::vector<Chromatogram_Peak>& All_EIC_Chro
     // 2, 3. Every trace uses up its number, whether it yields peaks or not.
     std::uint32_t EIC_ID = 0;
     while (!mass_trace_list.empty()) {
-#if KORVANE_WORKBENCH
-        std::cout << "Peak Detection,  EIC=" << EIC_ID << std::endl;
-#endif
+        korvane::variant::peak_detection_trace_started(EIC_ID);
         Mass_Trace& trace = mass_trace_list.front();
         if (korvane::detail::zig_zag_index(trace) > Zig_Zag_Index_Th) {
             mass_trace_list.pop_front();

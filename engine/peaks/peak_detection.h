@@ -46,7 +46,7 @@ struct Detect_Peak {
 // Detects, measures and filters the peaks of every trace of a sample and appends the survivors to
 // All_EIC_Chromatograph_Peak_list: traces in list order, within a trace in descending Peak_ID. A
 // trace's EIC_ID is its 0-based position in mass_trace_list, also for traces that yield nothing.
-// Prints "Mass trace Peak detection Finished!" when done (the workbench's build also prints one
+// Prints "Mass trace Peak detection Finished!" when done (the workbench's variant also prints one
 // progress line per trace).
 void mass_trace_list_peak_detection(std::vector<Chromatogram_Peak>& All_EIC_Chromatograph_Peak_list,
                                     std::list<Mass_Trace> mass_trace_list, std::uint32_t PeakWidth_Min,

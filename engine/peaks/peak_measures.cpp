@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "engine/records/variant.h"
+
 namespace {
 
 // The measures the filter judges one peak by.
@@ -14,10 +16,25 @@ struct PeakShapeMeasures {
     int band_crossings = 0;         // swings through the band around the midline
     int high_points = 0;            // points in the upper part of the peak
     double zig_zag = 0.0;           // the peak's own roughness
-#if KORVANE_WORKBENCH
     double rise_and_fall = 0.0;     // relative rises up to the apex plus relative falls after it
-#endif
 };
+
+// Rises count up to and including the apex point; a peak whose apex is its first point never
+// meets the apex in this walk, so every point counts as a rise.
+double rise_and_fall(const std::vector<Data_Point>& shape, std::size_t apex_index) {
+    double sum = 0.0;
+    bool past_apex = false;
+    for (std::size_t i = 1; i < shape.size(); ++i) {
+        const double previous = shape[i - 1].intensity, v = shape[i].intensity;
+        if (!past_apex) {
+            sum += (v - previous) / previous;
+            if (i == apex_index) past_apex = true;
+        } else {
+            sum += (previous - v) / v;
+        }
+    }
+    return sum;
+}
 
 PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
     const std::vector<Data_Point>& shape = peak.Peak_shape;
@@ -78,21 +95,8 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
     m.zig_zag = std::log(static_cast<double>(W)) * curvature / (m.height * m.height) / W;
     m.significance = S;
 
-#if KORVANE_WORKBENCH
-    // Rises count up to and including the apex point; a peak whose apex is its first point never
-    // meets the apex in this walk, so every point counts as a rise.
-    const std::size_t apex_index = static_cast<std::size_t>(apex_it - shape.begin());
-    bool past_apex = false;
-    for (std::size_t i = 1; i < count; ++i) {
-        const double previous = shape[i - 1].intensity, v = shape[i].intensity;
-        if (!past_apex) {
-            m.rise_and_fall += (v - previous) / previous;
-            if (i == apex_index) past_apex = true;
-        } else {
-            m.rise_and_fall += (previous - v) / v;
-        }
-    }
-#endif
+    if (korvane::variant::peak_filter_checks_rise_and_fall())
+        m.rise_and_fall = rise_and_fall(shape, static_cast<std::size_t>(apex_it - shape.begin()));
     return m;
 }
 
@@ -147,13 +151,12 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
 
     // 5. Noise level.
     double noise;
-#if KORVANE_WORKBENCH
-    double magnitude_sum = 0.0;
-    for (const double v : noise_vector) magnitude_sum += std::fabs(v);
-    noise = magnitude_sum / N;
-    if (c2 > 2) noise = noise * (c2 - 1);
-#else
-    if (c2 > 2) {
+    if (korvane::variant::snr_noise_is_mean_magnitude()) {
+        double magnitude_sum = 0.0;
+        for (const double v : noise_vector) magnitude_sum += std::fabs(v);
+        noise = magnitude_sum / N;
+        if (c2 > 2) noise = noise * (c2 - 1);
+    } else if (c2 > 2) {
         double deviation_sum = 0.0;
         for (const double v : noise_vector) deviation_sum += std::fabs(v - mid);
         noise = deviation_sum / N * (c2 - 1);
@@ -163,7 +166,6 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
         std::stable_sort(by_magnitude.begin(), by_magnitude.end(), compareByABS);
         noise = std::fabs(by_magnitude[static_cast<std::size_t>(N * 0.7)]);
     }
-#endif
     // 6, 7.
     if (noise <= 0.0001) noise = 0.0001;
     return signal_level / noise;
@@ -243,6 +245,7 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
                                std::uint32_t PeakWidth_Max, double PeakIntensity_Th, double SNR_Th,
                                double Peak_Significance_Th, double Triangle_Area_Bias_Ratio_Th,
                                double Zig_Zag_Index_Th) {
+    const bool rise_and_fall_checked = korvane::variant::peak_filter_checks_rise_and_fall();
     auto passes = [&](const Chromatogram_Peak& peak) {
         if (peak.Peak_shape.empty()) return false;
         const std::uint32_t W = peak.Right_Boundary - peak.Left_Boundary + 1;
@@ -257,11 +260,8 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
                m.triangle_bias < Triangle_Area_Bias_Ratio_Th &&   //  7
                m.band_crossings < 3 &&                            //  8
                m.high_points > 1 &&                               //  9
-               m.zig_zag < Zig_Zag_Index_Th                       // 10
-#if KORVANE_WORKBENCH
-               && m.rise_and_fall > 2.0                           // 11
-#endif
-            ;
+               m.zig_zag < Zig_Zag_Index_Th &&                    // 10
+               (!rise_and_fall_checked || m.rise_and_fall > 2.0); // 11
     };
     std::size_t kept = 0;
     for (std::size_t i = 0; i < EIC_Chromatograph_Peak_list.size(); ++i) {
@@ -273,7 +273,6 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
                                       EIC_Chromatograph_Peak_list.end());
 }
 
-#if KORVANE_WORKBENCH
 double Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector) {
     if (noise_vector.empty()) return 0.0;
     std::stable_sort(noise_vector.begin(), noise_vector.end(), compareByABS);
@@ -325,4 +324,3 @@ double mcq_index_calculation(Mass_Trace eic, std::int32_t Window_Length) {
     for (std::size_t j = 0; j < N; ++j) cosine += (y[j] / y_norm) * (z[j] / z_norm);
     return cosine;
 }
-#endif

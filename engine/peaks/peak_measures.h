@@ -17,7 +17,7 @@ double Calculate_Peak_Area(std::vector<double> signal_data, std::uint32_t Left_b
 // signal_level over a noise level estimated from noise_vector (the scale-1 wavelet coefficients
 // across the peak): for a noise vector that swings through its mid-range band more than twice, its
 // mean deviation from the mid-range times (swings - 1), the swings rounded up to an even count;
-// otherwise the (trunc(0.7 N) + 1)-th largest of its N magnitudes. The workbench's build takes the
+// otherwise the (trunc(0.7 N) + 1)-th largest of its N magnitudes. The workbench's variant takes the
 // mean magnitude in both cases. The noise is floored at 0.0001. An empty noise vector gives 0.
 double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector);
 
@@ -32,7 +32,7 @@ double eic_zig_zag_index_calculation(Mass_Trace eic);
 void peak_refinement_processing(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<double> signal_data);
 
 // Erases in place every peak of one trace that fails any of ten conditions (eleven in the
-// workbench's build): width within [PeakWidth_Min, PeakWidth_Max], height, positive area,
+// workbench's variant): width within [PeakWidth_Min, PeakWidth_Max], height, positive area,
 // signal-to-noise ratio, significance, triangle area bias, fewer than 3 band crossings, more than
 // one high point, and the peak's own zig-zag index. A measure that is not a number fails.
 void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph_Peak_list, std::uint32_t PeakWidth_Min,
@@ -47,8 +47,7 @@ double peak_area(const std::vector<double>& signal, std::uint32_t Left_boundary,
 double zig_zag_index(const Mass_Trace& eic);
 }  // namespace korvane::detail
 
-#if KORVANE_WORKBENCH
-// Older signal-to-noise ratio, kept in the workbench's engine but called by nothing: the noise is
+// Older signal-to-noise ratio, kept for the workbench but called by nothing: the noise is
 // the (trunc(0.95 N) + 1)-th largest of the N magnitudes of noise_vector, floored at 0.0001. An
 // empty vector gives 0.
 double Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector);
@@ -57,4 +56,3 @@ double Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector)
 // standardised moving mean over Window_Length points. Not a number for fewer than two points or a
 // window shorter than one point.
 double mcq_index_calculation(Mass_Trace eic, std::int32_t Window_Length);
-#endif

@@ -42,7 +42,6 @@ bool Comp_annotation_by_value(const peak_adduct_annotation_point& val, const pea
     return val.cluster_value < p.cluster_value;
 }
 
-#if KORVANE_WORKBENCH
 bool Comp_annotation_by_adduct_index(const peak_adduct_annotation_point& val,
                                      const peak_adduct_annotation_point& p) {
     return val.adduct_index < p.adduct_index;
@@ -66,4 +65,3 @@ bool Comp_Alignpeak_by_Sample_ID(const Chromatogram_Peak_Group_Compound_Align& v
                                  const Chromatogram_Peak_Group_Compound_Align& p) {
     return val.SAMPLE_ID < p.SAMPLE_ID;
 }
-#endif

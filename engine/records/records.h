@@ -10,10 +10,6 @@
 #include <string>
 #include <vector>
 
-#ifndef KORVANE_WORKBENCH
-#define KORVANE_WORKBENCH 0
-#endif
-
 // One point of a mass trace or of a peak shape.
 struct Data_Point {
     std::uint32_t scan_num = 0;
@@ -172,7 +168,6 @@ bool Comp_Alignpeak_by_Compound_Intensity(const Chromatogram_Peak_Group_Compound
 bool Comp_annotation_by_value(const peak_adduct_annotation_point& val,
                               const peak_adduct_annotation_point& p);
 
-#if KORVANE_WORKBENCH
 bool Comp_annotation_by_adduct_index(const peak_adduct_annotation_point& val,
                                      const peak_adduct_annotation_point& p);
 bool Comp_Grouppeak_by_Peak_Apex_Intensity(const Chromatogram_Peak_Group& val,
@@ -184,4 +179,3 @@ bool Compoundpeak_by_Unique_Peak_Apex_MZ(const Chromatogram_Peak_Group_Compound&
                                          const Chromatogram_Peak_Group_Compound& p);
 bool Comp_Alignpeak_by_Sample_ID(const Chromatogram_Peak_Group_Compound_Align& val,
                                  const Chromatogram_Peak_Group_Compound_Align& p);
-#endif

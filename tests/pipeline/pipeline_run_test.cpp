@@ -23,7 +23,7 @@
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
-#include "tests/support/cdf_writer.h"
+#include "tools/generate_sample/cdf_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/sample_file.h"
 
@@ -103,7 +103,7 @@ std::string job_text(const std::vector<std::string>& sample_lines) {
 // Two damaged samples: bytes that are no netCDF file, and a netCDF file without "scan_index".
 void write_damaged_samples(const fs::path& garbage, const fs::path& no_index) {
     std::ofstream(garbage, std::ios::binary) << std::string("CDF\x01 but nothing after it is netCDF", 36);
-    korvane::test::Cdf_Content c;
+    korvane::synth::Cdf_Content c;
     c.scan_acquisition_time = {1.0, 2.0};
     c.total_intensity = {5.0, 5.0};
     c.mass_values = {100.0f, 101.0f};
@@ -111,7 +111,7 @@ void write_damaged_samples(const fs::path& garbage, const fs::path& no_index) {
     c.scan_index = {0, 1};
     c.point_count = {1, 1};
     c.omit = {"scan_index"};
-    korvane::test::write_cdf(no_index.string(), c);
+    korvane::synth::write_cdf(no_index.string(), c);
 }
 
 // The reader's own reason for refusing a sample file.

@@ -16,8 +16,8 @@ public:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = "korvane";
         if (info) name += std::string("_") + info->test_suite_name() + "_" + info->name();
-        // The console and workbench builds of a test program run the same test names side by
-        // side under ctest -j; the process id keeps their folders apart.
+        // Tests of one name may run side by side (two ctest runs over one build); the process id
+        // keeps their folders apart.
         name += '_';
         name += std::to_string(getpid());
         for (char& c : name)

@@ -1,11 +1,11 @@
 #include "tools/generate_sample/sample_file.h"
 
-#include "tests/support/cdf_writer.h"
+#include "tools/generate_sample/cdf_writer.h"
 
 namespace korvane::synth {
 
 void write_sample_cdf(const std::string& path, const Sample& s) {
-    korvane::test::Cdf_Content c;
+    korvane::synth::Cdf_Content c;
     c.scan_acquisition_time = s.scan_acquisition_time_arry;
     c.total_intensity = s.total_intensity_arry;
     c.mass_values = s.mass_value_arry;
@@ -14,7 +14,7 @@ void write_sample_cdf(const std::string& path, const Sample& s) {
     c.point_count.assign(s.point_count_arry.begin(), s.point_count_arry.end());
     c.actual_scan_number.emplace(s.scan_num_arry.begin(), s.scan_num_arry.end());
     c.global_units = "Seconds";
-    korvane::test::write_cdf(path, c);
+    korvane::synth::write_cdf(path, c);
 }
 
 }  // namespace korvane::synth

@@ -1,4 +1,4 @@
-// Writes a synthetic sample as an ANDI-MS ".CDF" file through the tests' sample file writer.
+// Writes a synthetic sample as an ANDI-MS ".CDF" file through the sample file writer.
 #pragma once
 
 #include <string>

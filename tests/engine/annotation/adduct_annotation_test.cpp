@@ -336,17 +336,6 @@ TEST(AdductAnnotation, RandomGroupsKeepTheNumberingAndCompoundRules) {
     }
 }
 
-#if KORVANE_WORKBENCH
-TEST(AdductAnnotation, WorkbenchPrintsEveryGroupValue) {
-    std::vector<Compound> out;
-    testing::internal::CaptureStdout();
-    adduct_annotation({make_peak(3, 0, 150.0, 1.0, kBell), make_peak(1, 1, 150.0, 1.0, kBell)}, kProtonOnly, {}, 0.001,
-                      20.0, LC_Positive_Mode, out);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Adduct Annotation and Group_ID=1\nAdduct Annotation and Group_ID=2\nAdduct Annotation and Group_ID=3\n");
-}
-#endif
-
 // Candidate i of peakset_unique_process is peak i / A, adduct row i % A.
 TEST(PeaksetUniqueProcess, DependenceChainsDecideWhatSurvives) {
     struct Case {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "clustering_oracle.h"
+#include "reference/clustering_oracle.h"
 
 namespace {
 

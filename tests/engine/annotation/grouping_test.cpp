@@ -9,29 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "grouping_oracle.h"
+#include "reference/grouping_oracle.h"
+#include "tests/support/peak_builder.h"
 
 namespace {
 
 constexpr double kRightAngle = 90.0000015;  // acos(0) * 180 / 3.1415926, to the digits quoted
 
-Chromatogram_Peak make_peak(std::uint32_t left, const std::vector<double>& intensities, std::uint32_t apex,
-                            double area, std::uint32_t eic = 0, std::uint32_t id = 0) {
-    Chromatogram_Peak p;
-    for (std::size_t t = 0; t < intensities.size(); ++t) {
-        Data_Point d;
-        d.scan_num = left + static_cast<std::uint32_t>(t);
-        d.intensity = intensities[t];
-        p.Peak_shape.push_back(d);
-    }
-    p.Left_Boundary = left;
-    p.Right_Boundary = left + static_cast<std::uint32_t>(intensities.size()) - 1;
-    p.Apex_Pos = apex;
-    p.Peak_Area = area;
-    p.EIC_ID = eic;
-    p.Peak_ID = id;
-    return p;
-}
+using korvane::test::make_peak;
 
 Chromatogram_Peak_Group as_group(const Chromatogram_Peak& p) {
     Chromatogram_Peak_Group g;
@@ -185,7 +170,6 @@ TEST(ShapeAngle, CompoundOperandsUseOnlyShapeAndBoundaries) {
     cb.Apex_Pos = 400;
     cb.Adduct_Annotation = "[M+H]+";
     EXPECT_EQ(calc_dotproduct_angle(A, cb, 1), calc_dotproduct_angle(A, B, 1));
-#if KORVANE_WORKBENCH
     Chromatogram_Peak_Group_Compound ca;
     ca.Peak_shape = A.Peak_shape;
     ca.Left_Boundary = A.Left_Boundary;
@@ -194,7 +178,6 @@ TEST(ShapeAngle, CompoundOperandsUseOnlyShapeAndBoundaries) {
     EXPECT_EQ(calc_dotproduct_angle(ca, B, 1), calc_dotproduct_angle(B, A, 1));
     EXPECT_EQ(calc_dotproduct_angle(ca, cb, 1), calc_dotproduct_angle(A, B, 1));
     EXPECT_NE(calc_dotproduct_angle(B, A, 1), calc_dotproduct_angle(A, B, 1));
-#endif
 }
 
 // Random shapes with zeros, short shapes, empty peaks, negative and non-finite values, every
@@ -294,17 +277,6 @@ TEST(PeakGroup, WorkedExamples) {
         EXPECT_EQ(last_line(r.printed), "Peak Grouping Finished! Ttotally," + std::to_string(row.groups) + "Groups are Got!");
     }
 }
-
-#if KORVANE_WORKBENCH
-TEST(PeakGroup, WorkbenchReportsEveryIteration) {
-    const auto A = make_peak(10, {1, 3, 5, 3, 1}, 12, 100, 0), B = make_peak(10, {2, 6, 9, 6, 2}, 12, 50, 1),
-               C = make_peak(10, {5, 1, 1, 1, 5}, 12, 20, 2);
-    EXPECT_EQ(run_group({A, B, C}, 2, 10).printed,
-              "Peak Grouping, Group_ID=1Ungroup PeakNum=3\n"
-              "Peak Grouping, Group_ID=2Ungroup PeakNum=1\n"
-              "Peak Grouping Finished! Ttotally,2Groups are Got!\n");
-}
-#endif
 
 std::vector<Chromatogram_Peak> random_peaks(std::mt19937_64& rng, std::size_t n, std::uint32_t scans, bool odd) {
     std::uniform_int_distribution<std::uint32_t> apex(0, scans), width(0, 7), area(1, 30);

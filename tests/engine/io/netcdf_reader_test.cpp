@@ -17,12 +17,12 @@
 #include <thread>
 
 #include "engine/peaks/spectrum.h"
-#include "tests/support/cdf_writer.h"
+#include "tools/generate_sample/cdf_writer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-using korvane::test::Cdf_Content;
+using korvane::synth::Cdf_Content;
 using korvane::test::TempDir;
 
 // Everything necdf_read hands out, pre-set to values a failed read must leave alone.
@@ -115,7 +115,7 @@ const Format_Row kClassicFormats[] = {{"classic", Cdf_Content::Format::classic, 
                                       {"record dimension for points", Cdf_Content::Format::classic, true}};
 
 std::string write(const TempDir& dir, const Cdf_Content& c, const std::string& name = "s.CDF") {
-    korvane::test::write_cdf(dir.file(name), c);
+    korvane::synth::write_cdf(dir.file(name), c);
     return name;
 }
 
@@ -291,10 +291,10 @@ TEST(NetcdfReader, VariablesThatAreNotOneDimensionalOrNotNumbersFailTheRead) {
         const std::string variable = row.variable;
         c.extra_define = [rank, variable](int ncid) {
             int dims[2] = {0, 0}, id = 0;
-            korvane::test::nc_check(nc_def_dim(ncid, "odd_a", 5, &dims[0]), "def_dim");
-            korvane::test::nc_check(nc_def_dim(ncid, "odd_b", 2, &dims[1]), "def_dim");
+            korvane::synth::nc_check(nc_def_dim(ncid, "odd_a", 5, &dims[0]), "def_dim");
+            korvane::synth::nc_check(nc_def_dim(ncid, "odd_b", 2, &dims[1]), "def_dim");
             const nc_type type = rank < 0 ? NC_CHAR : NC_FLOAT;
-            korvane::test::nc_check(nc_def_var(ncid, variable.c_str(), type, rank < 0 ? 1 : rank, dims, &id), "def_var");
+            korvane::synth::nc_check(nc_def_var(ncid, variable.c_str(), type, rank < 0 ? 1 : rank, dims, &id), "def_var");
         };
         expect_refused(read_sample(dir.str(), write(dir, c)),
                        "variable " + variable + " has the wrong type or shape");
@@ -367,13 +367,9 @@ TEST(NetcdfReader, ImpossibleScanIndexesAndTimesAreRefused) {
     expect_each_refused(rows);
 }
 
-#if KORVANE_WORKBENCH
-constexpr const char* kLibraryFile = "libnetcdf_32.so";
-constexpr const char* kMissingLibrary = "netcdf related .so file doesn't exist in the current path or its parent path!";
-#else
+// The console's variant; the workbench's is tested in tests/engine/variant.
 constexpr const char* kLibraryFile = "libnetcdf.so";
 constexpr const char* kMissingLibrary = "libnetcdf.so doesn't exist in the current path or its parent path!";
-#endif
 
 bool loaded(const std::string& library) {
     void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -605,12 +601,12 @@ TEST(NetcdfReader, HeadersClaimingMoreThanTheFileHoldsAreRefused) {
         std::function<void(const std::string&)> inflate;
     };
     const Row rows[] = {
-        {"400000 records", [](const std::string& p) { korvane::test::set_record_count(p, 400000); }},
-        {"2^31 - 1 records", [](const std::string& p) { korvane::test::set_record_count(p, 0x7fffffffu); }},
+        {"400000 records", [](const std::string& p) { korvane::synth::set_record_count(p, 400000); }},
+        {"2^31 - 1 records", [](const std::string& p) { korvane::synth::set_record_count(p, 0x7fffffffu); }},
         {"a point dimension of 2^31 - 16",
-         [](const std::string& p) { korvane::test::set_dimension_length(p, "point_number", 0x7ffffff0u); }},
+         [](const std::string& p) { korvane::synth::set_dimension_length(p, "point_number", 0x7ffffff0u); }},
         {"a scan dimension of 2^31 - 16",
-         [](const std::string& p) { korvane::test::set_dimension_length(p, "scan_number", 0x7ffffff0u); }},
+         [](const std::string& p) { korvane::synth::set_dimension_length(p, "scan_number", 0x7ffffff0u); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

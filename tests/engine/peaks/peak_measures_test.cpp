@@ -49,29 +49,26 @@ TEST(CalculatePeakArea, BaselineCorrectedSums) {
     }
 }
 
-TEST(NewCalculatePeakSnr, NoiseEstimateInBothBuilds) {
-    const struct { const char* name; std::vector<double> noise; double pipeline, workbench; } rows[] = {
-        // 6 crossings: mean deviation 1 (both builds: mid is 0) times 5.
-        {"alternating", {1, -1, 1, -1, 1, -1}, 2.0, 2.0},
-        // One crossing: the pipeline takes the second-largest magnitude, the workbench the mean.
-        {"one crossing", {2, 4}, 5.0, 10.0 / 3},
-        // 4 crossings: mean deviation from mid 1 (pipeline), mean magnitude 2 (workbench), times 3.
-        {"four crossings", {3, 1, 3, 1}, 10.0 / 3, 10.0 / 6},
-        // 3 crossings go up to 4: pipeline 5 x 3, workbench mean magnitude 5 x 3.
-        {"odd count rounds up", {0, 10, 0, 10}, 10.0 / 15, 10.0 / 15},
-        {"all zero is floored", {0, 0, 0}, 100000.0, 100000.0},
-        // 10 values without crossings: index trunc(7) of 10..1 is 3; workbench mean is 5.5.
-        {"eighth largest magnitude of ten", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 10.0 / 3, 10.0 / 5.5},
+// The workbench's variant takes the mean magnitude instead (tests/engine/variant).
+TEST(ConsoleVariant, SnrNoiseFromMidRangeDeviationOrMagnitudeRank) {
+    const struct { const char* name; std::vector<double> noise; double snr; } rows[] = {
+        // 6 crossings: mean deviation 1 (mid is 0) times 5.
+        {"alternating", {1, -1, 1, -1, 1, -1}, 2.0},
+        // One crossing: the second-largest magnitude.
+        {"one crossing", {2, 4}, 5.0},
+        // 4 crossings: mean deviation from mid 1, times 3.
+        {"four crossings", {3, 1, 3, 1}, 10.0 / 3},
+        // 3 crossings go up to 4: 5 x 3.
+        {"odd count rounds up", {0, 10, 0, 10}, 10.0 / 15},
+        {"all zero is floored", {0, 0, 0}, 100000.0},
+        // 10 values without crossings: index trunc(7) of 10..1 is 3.
+        {"eighth largest magnitude of ten", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 10.0 / 3},
         // An empty window carries no evidence of a peak.
-        {"empty window", {}, 0.0, 0.0},
+        {"empty window", {}, 0.0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-#if KORVANE_WORKBENCH
-        EXPECT_DOUBLE_EQ(New_Calculate_Peak_SNR(10.0, row.noise), row.workbench);
-#else
-        EXPECT_DOUBLE_EQ(New_Calculate_Peak_SNR(10.0, row.noise), row.pipeline);
-#endif
+        EXPECT_DOUBLE_EQ(New_Calculate_Peak_SNR(10.0, row.noise), row.snr);
     }
 }
 
@@ -197,17 +194,10 @@ TEST(ChromatographPeakFilter, EachConditionFailsAlone) {
         {"5 infinite snr passes", make_peak({1, 2, 6, 10, 6, 2, 1}, 103, 21, kInf), {}, true},
         // Apex on a boundary: significance 0, kept only with a negative threshold.
         {"apex on the left boundary", make_peak({10, 9, 2, 1, 0.5}, 100, 10, 50), {}, false},
-#if KORVANE_WORKBENCH
-        // 11: a broad base makes the relative rises and falls small (sum 0.19).
-        {"11 rise and fall", make_peak({100, 101, 105, 110, 105, 101, 100}, 103, 21, 50), {}, false},
-        // An apex on the first point never switches to falls, so every step counts as a (negative) rise.
-        {"11 apex first", make_peak({10, 9, 2, 1, 0.5}, 100, 10, 50),
-         with([](Thresholds& t) { t.significance = -1; }), false},
-#else
+        // The console's variant has no eleventh condition (rise and fall): these would fail it.
         {"broad base", make_peak({100, 101, 105, 110, 105, 101, 100}, 103, 21, 50), {}, true},
         {"apex first", make_peak({10, 9, 2, 1, 0.5}, 100, 10, 50), with([](Thresholds& t) { t.significance = -1; }),
          true},
-#endif
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -228,7 +218,6 @@ TEST(ChromatographPeakFilter, ErasesInPlaceAndKeepsOrder) {
     EXPECT_EQ(list[2].Peak_shape.size(), 7u);
 }
 
-#if KORVANE_WORKBENCH
 TEST(WorkbenchOnlyMeasures, OlderSnrAndTraceQuality) {
     std::vector<double> ramp;
     for (int i = 1; i <= 20; ++i) ramp.push_back(i);
@@ -245,6 +234,5 @@ TEST(WorkbenchOnlyMeasures, OlderSnrAndTraceQuality) {
     EXPECT_TRUE(std::isnan(mcq_index_calculation(make_trace({1}, {5}), 5)));
     EXPECT_TRUE(std::isnan(mcq_index_calculation(make_trace(consecutive(1, 3), {1, 2, 3}), 0)));
 }
-#endif
 
 }  // namespace

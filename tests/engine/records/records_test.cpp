@@ -101,7 +101,6 @@ TEST(Records, NumericMembersStartAtZero) {
     EXPECT_TRUE(s.mass_values.empty());
 }
 
-#if KORVANE_WORKBENCH
 TEST(WorkbenchOrderings, UniqueApexMzIsAnEqualityTestThatFailsOnNaN) {
     Chromatogram_Peak_Group_Compound a, b;
     a.Apex_MZ = b.Apex_MZ = 200.5;
@@ -117,6 +116,5 @@ TEST(WorkbenchOrderings, UniqueApexMzIsAnEqualityTestThatFailsOnNaN) {
     EXPECT_TRUE(Comp_Alignpeak_by_Sample_ID(x, y));
     EXPECT_FALSE(Comp_Alignpeak_by_Sample_ID(y, x));
 }
-#endif
 
 }  // namespace

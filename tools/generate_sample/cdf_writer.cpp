@@ -1,4 +1,4 @@
-#include "tests/support/cdf_writer.h"
+#include "tools/generate_sample/cdf_writer.h"
 
 #include <netcdf.h>
 
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-namespace korvane::test {
+namespace korvane::synth {
 
 void nc_check(int status, const char* what) {
     if (status != NC_NOERR) throw std::runtime_error(std::string("netCDF ") + what + ": " + nc_strerror(status));
@@ -162,4 +162,4 @@ void set_dimension_length(const std::string& path, const std::string& dimension,
     h.save();
 }
 
-}  // namespace korvane::test
+}  // namespace korvane::synth

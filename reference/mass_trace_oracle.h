@@ -67,9 +67,6 @@ inline void extraction(std::list<Mass_Trace>& L, std::vector<Spectrum_Scan> scan
     const std::size_t n = scans.size();
     if (n != 0) {
         // 1. Seeding.
-#if KORVANE_WORKBENCH
-        std::cout << "Mass Trace Extraction, scan=" << scans[0].scan_num << "\n";
-#endif
         {
             const Spectrum_Scan& sc = scans[0];
             const std::size_t np = std::min(sc.mass_values.size(), sc.intensity_values.size());
@@ -93,9 +90,6 @@ inline void extraction(std::list<Mass_Trace>& L, std::vector<Spectrum_Scan> scan
         // 2. One pass per following scan.
         for (std::size_t s = 1; s < n; ++s) {
             const Spectrum_Scan& sc = scans[s];
-#if KORVANE_WORKBENCH
-            std::cout << "Mass Trace Extraction, scan=" << sc.scan_num << "\n";
-#endif
             const std::uint32_t step = sc.scan_num - scans[s - 1].scan_num;
             for (Mass_Trace& t : L)
                 t.miss_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(t.miss_count) + step);

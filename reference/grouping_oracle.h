@@ -12,7 +12,7 @@
 #include <iostream>
 #include <vector>
 
-#include "clustering_oracle.h"
+#include "reference/clustering_oracle.h"
 #include "engine/records/records.h"
 
 namespace oracle {
@@ -89,9 +89,6 @@ inline void peak_group(std::vector<Chromatogram_Peak_Group>& out, std::vector<Ch
     std::uint32_t g = 1;
     auto lower = out.begin(), upper = out.end();
     while (lower != upper) {
-#if KORVANE_WORKBENCH
-        std::cout << "Peak Grouping, Group_ID=" << g << "Ungroup PeakNum=" << (upper - lower) << std::endl;
-#endif
         const auto seed = std::max_element(lower, upper, Comp_Grouppeak_by_Peak_Area);
         const std::uint64_t lo = seed->Apex_Pos >= Group_Shift_Tol ? seed->Apex_Pos - Group_Shift_Tol : 0;
         const std::uint64_t hi = std::uint64_t{seed->Apex_Pos} + Group_Shift_Tol;

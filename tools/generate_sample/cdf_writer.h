@@ -1,4 +1,4 @@
-// Writes ANDI-MS sample files for tests and the sample generator, through the netCDF library
+// Writes ANDI-MS sample files for the sample generator and the tests, through the netCDF library
 // linked directly (the engine itself loads it at run time). Besides well-formed files it can
 // leave variables out, give each variable a length of its own, put the units in either place,
 // and let a caller define extra or odd variables, so readers can be tried on broken files; and it
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace korvane::test {
+namespace korvane::synth {
 
 struct Cdf_Content {
     std::vector<double> scan_acquisition_time;
@@ -45,4 +45,4 @@ void nc_check(int status, const char* what);
 void set_record_count(const std::string& path, std::uint32_t records);
 void set_dimension_length(const std::string& path, const std::string& dimension, std::uint32_t length);
 
-}  // namespace korvane::test
+}  // namespace korvane::synth
