@@ -151,7 +151,7 @@ void load_result_table(const QString& folder, const QString& file_name, const QS
     QSqlDatabase::removeDatabase(connection);
     if (!error.isEmpty()) {
         model.clear();
-        throw std::runtime_error("Could not read " + engine_text(path) + ": " + error.toStdString());
+        throw std::runtime_error(engine_text("Could not read " + path + ": " + error));
     }
 }
 
