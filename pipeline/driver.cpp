@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -18,12 +17,11 @@
 #include <boost/serialization/vector.hpp>
 
 #include "engine/io/netcdf_reader.h"
-#include "engine/io/sample_listing.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
 #include "pipeline/row_transfer.h"
-#include "sqlitewrap/cppsqlite3.h"
+#include "pipeline/sample_batch.h"
 
 namespace {
 
@@ -46,12 +44,6 @@ void ensure_output_folder(const std::string& output_dir) {
                                  (ec ? " (" + ec.message() + ")" : std::string()));
 }
 
-void require_readable_folder(const std::string& data_dir) {
-    std::error_code ec;
-    std::filesystem::directory_iterator probe(data_dir.empty() ? std::string(".") : data_dir, ec);
-    if (ec) throw std::runtime_error("Data folder could not be opened: " + data_dir + " (" + ec.message() + ")");
-}
-
 void print_progress(int rank, int assigned, int done) {
     const double rate = static_cast<double>(done) / static_cast<double>(assigned);
     std::cout << " At CPU " << rank << ", totally assigned sample Num: " << assigned << "and has already finished "
@@ -71,22 +63,6 @@ struct Skip_Note {
     }
 };
 
-// Runs one listed sample through the pipeline, or says why it is skipped and returns the reason.
-std::optional<std::string> process_sample(const Run_Inputs& in, const korvane::Run_Configuration& config,
-                                          const std::string& file, bool repeated,
-                                          std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
-    if (std::string reason = korvane::refuse_listed_sample(file, repeated); !reason.empty()) return reason;
-    std::cout << "Begin to process for File " << file << std::endl;
-    std::vector<Spectrum_Scan> scans;
-    if (std::string reason = korvane::read_listed_sample(in.data_dir, in.output_dir, file, config.para, scans);
-        !reason.empty())
-        return reason;
-    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses,
-                     extract_sample_name(file), in.output_dir, compounds);
-    std::cout << "End of process for File " << file << std::endl;
-    return std::nullopt;
-}
-
 // Every process's skips, in sample order.
 std::vector<korvane::Skipped_Sample> gather_skips(const boost::mpi::communicator& world,
                                                   const std::vector<Skip_Note>& mine) {
@@ -100,28 +76,16 @@ std::vector<korvane::Skipped_Sample> gather_skips(const boost::mpi::communicator
     return skipped;
 }
 
-std::vector<std::string> list_samples(const Run_Inputs& in) {
-    if (!in.selected_files.empty()) return in.selected_files;
-    // The listing cannot tell a folder that is missing from one without samples; a mistyped data
-    // folder would otherwise end as a successful run that processed nothing.
-    require_readable_folder(in.data_dir);
-    std::vector<std::string> files;
-    load_filename_from_filedir(in.data_dir, "*.CDF", files);
-    return files;
-}
-
 double seconds_since(std::time_t start) { return std::difftime(std::time(nullptr), start); }
 
 // Rank 0's tail: timings, the alignment (or the removal of an earlier run's), the skipped samples.
-void finish_on_rank0(const Run_Inputs& in, const Para_Configure& para, std::time_t start,
-                     std::vector<Row>& rows, const std::vector<korvane::Skipped_Sample>& skipped,
-                     std::size_t listed) {
+void finish_on_rank0(const korvane::Sample_Batch& batch, std::time_t start, std::vector<Row>& rows,
+                     const std::vector<korvane::Skipped_Sample>& skipped) {
+    const std::size_t listed = batch.files.size();
     std::cout << "The processing time for Feature extraction and annotation   is"
               << format_elapsed_time(seconds_since(start)) << std::endl;
     std::cout << "Begin to process Compound Align" << std::endl;
-    // Aligned files of an earlier run beside this run's sample files would pass for this run's.
-    if (!korvane::align_and_write_rows(para, rows, in.output_dir))
-        korvane::remove_earlier_aligned_files(in.output_dir);
+    korvane::finish_alignment(batch, rows, true);
     std::cout << "The total processing time is" << format_elapsed_time(seconds_since(start)) << std::endl;
     if (!skipped.empty()) say(std::cout, korvane::skipped_summary(skipped, listed));
     if (listed > 0 && skipped.size() == listed)
@@ -132,11 +96,10 @@ korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mp
                         int size) {
     // Steps 3-6: configuration, sample list, output folder; a run refused for its inputs leaves
     // no new empty output folder behind.
-    const korvane::Run_Configuration config = korvane::read_run_configuration(in.config_dir);
-    const std::vector<std::string> files = list_samples(in);
+    const korvane::Sample_Batch batch = korvane::open_sample_batch(in.config_dir, in.data_dir, in.output_dir,
+                                                                   in.selected_files, in.selected_align, true);
     ensure_output_folder(in.output_dir);
-    const int N = static_cast<int>(files.size());
-    const std::vector<bool> repeated = korvane::find_repeated_names(files);
+    const int N = static_cast<int>(batch.files.size());
 
     // Step 7-8: the samples of this rank, dealt round-robin.
     const int assigned = N / size + (rank < N % size ? 1 : 0);
@@ -146,45 +109,20 @@ korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mp
     std::vector<Row> rows;
     std::vector<Skip_Note> skips;
     for (int i = rank; i < N; i += size) {
-        const std::size_t k = static_cast<std::size_t>(i);
-        std::vector<Chromatogram_Peak_Group_Compound> compounds;
-        if (auto reason = process_sample(in, config, files[k], repeated[k], compounds))
-            skips.push_back({i, files[k], std::move(*reason)});
+        if (auto skip = korvane::process_listed_sample(batch, static_cast<std::size_t>(i), rows))
+            skips.push_back({i, std::move(skip->file), std::move(skip->reason)});
         // Counted as done with no rows, so the other ranks are not kept waiting.
         ++done;
         print_progress(rank, assigned, done);
-
-        const bool joins_alignment =
-            in.selected_files.empty() || (!in.selected_align.empty() && in.selected_align.at(k) != 0);
-        if (joins_alignment)
-            korvane::append_align_rows(compounds, static_cast<std::uint32_t>(i), extract_sample_name(files[k]), rows);
     }
 
     // Steps 9-12.
     world.barrier();
     gather_align_lists(world, rank, size, rows);
     const std::vector<korvane::Skipped_Sample> skipped = gather_skips(world, skips);
-    if (rank == 0) finish_on_rank0(in, config.para, start, rows, skipped, files.size());
+    if (rank == 0) finish_on_rank0(batch, start, rows, skipped);
     world.barrier();
-    return {files.size(), skipped.size()};
-}
-
-// The text of whatever is in flight: the engine throws standard exceptions, plain strings (the
-// netCDF binding), CppSQLite3Exception and boost::mpi::exception.
-std::string describe_current_exception() {
-    try {
-        throw;
-    } catch (const CppSQLite3Exception& e) {
-        return e.errorMessage();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (const std::string& s) {
-        return s;
-    } catch (const char* s) {
-        return s ? s : "unknown error";
-    } catch (...) {
-        return "unknown error";
-    }
+    return {batch.files.size(), skipped.size()};
 }
 
 }  // namespace
@@ -209,6 +147,6 @@ korvane::Run_Counts batch_par_pipeline_process(int argc, char* argv[], std::stri
         // Finalising here would wait for ranks that will never get there; keep MPI up so that
         // the caller can abort the whole job.
         static_cast<void>(environment.release());
-        throw korvane::ProcessFailure(rank, describe_current_exception());
+        throw korvane::ProcessFailure(rank, korvane::describe_current_exception());
     }
 }

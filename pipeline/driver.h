@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/records/error.h"
+
 namespace korvane {
 
 // An error that ended one process's run, with the rank it happened in (-1 before MPI started).
 // MPI is left initialised when this is thrown, so the catcher can abort the whole job.
-class ProcessFailure : public std::runtime_error {
+class ProcessFailure : public Error {
 public:
-    ProcessFailure(int rank, const std::string& message) : std::runtime_error(message), rank_(rank) {}
+    ProcessFailure(int rank, const std::string& message) : Error(message), rank_(rank) {}
     int rank() const { return rank_; }
 
 private:

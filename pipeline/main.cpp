@@ -60,10 +60,8 @@ int main(int argc, char* argv[]) {
         return counts.none_read() ? 1 : 0;
     } catch (const korvane::ProcessFailure& e) {
         print_error("error in process " + std::to_string(e.rank()) + ": " + e.what());
-    } catch (const std::exception& e) {
-        print_error(std::string("error: ") + e.what());
     } catch (...) {
-        print_error("unknown error");
+        print_error("error: " + korvane::describe_current_exception());
     }
     end_run(1);
 }

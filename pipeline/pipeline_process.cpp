@@ -254,43 +254,6 @@ std::vector<std::string> remove_result_files(const std::vector<std::string>& pat
     return removed;
 }
 
-namespace {
-
-// One whole line in one write, so that the lines of processes sharing a terminal do not interleave.
-void say(std::ostream& out, const std::string& line) { out << line + "\n" << std::flush; }
-
-void say_removed(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) say(std::cout, "Removed a result file of an earlier run: " + path);
-}
-
-}  // namespace
-
-std::string refuse_listed_sample(const std::string& file, bool repeated) {
-    if (std::string reason = unsafe_file_name_reason(file); !reason.empty()) {
-        say(std::cerr, "Sample " + file + " skipped: " + reason);
-        return reason;
-    }
-    if (!repeated) return {};
-    const std::string sample_name = extract_sample_name(file);
-    say(std::cerr, "Sample " + file + " skipped: its name " + sample_name +
-                       " repeats an earlier sample, whose result files it would overwrite");
-    return "its name " + sample_name + " repeats an earlier sample";
-}
-
-std::string read_listed_sample(const std::string& data_dir, const std::string& output_dir, const std::string& file,
-                               const Para_Configure& para, std::vector<Spectrum_Scan>& scans) {
-    std::string reason;
-    if (load_sample_scans(data_dir, file, para, scans, reason)) return {};
-    if (reason.empty()) reason = "unreadable";
-    say(std::cerr, "Sample file could not be read, skipped: " + path_join(data_dir, file) + ": " + reason);
-    say_removed(remove_result_files(sample_result_files(output_dir, extract_sample_name(file))));
-    return reason;
-}
-
-void remove_earlier_aligned_files(const std::string& output_dir) {
-    say_removed(remove_result_files(aligned_result_files(output_dir)));
-}
-
 void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::uint32_t sample_id,
                        const std::string& sample_name, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows) {
     for (Chromatogram_Peak_Group_Compound& c : compounds) {

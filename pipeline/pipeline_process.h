@@ -93,18 +93,6 @@ std::vector<std::string> aligned_result_files(const std::string& output_dir);
 // removed, in the given order. Throws std::runtime_error naming a file it could not remove.
 std::vector<std::string> remove_result_files(const std::vector<std::string>& paths);
 
-// What both drivers do for a listed sample before its stages, each saying why on standard error
-// and returning the reason when the sample is skipped ("" when it goes on):
-// - refuse_listed_sample: a name that is no file of the data folder, or a repeated sample name;
-// - read_listed_sample: the sample's scans; one that cannot be read this time has its earlier
-//   result files removed (and says so), since they would pass for this run's.
-std::string refuse_listed_sample(const std::string& file, bool repeated);
-std::string read_listed_sample(const std::string& data_dir, const std::string& output_dir, const std::string& file,
-                               const Para_Configure& para, std::vector<Spectrum_Scan>& scans);
-
-// Removes the aligned files of an earlier run, saying so, for a run that writes none of its own.
-void remove_earlier_aligned_files(const std::string& output_dir);
-
 // Moves a sample's annotated compounds into the run's alignment rows, as sample sample_id, not
 // yet aligned (Align_ID 0, Align_RT 0).
 void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds, std::uint32_t sample_id,

@@ -21,15 +21,16 @@
 
 #include <boost/mpi/communicator.hpp>
 
+#include "engine/records/error.h"
 #include "engine/records/records.h"
 
 namespace korvane {
 
 // A packed buffer that does not hold what its counts promise (cut short, a count beyond the
 // bytes left, bytes left over, a class version this program does not know).
-class TransferError : public std::runtime_error {
+class TransferError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // The buffer one process sends. Throws std::length_error when it would exceed the 2^31-1 bytes

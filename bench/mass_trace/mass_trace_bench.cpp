@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/io/netcdf_reader.h"
+#include "engine/records/error.h"
 #include "engine/peaks/mass_trace.h"
 #include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
@@ -133,8 +134,8 @@ void BM_Ko15(benchmark::State& state) {
             state.SkipWithError("ko15.CDF could not be read");
             return;
         }
-    } catch (const std::string& e) {
-        state.SkipWithError(e.c_str());
+    } catch (...) {
+        state.SkipWithError(korvane::describe_current_exception().c_str());
         return;
     }
     state.SetLabel("ko15.CDF, " + folder + "/config_para.csv");
@@ -153,8 +154,8 @@ void BM_Ko15_Reference(benchmark::State& state) {
             state.SkipWithError("ko15.CDF or the faahKO parameters are missing");
             return;
         }
-    } catch (const std::string& e) {
-        state.SkipWithError(e.c_str());
+    } catch (...) {
+        state.SkipWithError(korvane::describe_current_exception().c_str());
         return;
     }
     const Trace_Params p = read_params(folder);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/io/netcdf_reader.h"
+#include "engine/records/error.h"
 #include "engine/peaks/mass_trace.h"
 #include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
@@ -95,8 +96,8 @@ const Prepared& ko15() {
             intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
                              static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
                              para.Para_Cutoff_Mode);
-        } catch (const std::string& e) {
-            p.error = e;
+        } catch (...) {
+            p.error = korvane::describe_current_exception();
             return p;
         }
         p.traces = extract(std::move(scans), p.para);

@@ -22,6 +22,7 @@
 #include "engine/annotation/adduct_annotation.h"
 #include "engine/annotation/grouping.h"
 #include "engine/io/netcdf_reader.h"
+#include "engine/records/error.h"
 #include "engine/output/csv_output.h"
 #include "engine/output/database_output.h"
 #include "engine/peaks/mass_trace.h"
@@ -177,11 +178,8 @@ int main(int argc, char** argv) {
                     *std::min_element(whole.begin(), whole.end()), *std::max_element(whole.begin(), whole.end()));
         std::printf("annotated compounds: %zu\npeak resident memory of this process: %ld MiB\n", compounds, peak_rss_mib());
         return 0;
-    } catch (const std::exception& e) {
-        std::cerr << "pipeline_bench: " << e.what() << "\n";
-        return 1;
-    } catch (const std::string& s) {
-        std::cerr << "pipeline_bench: " << s << "\n";
+    } catch (...) {
+        std::cerr << "pipeline_bench: " << korvane::describe_current_exception() << "\n";
         return 1;
     }
 }

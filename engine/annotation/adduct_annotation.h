@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/records/error.h"
 #include "engine/records/records.h"
 
 enum LC_Polar_Mode {
@@ -37,9 +38,9 @@ enum Set_Relationship {
 namespace korvane {
 // The adduct table cannot be used (wrong first row, no row, a row that cannot give a mass).
 // what() is the whole message.
-class AdductConfigError : public std::runtime_error {
+class AdductConfigError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // Proton mass in daltons: the neutral mass of a database match is Apex_MZ -/+ this.

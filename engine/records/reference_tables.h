@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/records/error.h"
 #include "engine/records/records.h"
 
 namespace korvane {
 // A reference table that cannot be opened; what() is the whole message, path included.
-class TableOpenError : public std::runtime_error {
+class TableOpenError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 }  // namespace korvane
 

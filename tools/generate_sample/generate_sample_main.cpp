@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "engine/records/error.h"
 #include "tools/generate_sample/sample_file.h"
 
 namespace {
@@ -58,8 +59,8 @@ int main(int argc, char** argv) {
         std::cout << "Wrote " << output << ": " << s.Total_Scan_Num << " scans, " << s.Total_Point_Num << " points"
                   << std::endl;
         return 0;
-    } catch (const std::exception& e) {
-        std::cerr << "KORVANE_GenerateSample: " << e.what() << '\n' << kUsage;
+    } catch (...) {
+        std::cerr << "KORVANE_GenerateSample: " << korvane::describe_current_exception() << '\n' << kUsage;
         return 1;
     }
 }

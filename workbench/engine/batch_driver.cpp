@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "engine/io/netcdf_reader.h"
-#include "engine/io/sample_listing.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
+#include "pipeline/sample_batch.h"
 #include "workbench/engine/korvane_engine.h"
 
 std::string korvane::wb::job_time_text(const std::tm& t) {
@@ -57,39 +57,16 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
                                outcome);
 }
 
-namespace {
-
-// One sample through the pipeline into compounds; the reason when it is skipped, else "".
-std::string process_sample(const std::string& data_dir, const std::string& file, bool repeated,
-                           const korvane::Run_Configuration& config, const std::string& output_dir,
-                           std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
-    if (std::string reason = korvane::refuse_listed_sample(file, repeated); !reason.empty()) return reason;
-    std::vector<Spectrum_Scan> scans;
-    if (std::string reason = korvane::read_listed_sample(data_dir, output_dir, file, config.para, scans);
-        !reason.empty())
-        return reason;
-    pipeline_process(std::move(scans), config.para, config.adducts, config.hmdb_mono_masses,
-                     extract_sample_name(file), output_dir, compounds);
-    return {};
-}
-
-}  // namespace
-
 void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,
                                              std::vector<std::string> Selected_FileName_Vec,
                                              std::vector<int> Selected_Align_Vec, std::string Output_FileDir,
                                              std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                                              const std::atomic<bool>& stop, Run_Outcome& outcome) {
-    // 1. Configuration, read from the folder: the window's unsaved edits do not take part.
-    const korvane::Run_Configuration config = korvane::read_run_configuration(Config_FileDir);
-
-    // 2. The sample list.
-    std::vector<std::string> files;
-    if (!Selected_FileName_Vec.empty())
-        files = Selected_FileName_Vec;
-    else
-        load_filename_from_filedir(Data_FileDir, "*.CDF", files);
-    const std::size_t N = files.size();
+    // 1-2. Configuration, read from the folder (the window's unsaved edits do not take part), and
+    //      the sample list.
+    const korvane::Sample_Batch batch = korvane::open_sample_batch(Config_FileDir, Data_FileDir, Output_FileDir,
+                                                                   Selected_FileName_Vec, Selected_Align_Vec, false);
+    const std::size_t N = batch.files.size();
     outcome = Run_Outcome{};
     outcome.total = N;
     // An empty list is a finished run; the window's poller waits for exactly 100.
@@ -98,27 +75,15 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
     // 3. Every sample in this thread, in list order, until a stop is asked for. Without a usable
     //    netCDF library every sample would be skipped as unreadable.
     if (N > 0) korvane::require_netcdf_library();
-    const std::vector<bool> repeated = korvane::find_repeated_names(files);
     for (std::size_t i = 0; i < N && !stop.load(); ++i) {
-        std::vector<Chromatogram_Peak_Group_Compound> compounds;
-        if (std::string reason = process_sample(Data_FileDir, files[i], repeated[i], config, Output_FileDir, compounds);
-            !reason.empty())
-            outcome.skipped.push_back({files[i], std::move(reason)});
-
+        if (auto skip = korvane::process_listed_sample(batch, i, peaklist_align))
+            outcome.skipped.push_back(std::move(*skip));
         // Computed in doubles, so the last sample gives exactly 100 (N / N is exactly 1).
         progressValue = static_cast<double>(i + 1) / static_cast<double>(N) * 100.0;
-
-        const bool joins_alignment =
-            Selected_FileName_Vec.empty() || (!Selected_Align_Vec.empty() && Selected_Align_Vec.at(i) != 0);
-        if (joins_alignment)
-            korvane::append_align_rows(compounds, static_cast<std::uint32_t>(i), extract_sample_name(files[i]),
-                                       peaklist_align);
     }
 
     // 4. Alignment of the collected rows and the two aligned files. A stopped run aligns nothing:
-    //    aligned files over a part of the selection, or an earlier run's beside this run's sample
-    //    files, would pass for the whole run's.
+    //    aligned files over a part of the selection would pass for the whole run's.
     outcome.stopped = stop.load();
-    if (outcome.stopped || !korvane::align_and_write_rows(config.para, peaklist_align, Output_FileDir))
-        korvane::remove_earlier_aligned_files(Output_FileDir);
+    korvane::finish_alignment(batch, peaklist_align, !outcome.stopped);
 }

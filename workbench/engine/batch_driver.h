@@ -36,7 +36,8 @@ std::string job_time_text(const std::tm& local_time);
 // aligned CSV and database are written to Output_FileDir.
 //
 // Throws when "config_para.csv" cannot be read (a run on unset parameters would pass as a
-// success) and lets the readers', stages' and database's errors through. A sample file that
+// success) or, without a list, when Data_FileDir cannot be opened (a mistyped folder would pass
+// as a run without samples), and lets the readers', stages' and database's errors through. A sample file that
 // cannot be read, or whose name repeats an earlier sample's (it would overwrite that sample's
 // result files), is skipped with a line on standard error and counts as done.
 void batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,

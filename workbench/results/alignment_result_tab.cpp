@@ -170,8 +170,8 @@ void AlignmentResultTab::plotRoutine() {
         ui_->perSample.plot->replot();
         return;
     }
-    const std::string path = local_8bit(alignFolderName_);
-    const std::string file = local_8bit(alignFileName_);
+    const std::string path = engine_text(alignFolderName_);
+    const std::string file = engine_text(alignFileName_);
     const int eic_id = model->cell_int(row, kEicColumn);
     const int peak_id = model->cell_int(row, kPeakColumn);
     const int group_id = model->cell_int(row, kGroupColumn);

@@ -262,8 +262,8 @@ void AnnotationResultTab::browseSampleFile() {
         ui_->cdfFileTextBox->setText(path);
         const QFileInfo info(path);
         outputCdfFolderName_ = QFileInfo(info.path()).path();
-        engine_->data_file_Name = local_8bit(info.fileName());
-        engine_->data_file_path = local_8bit(info.path());
+        engine_->data_file_Name = engine_text(info.fileName());
+        engine_->data_file_path = engine_text(info.path());
         int loaded = 0;
         const auto error = run_catching([&] { loaded = engine_->CDF_File_Load(); });
         // A file the reader refuses is reported like one that throws, instead of leaving the
@@ -308,8 +308,8 @@ void AnnotationResultTab::plotRoutine() {
         clearAllPanes();
         return;
     }
-    const std::string path = local_8bit(outputFolderName_);
-    const std::string file = local_8bit(outputFileName_);
+    const std::string path = engine_text(outputFolderName_);
+    const std::string file = engine_text(outputFileName_);
     const int eic_id = model->cell_int(row, kEicColumn);
     const int peak_id = model->cell_int(row, kPeakColumn);
 

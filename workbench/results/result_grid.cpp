@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "engine/records/text_util.h"
+#include "workbench/results/engine_text.h"
 
 namespace korvane::wb {
 
@@ -143,14 +144,14 @@ void ResultTableModel::paint_rows(int column, std::optional<int> key) {
 void load_result_table(const QString& folder, const QString& file_name, const QString& select,
                        ResultTableModel& model) {
     model.clear();
-    const QString path = QString::fromStdString(korvane::path_join(folder.toStdString(), file_name.toStdString()));
+    const QString path = window_text(korvane::path_join(engine_text(folder), engine_text(file_name)));
     const QString connection = next_connection_name();
     const QString error = copy_rows(connection, path, select, model);
     // Every QSqlDatabase handle of the connection is gone once copy_rows returns.
     QSqlDatabase::removeDatabase(connection);
     if (!error.isEmpty()) {
         model.clear();
-        throw std::runtime_error("Could not read " + path.toStdString() + ": " + error.toStdString());
+        throw std::runtime_error(engine_text("Could not read " + path + ": " + error));
     }
 }
 

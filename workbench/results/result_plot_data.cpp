@@ -6,6 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "workbench/results/engine_text.h"
+
 namespace korvane::wb {
 
 namespace {
@@ -275,18 +277,23 @@ QByteArray pseudo_spectrum_file_bytes(const PseudoSpectrum& spectrum, PlotMode m
     return text.toUtf8();
 }
 
+namespace {
+// In the engine's encoding, which the window decodes every error text from.
+[[noreturn]] void throw_not_written(const QString& path, const QString& reason) {
+    throw std::runtime_error(engine_text("could not write " + path + ": " + reason));
+}
+}  // namespace
+
 void write_pseudo_spectrum_file(const QString& path, const QByteArray& bytes) {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error("could not write " + path.toStdString() + ": " + file.errorString().toStdString());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw_not_written(path, file.errorString());
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const std::string reason = file.errorString().toStdString();
+        const QString reason = file.errorString();
         file.close();
-        throw std::runtime_error("could not write " + path.toStdString() + ": " + reason);
+        throw_not_written(path, reason);
     }
     file.close();
-    if (file.error() != QFileDevice::NoError)
-        throw std::runtime_error("could not write " + path.toStdString() + ": " + file.errorString().toStdString());
+    if (file.error() != QFileDevice::NoError) throw_not_written(path, file.errorString());
 }
 
 }  // namespace korvane::wb

@@ -185,6 +185,5 @@ std::optional<QStringList> default_open_dialog(QWidget* parent, const QString& t
     return dialog.selectedFiles();
 }
 
-std::string local_8bit(const QString& s) { return QFile::encodeName(s).toStdString(); }
 
 }  // namespace korvane::wb

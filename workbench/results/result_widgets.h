@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sqlitewrap/cppsqlite3.h"
+#include "workbench/results/engine_text.h"
 #include "workbench/results/result_plot_data.h"
 
 class QButtonGroup;
@@ -69,20 +69,14 @@ QLineEdit* make_box(const QString& text, const QString& object_name, bool read_o
 void default_message(QWidget* parent, const QString& text);
 std::optional<QStringList> default_open_dialog(QWidget* parent, const QString& title, const QString& start,
                                                const QString& filter);
-// A path as the engine takes it: the file system's own 8-bit encoding.
-std::string local_8bit(const QString& s);
 
 // The error's own text, whatever the engine or the grid provider threw.
 template <class F>
 std::optional<QString> run_catching(F&& f) {
     try {
         f();
-    } catch (const CppSQLite3Exception& e) {
-        return QString::fromUtf8(e.errorMessage());
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
     } catch (...) {
-        return QStringLiteral("unknown error");
+        return current_error_text();
     }
     return std::nullopt;
 }

@@ -137,17 +137,10 @@ void MainForm::startRun(bool batch) {
                 if (korvane::wb::last_parallel_run_failed())
                     error = engine->last_run.failure.empty()
                                 ? QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully")
-                                : QString::fromLocal8Bit(engine->last_run.failure);
+                                : window_text(engine->last_run.failure);
             }
-        } catch (const CppSQLite3Exception& e) {  // a result database, e.g. on a full disk; names the file
-            error = QString::fromLocal8Bit(e.errorMessage());
-        } catch (const std::exception& e) {
-            error = QString::fromLocal8Bit(e.what());
-            if (error.isEmpty()) error = "unknown error";
-        } catch (const std::string& e) {  // the netCDF binding's missing-library text
-            error = QString::fromLocal8Bit(e.c_str());
         } catch (...) {
-            error = "unknown error";
+            error = current_error_text();
         }
         workerRunning_ = false;
         return error;

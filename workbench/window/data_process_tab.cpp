@@ -299,8 +299,8 @@ void MainForm::configFileButton_Click() {
     if (engine_) {
         try {
             loaded = engine_->Config_File_Load(engine_text(ConfigPath), "config_para.csv");
-        } catch (const std::exception& e) {
-            error = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            error = current_error_text();
         }
     }
     if (loaded == 0) {

@@ -1,12 +1,12 @@
 // Small helpers the main window's sources share; not part of the window's interface.
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
 #include <QLocale>
 #include <QString>
 #include <QTableWidgetItem>
 #include <string>
+
+#include "workbench/results/engine_text.h"
 
 namespace korvane::wb::form {
 
@@ -15,9 +15,9 @@ constexpr int kFolderColumn = 1;
 constexpr int kProcessColumn = 2;
 constexpr int kAlignColumn = 3;
 
-inline std::string engine_text(const QString& s) { return QFile::encodeName(s).toStdString(); }
-
-inline QString window_text(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
+using korvane::wb::current_error_text;
+using korvane::wb::engine_text;
+using korvane::wb::window_text;
 
 // The C locale, refusing group separators: "1,5" is no number here rather than 15.
 inline QLocale plain_locale() {

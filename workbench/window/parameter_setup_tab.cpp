@@ -23,8 +23,12 @@
 
 #include "engine/records/text_util.h"
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/engine_text.h"
 
 namespace {
+
+using korvane::wb::engine_text;
+using korvane::wb::window_text;
 
 enum class Kind { Real, Whole16 };
 enum Group { MassTrace, PeakDetection, PeakFiltering, Grouping, Alignment };
@@ -126,8 +130,6 @@ const int kScreenOrder[27] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12
                               14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 24, 26};
 
 const char* const kConfigFile = "config_para.csv";
-
-std::string engine_text(const QString& s) { return s.toStdString(); }
 
 QString label_without_colon(const char* label) {
     QString l = QString::fromLatin1(label);
@@ -297,7 +299,7 @@ void ParameterSetupTab::tabSelected(bool selected) {
     if (engine_) {
         try {
             loaded = engine_->Config_File_Load(engine_text(folder), kConfigFile);
-        } catch (const std::exception&) {
+        } catch (...) {
             loaded = 0;  // an unreadable file clears the page, like a missing one
         }
     }
@@ -394,7 +396,7 @@ void ParameterSetupTab::apply() {
     // The save reports nothing: into a file it cannot write, the reload would bring the old values
     // back behind "Parameter applied!", and every run would read them.
     const std::string folder = engine_text(configPath_());
-    const QString file = QString::fromStdString(korvane::path_join(folder, kConfigFile));
+    const QString file = window_text(korvane::path_join(folder, kConfigFile));
     if (QFile probe(file); !probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
         showMessage("Could not write " + file + "!");
         return;
@@ -409,7 +411,7 @@ void ParameterSetupTab::apply() {
         engine_->Config_File_Save(folder, kConfigFile);
         // The reload passes the values through the file's text, so Para holds what a run will read.
         engine_->Config_File_Load(folder, kConfigFile);
-    } catch (const std::exception&) {
+    } catch (...) {
         // The file the save just wrote always reads back; a failed reload keeps the stored values.
     }
     showMessage("Parameter applied!");

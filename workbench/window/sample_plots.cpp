@@ -114,10 +114,8 @@ void MainForm::showSample(int row) {
         // A file that cannot be read shows as an empty plot under its name, saying why.
         try {
             sampleFailure_ = engine_->CDF_File_Load() == 1 ? QString() : window_text(engine_->load_failure);
-        } catch (const std::exception& e) {
-            sampleFailure_ = QString::fromLocal8Bit(e.what());
-        } catch (const std::string& e) {  // the netCDF binding's missing-library text
-            sampleFailure_ = QString::fromLocal8Bit(e.c_str());
+        } catch (...) {
+            sampleFailure_ = current_error_text();
         }
     }
     fileNameTitle = name;
@@ -133,7 +131,13 @@ korvane::wb::Plot_Mode MainForm::plotMode() const {
 void MainForm::redrawDataPlot() {
     QCustomPlot* plot = zedGraphControl1;
     reset_plot(plot);
-    view_ = engine_ ? korvane::wb::make_sample_view(*engine_) : korvane::wb::Sample_View{};
+    // A sample too large to copy for the plot shows as an empty plot saying why.
+    try {
+        view_ = engine_ ? korvane::wb::make_sample_view(*engine_) : korvane::wb::Sample_View{};
+    } catch (...) {
+        view_ = korvane::wb::Sample_View{};
+        sampleFailure_ = current_error_text();
+    }
     const auto mode = plotMode();
     QCPGraph* graph = plot->addGraph();
     graph->setPen(QPen(Qt::blue));

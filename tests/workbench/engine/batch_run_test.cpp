@@ -336,7 +336,7 @@ TEST(RunOutcome, MessagesAndTheSummaryLineOfTheConsolePipeline) {
     }
 }
 
-TEST_F(BatchRun, NothingToRunEndsAtOneHundredAndMissingParametersThrow) {
+TEST_F(BatchRun, NothingToRunEndsAtOneHundredAndMissingInputsThrow) {
     const fs::path out = output("empty");
     const fs::path empty_data = output("empty_data");
     CKORVANE_Engine e;
@@ -346,6 +346,10 @@ TEST_F(BatchRun, NothingToRunEndsAtOneHundredAndMissingParametersThrow) {
     EXPECT_EQ(progressValue.load(), 100.0);
     EXPECT_TRUE(e.peaklist_align.empty());
     EXPECT_FALSE(fs::exists(out / kAlignedDb));
+    // A data folder that does not exist is no run without samples.
+    e.Config_Engine(config_dir(2).string(), (empty_data / "absent").string(), "", out.string());
+    EXPECT_THAT([&] { e.Batch_Pipeline({}, {}); },
+                testing::ThrowsMessage<std::runtime_error>(testing::HasSubstr("Data folder could not be opened: ")));
 
     const fs::path no_config = output("no_config");
     e.Config_Engine(no_config.string(), data_dir().string(), "", out.string());

@@ -3,6 +3,7 @@
 #include "workbench/window/main_form.h"
 
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <qcustomplot.h>
 #include <sys/stat.h>
 
@@ -23,6 +24,8 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -33,6 +36,22 @@
 #include "tools/generate_sample/sample_file.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
+
+// This program is linked with --wrap=dlopen, so the engine's loading of the netCDF library comes
+// here: a test can play a machine where no netCDF library loads.
+namespace {
+std::atomic<bool> refuse_netcdf{false};
+std::atomic<bool> netcdf_loaded{false};  // by an earlier test of this process, which cannot be undone
+}  // namespace
+
+extern "C" void* __wrap_dlopen(const char* file, int mode) {
+    const bool netcdf = file && std::strstr(file, "netcdf");
+    if (netcdf && refuse_netcdf) return nullptr;
+    static const auto real = reinterpret_cast<void* (*)(const char*, int)>(dlsym(RTLD_NEXT, "dlopen"));
+    void* handle = real(file, mode);
+    if (netcdf && handle) netcdf_loaded = true;
+    return handle;
+}
 
 namespace {
 
@@ -671,6 +690,26 @@ TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
         EXPECT_EQ(progressValue.load(), 0.0);
         c.mend();
     }
+}
+
+// Without a loadable netCDF library the reader throws a plain string: a clicked sample says so on
+// its empty plot, and the window lives on.
+TEST_F(MainFormTest, ClickedSampleWithoutANetcdfLibrarySaysSo) {
+    if (netcdf_loaded) GTEST_SKIP() << "an earlier test of this process loaded the netCDF library";
+    write_sample(dir.path() / "s1.CDF", 11, 60);
+    loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string())});
+    refuse_netcdf = true;
+    form->dataGridView1_CellClick(0, 0);
+    process_events();
+    refuse_netcdf = false;
+    QCustomPlot* plot = child<QCustomPlot>("zedGraphControl1");
+    EXPECT_EQ(form->dataPlotTitle(), "TIC Plot: s1.CDF");
+    ASSERT_EQ(plot->itemCount(), 1);
+    const auto* note = dynamic_cast<QCPItemText*>(plot->item(0));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().startsWith("Could not be read: ")) << note->text().toStdString();
+    EXPECT_TRUE(note->text().endsWith("doesn't exist in the current path or its parent path!"))
+        << note->text().toStdString();
 }
 
 TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {

@@ -1,0 +1,115 @@
+#include "pipeline/sample_batch.h"
+
+#include <filesystem>
+#include <iostream>
+#include <ostream>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "engine/io/sample_listing.h"
+#include "engine/records/text_util.h"
+
+namespace korvane {
+
+namespace {
+
+// One whole line in one write, so that the lines of processes sharing a terminal do not interleave.
+void say(std::ostream& out, const std::string& line) { out << line + "\n" << std::flush; }
+
+void say_removed(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) say(std::cout, "Removed a result file of an earlier run: " + path);
+}
+
+void require_readable_folder(const std::string& data_dir) {
+    std::error_code ec;
+    std::filesystem::directory_iterator probe(data_dir.empty() ? std::string(".") : data_dir, ec);
+    if (ec) throw std::runtime_error("Data folder could not be opened: " + data_dir + " (" + ec.message() + ")");
+}
+
+std::vector<std::string> list_samples(const std::string& data_dir, const std::vector<std::string>& selected) {
+    if (!selected.empty()) return selected;
+    require_readable_folder(data_dir);
+    std::vector<std::string> files;
+    load_filename_from_filedir(data_dir, "*.CDF", files);
+    return files;
+}
+
+// The reason a listed name is refused before anything is read ("" when it goes on).
+std::string refuse_listed_sample(const std::string& file, bool repeated) {
+    if (std::string reason = unsafe_file_name_reason(file); !reason.empty()) {
+        say(std::cerr, "Sample " + file + " skipped: " + reason);
+        return reason;
+    }
+    if (!repeated) return {};
+    const std::string sample_name = extract_sample_name(file);
+    say(std::cerr, "Sample " + file + " skipped: its name " + sample_name +
+                       " repeats an earlier sample, whose result files it would overwrite");
+    return "its name " + sample_name + " repeats an earlier sample";
+}
+
+// An unreadable sample's earlier result files would pass for this run's.
+std::string read_listed_sample(const std::string& data_dir, const std::string& output_dir, const std::string& file,
+                               const Para_Configure& para, std::vector<Spectrum_Scan>& scans) {
+    std::string reason;
+    if (load_sample_scans(data_dir, file, para, scans, reason)) return {};
+    if (reason.empty()) reason = "unreadable";
+    say(std::cerr, "Sample file could not be read, skipped: " + path_join(data_dir, file) + ": " + reason);
+    say_removed(remove_result_files(sample_result_files(output_dir, extract_sample_name(file))));
+    return reason;
+}
+
+// The sample's compounds, or the reason it is skipped.
+std::string run_sample(const Sample_Batch& batch, std::size_t i,
+                       std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
+    const std::string& file = batch.files[i];
+    if (std::string reason = refuse_listed_sample(file, batch.repeated[i]); !reason.empty()) return reason;
+    if (batch.announce) std::cout << "Begin to process for File " << file << std::endl;
+    std::vector<Spectrum_Scan> scans;
+    if (std::string reason = read_listed_sample(batch.data_dir, batch.output_dir, file, batch.config.para, scans);
+        !reason.empty())
+        return reason;
+    pipeline_process(std::move(scans), batch.config.para, batch.config.adducts, batch.config.hmdb_mono_masses,
+                     extract_sample_name(file), batch.output_dir, compounds);
+    if (batch.announce) std::cout << "End of process for File " << file << std::endl;
+    return {};
+}
+
+}  // namespace
+
+Sample_Batch open_sample_batch(const std::string& config_dir, const std::string& data_dir,
+                               const std::string& output_dir, const std::vector<std::string>& selected,
+                               const std::vector<std::int32_t>& align_flags, bool announce) {
+    Sample_Batch batch;
+    batch.config = read_run_configuration(config_dir);
+    batch.data_dir = data_dir;
+    batch.output_dir = output_dir;
+    batch.files = list_samples(data_dir, selected);
+    batch.repeated = find_repeated_names(batch.files);
+    batch.listed = !selected.empty();
+    batch.align_flags = align_flags;
+    batch.announce = announce;
+    return batch;
+}
+
+bool joins_alignment(const Sample_Batch& batch, std::size_t i) {
+    return !batch.listed || (!batch.align_flags.empty() && batch.align_flags.at(i) != 0);
+}
+
+std::optional<Skipped_Sample> process_listed_sample(const Sample_Batch& batch, std::size_t i,
+                                                    std::vector<Chromatogram_Peak_Group_Compound_Align>& rows) {
+    std::vector<Chromatogram_Peak_Group_Compound> compounds;
+    std::string reason = run_sample(batch, i, compounds);
+    if (joins_alignment(batch, i))
+        append_align_rows(compounds, static_cast<std::uint32_t>(i), extract_sample_name(batch.files[i]), rows);
+    if (reason.empty()) return std::nullopt;
+    return Skipped_Sample{batch.files[i], std::move(reason)};
+}
+
+void finish_alignment(const Sample_Batch& batch, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
+                      bool complete) {
+    if (!complete || !align_and_write_rows(batch.config.para, rows, batch.output_dir))
+        say_removed(remove_result_files(aligned_result_files(batch.output_dir)));
+}
+
+}  // namespace korvane

@@ -1,0 +1,58 @@
+// The per-sample step of a run, the same for the console program's MPI driver and the workbench's
+// in-process batch: which samples a run has, each one read or skipped and processed, which of them
+// are aligned, and the aligned files at the end. Each driver adds only its own part: the console
+// deals the samples out to its processes and gathers them; the workbench reports progress and
+// stops when asked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/records/records.h"
+#include "pipeline/pipeline_process.h"
+
+namespace korvane {
+
+struct Sample_Batch {
+    Run_Configuration config;
+    std::string data_dir, output_dir;
+    // The job's list in its order, else the data folder's "*.CDF" files in name order.
+    std::vector<std::string> files;
+    std::vector<bool> repeated;  // find_repeated_names of files
+    bool listed = false;         // files came from a list rather than the folder
+    std::vector<std::int32_t> align_flags;
+    // Says "Begin to process for File <f>" and "End of process for File <f>" around each sample
+    // that gets that far (the console program's lines).
+    bool announce = false;
+};
+
+// Reads the configuration (read_run_configuration) and the sample list. Without a list a data
+// folder that cannot be opened throws std::runtime_error "Data folder could not be opened: <dir>
+// (<why>)": the listing cannot tell it from a folder without samples, and the run would pass as
+// a success that processed nothing.
+Sample_Batch open_sample_batch(const std::string& config_dir, const std::string& data_dir,
+                               const std::string& output_dir, const std::vector<std::string>& selected,
+                               const std::vector<std::int32_t>& align_flags, bool announce);
+
+// Whether sample i joins the alignment: every sample of the folder, of a list those whose flag is
+// not 0 (none when the list came without flags).
+bool joins_alignment(const Sample_Batch& batch, std::size_t i);
+
+// Sample i through pipeline_process into its four result files, unless its name is no file of the
+// data folder, repeats an earlier sample's, or the file cannot be read; such a sample is said on
+// standard error (an unreadable one also has its earlier result files removed) and returned as
+// skipped. When it joins the alignment its compounds are appended to rows as SAMPLE_ID i (none
+// for a skipped sample).
+std::optional<Skipped_Sample> process_listed_sample(const Sample_Batch& batch, std::size_t i,
+                                                    std::vector<Chromatogram_Peak_Group_Compound_Align>& rows);
+
+// A run's end: when complete, the rows are aligned and the aligned files written
+// (align_and_write_rows); otherwise, or when that writes nothing, the aligned files of an earlier
+// run are removed, saying so, since beside this run's sample files they would pass for its own.
+void finish_alignment(const Sample_Batch& batch, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
+                      bool complete);
+
+}  // namespace korvane
