@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
-#include <limits>
 
 #include "engine/peaks/extremum.h"
+#include "engine/records/text_util.h"
 
 namespace {
 
@@ -88,10 +88,7 @@ void spectrum_split(std::vector<Spectrum_Scan>& spectrum_arry, std::uint32_t Tot
 }
 
 std::int32_t cutoff_intensity_from_parameter(double Para_Cutoff_Intensity) {
-    if (std::isnan(Para_Cutoff_Intensity)) return 0;
-    if (Para_Cutoff_Intensity >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (Para_Cutoff_Intensity <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(Para_Cutoff_Intensity);
+    return korvane::saturating_int32(Para_Cutoff_Intensity);
 }
 
 void intensity_cutoff(std::vector<Spectrum_Scan>& spectrum_arry, std::int32_t cutoff_intensity,

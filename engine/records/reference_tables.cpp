@@ -3,20 +3,10 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
-#include <limits>
 
 #include "engine/records/text_util.h"
 
 namespace {
-
-// The counts and the dependence are read as reals and truncated toward zero; values beyond the
-// 32-bit range (or not a number) saturate rather than being undefined.
-std::int32_t truncate_to_int32(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
-}
 
 // Where a table's reading stopped early: its 1-based line in the file and why. Line 0: it was
 // read to its end.
@@ -80,10 +70,11 @@ Stop read_adduct_lines(const std::string& path, std::vector<adduct_configure_nod
                 return {n, "field " + std::to_string(k + 1) + " \"" + pieces[k] + "\" is not a number"};
         adduct_configure_node node;
         node.Formula = pieces[0];
-        node.Molecule_Count = truncate_to_int32(korvane::parse_double(pieces[1]));
-        node.Charge_Count = truncate_to_int32(korvane::parse_double(pieces[2]));
+        // The counts and the dependence are read as reals and truncated toward zero.
+        node.Molecule_Count = korvane::saturating_int32(korvane::parse_double(pieces[1]));
+        node.Charge_Count = korvane::saturating_int32(korvane::parse_double(pieces[2]));
         node.Mass_Shift = korvane::parse_double(pieces[3]);
-        node.Dependence = truncate_to_int32(korvane::parse_double(pieces[4]));
+        node.Dependence = korvane::saturating_int32(korvane::parse_double(pieces[4]));
         rows.push_back(node);
     }
     return {};

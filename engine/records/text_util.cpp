@@ -1,6 +1,7 @@
 #include "engine/records/text_util.h"
 
 #include <charconv>
+#include <cmath>
 #include <clocale>
 #include <cstdlib>
 #include <limits>
@@ -177,6 +178,13 @@ bool is_whole_int32(std::string_view text) {
     const std::size_t first_digit = i;
     while (i < text.size() && is_digit(text[i])) ++i;
     return i != first_digit && only_blanks_after(text, i);
+}
+
+std::int32_t saturating_int32(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+    if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
 }
 
 std::int32_t parse_int32(std::string_view text) {

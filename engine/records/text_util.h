@@ -46,6 +46,10 @@ std::uint32_t parse_uint32_auto(std::string_view text);
 // Throws std::invalid_argument when there are no digits and std::out_of_range beyond 32 bits.
 std::int32_t parse_int32(std::string_view text);
 
+// Truncated toward zero to 32 bits; values beyond the range saturate and NaN gives 0, where a
+// plain cast would be undefined.
+std::int32_t saturating_int32(double value);
+
 // Whether text is one number of the conversion's form and nothing else but blanks around it:
 // "12x", "abc", "", "-" and "08" (no octal digit 8) are not; "0x1F", "010" and "-1" are whole
 // for the unsigned form, "1.5" is not whole for the signed one. The range is not checked.
