@@ -30,6 +30,7 @@ namespace {
 
 constexpr int kNcNoWrite = 0;               // NC_NOWRITE: samples may sit on read-only media
 constexpr std::size_t kNcMaxName = 256;     // NC_MAX_NAME
+constexpr double kSecondsPerMinute = 60.0;  // scan times not stated in seconds are in minutes
 
 constexpr const char* kSystemLibrary = "libnetcdf.so.19";
 
@@ -240,7 +241,7 @@ std::string read_arrays(NetCDF& lib, int ncid, Sample& s) {
     std::string reason = read_required(lib, ncid, file_ndims, "scan_acquisition_time", s.times);
     if (!reason.empty()) return reason;
     if (!is_seconds(units))
-        for (double& t : s.times) t *= 60.0;
+        for (double& t : s.times) t *= kSecondsPerMinute;
     if (!(reason = read_required(lib, ncid, file_ndims, "total_intensity", s.tic)).empty()) return reason;
     if (!(reason = read_required(lib, ncid, file_ndims, "mass_values", s.mz)).empty()) return reason;
     if (!(reason = read_required(lib, ncid, file_ndims, "intensity_values", s.intensity)).empty()) return reason;

@@ -11,6 +11,13 @@
 
 namespace {
 
+// Scan gaps up to this long are bridged by interpolating between their ends; from the next length
+// on the missing scans read as zero intensity at the trace's centre mass.
+constexpr std::int32_t kLongestInterpolatedGap = 10;
+constexpr std::int32_t kShortestZeroFilledGap = 11;
+// A scale's maxima must stand this fraction of its largest coefficient above their neighbourhood.
+constexpr double kScaleMaximumDelta = 0.03;
+
 // Signed distance between two signal indices.
 std::int64_t distance(std::uint32_t a, std::uint32_t b) {
     return std::llabs(static_cast<std::int64_t>(a) - static_cast<std::int64_t>(b));
@@ -133,13 +140,13 @@ EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID) {
         const auto gap = static_cast<std::int32_t>(cur.scan_num - prev.scan_num);
         if (gap == 1) {
             append(cur.intensity, cur.mz, cur.retention_time);
-        } else if (gap >= 2 && gap <= 10) {
+        } else if (gap >= 2 && gap <= kLongestInterpolatedGap) {
             for (std::int32_t k = 1; k <= gap; ++k) {
                 const double f = static_cast<double>(k) / gap;
                 append((1 - f) * prev.intensity + f * cur.intensity, (1 - f) * prev.mz + f * cur.mz,
                        (1 - f) * prev.retention_time + f * cur.retention_time);
             }
-        } else if (gap >= 11) {
+        } else if (gap >= kShortestZeroFilledGap) {
             for (std::int32_t k = 1; k <= gap - 1; ++k) {
                 const double f = static_cast<double>(k) / gap;
                 append(0.0, eic.Cent_Mass, (1 - f) * prev.retention_time + f * cur.retention_time);
@@ -223,13 +230,13 @@ struct ScaleMaxima {
     std::vector<std::uint32_t> positions;
 };
 
-// The maxima of one scale's coefficients, as local_max_min_det finds them with value_delta 0.03
-// times the largest coefficient, into points.
+// The maxima of one scale's coefficients, as local_max_min_det finds them with value_delta
+// kScaleMaximumDelta times the largest coefficient, into points.
 void scale_maxima(const std::vector<double>& coefficients, double largest, std::uint32_t scale,
                   std::uint32_t pos_delta, std::vector<std::uint32_t>& positions,
                   std::vector<CWT_Data_Point>& points) {
     positions.clear();
-    korvane::detail::alternating_maxima(coefficients, 0.03 * largest, pos_delta, positions);
+    korvane::detail::alternating_maxima(coefficients, kScaleMaximumDelta * largest, pos_delta, positions);
     points.clear();
     for (const std::uint32_t p : positions) points.push_back({scale, p, coefficients[p], false});
 }

@@ -8,6 +8,22 @@
 
 namespace {
 
+// Floor on the four edge points' sum, so a peak standing on zeros still has a finite significance.
+constexpr double kEdgeSumFloor = 0.01;
+// Half-width of the band around the midline, as a fraction of the apex.
+constexpr double kMidlineBandFraction = 0.02;
+// A point counts as high above the midline less this fraction of the apex.
+constexpr double kHighPointDrop = 0.25;
+// Half-width of the band around the noise window's mid-range, as a fraction of its range.
+constexpr double kNoiseBandFraction = 0.1;
+// Where, as a fraction of the window sorted by magnitude, the noise level is read.
+constexpr double kSwingFreeNoiseRank = 0.7;
+constexpr double kPlainNoiseRank = 0.95;
+// The smallest noise level a signal is divided by.
+constexpr double kNoiseFloor = 0.0001;
+// Refinement moves each boundary outward at most this many points.
+constexpr int kMaxBoundaryMoves = 10;
+
 // The measures the filter judges one peak by.
 struct PeakShapeMeasures {
     double height = 0.0;            // apex intensity above the edge level
@@ -56,7 +72,7 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
         const double top3 = shape[j - 1].intensity + shape[j].intensity + shape[j + 1].intensity;
         const double edge4 =
             shape[0].intensity + shape[1].intensity + shape[count - 2].intensity + shape[count - 1].intensity;
-        S = top3 * 4 / (std::max(edge4, 0.01) * 3);
+        S = top3 * 4 / (std::max(edge4, kEdgeSumFloor) * 3);
         E = edge4 * 0.25;
         T = top3 / 3;
     }
@@ -69,12 +85,12 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
 
     // 3. Midline counts and the curvature sum.
     const double M = (E + A) * 0.5;
-    const double band = 0.02 * A;
+    const double band = kMidlineBandFraction * A;
     bool above = shape[0].intensity > M;
     double curvature = 0.0;
     for (std::size_t i = 0; i < count; ++i) {
         const double v = shape[i].intensity;
-        if (v > M - 0.25 * A) ++m.high_points;
+        if (v > M - kHighPointDrop * A) ++m.high_points;
         if (i >= 1) {
             if (!above && v > M + band) {
                 above = true;
@@ -133,7 +149,7 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
     const double mid = (lo + hi) * 0.5;
 
     // 3. Swings through the band around the mid-range.
-    const double band = 0.1 * range;
+    const double band = kNoiseBandFraction * range;
     bool high = false;
     int crossings = 0;
     for (const double v : noise_vector) {
@@ -164,10 +180,10 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
         // 2. The (trunc(0.7 N) + 1)-th largest magnitude.
         std::vector<double> by_magnitude = noise_vector;
         std::stable_sort(by_magnitude.begin(), by_magnitude.end(), compareByABS);
-        noise = std::fabs(by_magnitude[static_cast<std::size_t>(N * 0.7)]);
+        noise = std::fabs(by_magnitude[static_cast<std::size_t>(N * kSwingFreeNoiseRank)]);
     }
     // 6, 7.
-    if (noise <= 0.0001) noise = 0.0001;
+    if (noise <= kNoiseFloor) noise = kNoiseFloor;
     return signal_level / noise;
 }
 
@@ -223,12 +239,12 @@ void peak_refinement_processing(std::vector<Detect_Peak>& Detect_Peak_List, std:
 
         // 2, 3. Widen while the boundary value still lies above the mean of itself and its outer
         // neighbours, that is while the signal keeps falling outward.
-        for (int moves = 0; moves < 10 && L > 0; ++moves) {
+        for (int moves = 0; moves < kMaxBoundaryMoves && L > 0; ++moves) {
             const double mean = L >= 2 ? (s[L] + s[L - 1] + s[L - 2]) / 3.0 : (s[L] + s[L - 1]) / 2.0;
             if (!(s[L] > mean)) break;
             --L;
         }
-        for (int moves = 0; moves < 10 && R + 1 < n; ++moves) {
+        for (int moves = 0; moves < kMaxBoundaryMoves && R + 1 < n; ++moves) {
             const double mean = R + 2 < n ? (s[R] + s[R + 1] + s[R + 2]) / 3.0 : (s[R] + s[R + 1]) / 2.0;
             if (!(s[R] > mean)) break;
             ++R;
@@ -276,8 +292,8 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
 double Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vector) {
     if (noise_vector.empty()) return 0.0;
     std::stable_sort(noise_vector.begin(), noise_vector.end(), compareByABS);
-    double noise = std::fabs(noise_vector[static_cast<std::size_t>(noise_vector.size() * 0.95)]);
-    if (noise < 0.0001) noise = 0.0001;
+    double noise = std::fabs(noise_vector[static_cast<std::size_t>(noise_vector.size() * kPlainNoiseRank)]);
+    if (noise < kNoiseFloor) noise = kNoiseFloor;
     return signal_level / noise;
 }
 

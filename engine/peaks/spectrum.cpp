@@ -9,6 +9,13 @@
 
 namespace {
 
+// The detector's value threshold, as a fraction of the scan's largest intensity.
+constexpr double kCentroidValueDeltaFraction = 0.01;
+// A centroid's maxima and minima lie at least this many points apart.
+constexpr int kCentroidPosDelta = 13;
+// A centroid sums the points closer than this many m/z units to its apex.
+constexpr double kCentroidMzHalfWidth = 0.25;
+
 // The two cut-off parameters that would make the threshold look-up read past the sorted
 // intensities: no top number at all, or a percentage that reaches (or is not) a rank.
 bool cutoff_parameters_valid(std::uint32_t cutoff_top_num, double cutoff_percent, std::int32_t cutoff_mode) {
@@ -151,18 +158,18 @@ void profile2centroid(std::vector<float> mz_arry_profile, std::vector<float> int
     double largest = static_cast<double>(intensity_arry_profile[0]);
     for (std::size_t i = 1; i < n; ++i)
         if (static_cast<double>(intensity_arry_profile[i]) > largest) largest = intensity_arry_profile[i];
-    const double value_delta = 0.01 * largest;
+    const double value_delta = kCentroidValueDeltaFraction * largest;
 
     // 2. Maxima and the minima between them; they interleave M0 < m0 < M1 < m1 < ...
     std::map<std::uint32_t, double> maxima, minima;
-    spectrum_local_max_min_det(intensity_arry_profile, value_delta, 13, maxima, minima);
+    spectrum_local_max_min_det(intensity_arry_profile, value_delta, kCentroidPosDelta, maxima, minima);
     if (maxima.empty()) return;
     std::vector<std::size_t> minimum_pos;
     minimum_pos.reserve(minima.size());
     for (const auto& m : minima) minimum_pos.push_back(m.first);
 
     // 3. Each maximum sums its window, bounded by the minima on either side (shared with the
-    //    neighbouring windows), over the points within 0.25 m/z of the apex.
+    //    neighbouring windows), over the points within kCentroidMzHalfWidth m/z of the apex.
     std::size_t k = 0;
     for (const auto& maximum : maxima) {
         const std::size_t apex = maximum.first;
@@ -171,7 +178,7 @@ void profile2centroid(std::vector<float> mz_arry_profile, std::vector<float> int
         const double apex_mz = static_cast<double>(mz_arry_profile[apex]);
         double sum = 0.0;
         for (std::size_t j = lo; j <= hi; ++j)
-            if (std::fabs(static_cast<double>(mz_arry_profile[j]) - apex_mz) < 0.25)
+            if (std::fabs(static_cast<double>(mz_arry_profile[j]) - apex_mz) < kCentroidMzHalfWidth)
                 sum += static_cast<double>(intensity_arry_profile[j]);
         mz_arry_centroid.push_back(static_cast<float>(apex_mz));
         intensity_arry_centroid.push_back(static_cast<float>(sum));

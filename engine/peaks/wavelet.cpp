@@ -13,6 +13,13 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+// The wavelet's support: x from -8 to 8, sampled as 16a + 1 points at scale a, centred on 8a.
+constexpr double kSupportHalfWidth = 8.0;
+constexpr double kSupportWidth = 16.0;
+constexpr int kSamplesPerScale = 16;
+constexpr int kCentrePerScale = 8;
+
 double round_to_five_significant_digits(double v) {
     char text[40];
     const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, 4);
@@ -22,13 +29,12 @@ double round_to_five_significant_digits(double v) {
 }
 
 std::array<double, 1024> make_mexhat_table() {
-    const double pi = 3.14159265358979323846;
-    const double norm = 2.0 / (std::sqrt(3.0) * std::pow(pi, 0.25));
-    const double step = 16.0 / 1023.0;
+    const double norm = 2.0 / (std::sqrt(3.0) * std::pow(kPi, 0.25));
+    const double step = kSupportWidth / 1023.0;
     std::array<double, 1024> table{};
     double running_sum = 0.0;
     for (std::size_t k = 0; k < table.size(); ++k) {
-        const double x = -8.0 + static_cast<double>(k) * step;
+        const double x = -kSupportHalfWidth + static_cast<double>(k) * step;
         running_sum += norm * (1.0 - x * x) * std::exp(-x * x / 2.0);
         table[k] = round_to_five_significant_digits(step * running_sum);
     }
@@ -454,7 +460,7 @@ void detect_maxima(const double* v, std::uint32_t n, double value_delta, std::ui
 constexpr std::uint32_t kSharedScales = 128;
 
 void build_reversed_samples(std::uint32_t scale, std::vector<double>& padded) {
-    const std::ptrdiff_t m = 16 * static_cast<std::ptrdiff_t>(scale) + 1;
+    const std::ptrdiff_t m = kSamplesPerScale * static_cast<std::ptrdiff_t>(scale) + 1;
     padded.assign(static_cast<std::size_t>(m + 2 * kPadding), 0.0);
     double* const h = padded.data() + kPadding;
     const double stretch = static_cast<double>(scale) * kMexhatGridStep;
@@ -510,15 +516,15 @@ void SignalTransform::reset(const std::vector<double>& s) {
 double SignalTransform::coefficients(std::uint32_t scale, std::vector<double>& out) {
     const std::ptrdiff_t a = scale;
     const ScaleInputs in{padded_.data() + kPadding, n_, nonzero_position_.data(), nonzero_value_.data(),
-                         nonzero_before_.data(), run_first_.data(), reversed_samples(scale, samples_), 16 * a + 1};
+                         nonzero_before_.data(), run_first_.data(), reversed_samples(scale, samples_), kSamplesPerScale * a + 1};
 
     // sums_[k] = c[8a - 1 + k] for k = 0..n.
     const std::ptrdiff_t blocks = (n_ + 1 + kBlock - 1) / kBlock;
     sums_.resize(static_cast<std::size_t>(blocks * kBlock));
     if (wide_) {
-        convolve_scale_wide(in, 8 * a - 1, blocks, sums_.data());
+        convolve_scale_wide(in, kCentrePerScale * a - 1, blocks, sums_.data());
     } else {
-        convolve_scale_plain(in, 8 * a - 1, blocks, sums_.data());
+        convolve_scale_plain(in, kCentrePerScale * a - 1, blocks, sums_.data());
     }
 
     out.resize(static_cast<std::size_t>(n_));
