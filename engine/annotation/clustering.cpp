@@ -86,20 +86,47 @@ private:
         return row_start(best_row) + static_cast<std::size_t>(rows_[best_row].offset);
     }
 
+    // One merge: the closest pair of rows (1-based i < j) becomes row i, row j leaves.
     void merge(std::int32_t s, std::vector<cluster_node>& tree) {
         // 1. The pair: first smallest key, and its merge height.
+        const Pair p = closest_pair();
+
+        // 2. The node.
+        const std::int32_t ri = R_[p.i - 1], rj = R_[p.j - 1];
+        tree.push_back({std::min(ri, rj), std::max(ri, rj), method_ == median_linkage ? std::sqrt(p.h) : p.h});
+
+        // 3-5.
+        update_distances(p);
+        drop_row(p.j - 1);
+        const std::int32_t old_m = m_;
+        --m_;
+        update_sizes(s, p);
+
+        // 6. Row minima.
+        carry_row_minima(p.i - 1, p.j - 1, old_m);
+        refresh_row_minima(p.i - 1);
+    }
+
+    struct Pair {
+        std::int32_t i, j;  // 1-based rows, i < j
+        double h;           // merge height
+    };
+
+    Pair closest_pair() const {
         const std::size_t k = first_smallest();
         const double md = m_;
         const double kd = static_cast<double>(k);
         const auto i = static_cast<std::int32_t>(std::floor(md + 0.5 - std::sqrt((md - 1) * md + 0.25 - 2 * kd)));
         const auto j = static_cast<std::int32_t>((kd + 1) - (md - i * 0.5) * (i - 1) + i);
         const double h = method_ == average_linkage ? Y_[k] / size_product(N_[R_[j - 1]], N_[R_[i - 1]]) : Y_[k];
+        return {i, j, h};
+    }
 
-        // 2. The node.
-        const std::int32_t ri = R_[i - 1], rj = R_[j - 1];
-        tree.push_back({std::min(ri, rj), std::max(ri, rj), method_ == median_linkage ? std::sqrt(h) : h});
-
-        // 3. Distances from the merged cluster (row i) to every other row u; those of row j go.
+    // 3. Distances from the merged cluster (row i) to every other row u; those of row j go.
+    void update_distances(const Pair& p) {
+        const std::int32_t i = p.i, j = p.j;
+        const double h = p.h;
+        const double md = m_;
         const double id = i, jd = j;
         for (std::int32_t u = 1; u <= m_; ++u) {
             if (u == i || u == j) continue;
@@ -126,10 +153,11 @@ private:
                 default: break;
             }
         }
+    }
 
-        // 4. Every pair of row j leaves the list in one pass: each row before j loses its column j,
-        // row j goes whole, the rows after it only move up.
-        const std::int32_t i0 = i - 1, j0 = j - 1;  // 0-based rows
+    // 4. Every pair of row j0 (0-based) leaves the list in one pass: each row before j0 loses its
+    // column j0, row j0 goes whole, the rows after it only move up.
+    void drop_row(std::int32_t j0) {
         std::size_t write = 0;
         for (std::int32_t a = 0; a + 1 < m_; ++a) {
             if (a == j0) continue;
@@ -146,16 +174,20 @@ private:
             }
         }
         Y_.resize(write);
+    }
 
-        // 5. Rows and sizes.
-        const std::int32_t old_m = m_;
-        --m_;
+    // 5. Rows and sizes: row i names the new cluster of merge s, the rows after j move up.
+    void update_sizes(std::int32_t s, const Pair& p) {
+        const std::int32_t i0 = p.i - 1, j0 = p.j - 1;
         N_[M_ - 1 + s] = N_[R_[i0]] + N_[R_[j0]];
         R_[i0] = M_ - 1 + s;
-        for (std::int32_t t = j; t <= M_ - 1; ++t) R_[t - 1] = R_[t];
+        for (std::int32_t t = p.j; t <= M_ - 1; ++t) R_[t - 1] = R_[t];
+    }
 
-        // 6. Row minima. Row i changed whole; a row before j lost column j and, before i, saw its
-        // column i change. Only those whose minimum sat on one of the two are searched again.
+    // Row i0 changed whole; a row before j0 lost column j0 and, before i0, saw its column i0
+    // change. The minima still valid are carried to their new row numbers; those that sat on one
+    // of the two columns, and row i0's, are left empty for refresh_row_minima.
+    void carry_row_minima(std::int32_t i0, std::int32_t j0, std::int32_t old_m) {
         std::vector<RowMin>& next = spare_rows_;
         next.assign(static_cast<std::size_t>(m_), RowMin{});
         for (std::int32_t a = 0; a + 1 < old_m; ++a) {
@@ -181,6 +213,10 @@ private:
             next[na] = r;
         }
         rows_.swap(next);
+    }
+
+    // Empty rows are searched again; a row before i0 only compares its changed column i0.
+    void refresh_row_minima(std::int32_t i0) {
         for (std::int32_t a = 0; a + 1 < m_; ++a) {
             if (rows_[a].offset < 0) {
                 recompute_row(a);
