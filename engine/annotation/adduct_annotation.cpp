@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "engine/annotation/clustering.h"
-#include "engine/annotation/grouping.h"
+#include "engine/annotation/shape_angle.h"
 #include "engine/records/variant.h"
 
 namespace {
