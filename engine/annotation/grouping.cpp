@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <numeric>
 #include <utility>

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <stdexcept>
 #include <system_error>
 #include <type_traits>
 #include <utility>
