@@ -95,14 +95,14 @@ private:
         const std::int32_t ri = R_[p.i - 1], rj = R_[p.j - 1];
         tree.push_back({std::min(ri, rj), std::max(ri, rj), method_ == median_linkage ? std::sqrt(p.h) : p.h});
 
-        // 3-5.
+        // 3. Distances of the merged cluster; 4. row j leaves; 5. rows and sizes.
         update_distances(p);
         drop_row(p.j - 1);
         const std::int32_t old_m = m_;
         --m_;
         update_sizes(s, p);
 
-        // 6. Row minima.
+        // 6. Row minima, carried where still valid, then searched again where not.
         carry_row_minima(p.i - 1, p.j - 1, old_m);
         refresh_row_minima(p.i - 1);
     }
