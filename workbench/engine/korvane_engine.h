@@ -80,6 +80,7 @@ public:
     int CDF_File_Load();
     std::string load_failure;  // why the last CDF_File_Load read nothing; "" after a read
     int Config_File_Load(std::string Config_FileDir, std::string Config_File_Name);
+    // 1; throws korvane::Error naming the file when it cannot be written (the earlier file stays).
     int Config_File_Save(std::string Config_FileDir, std::string Config_File_Name);
     int Adduct_File_Load(std::string Config_FileDir, std::string adduct_file);
     int HMDB_File_Load(std::string Config_FileDir, std::string adduct_file);
