@@ -79,5 +79,8 @@ namespace korvane {
 Para_Configure read_run_parameters(const std::string& folder, const std::string& file_name);
 }  // namespace korvane
 
-// Writes all 31 members to Path/FileName in member order, reals with 6 significant digits.
+// Writes all 31 members to Path/FileName in member order, reals with 6 significant digits. The
+// text goes to a temporary beside the file and is renamed over it once complete, so a write that
+// fails (a full disk, a missing folder) leaves the earlier file whole and throws korvane::Error
+// naming the file.
 void OutputConfiguredPara2CSVFile(Para_Configure Para, std::string Path, std::string FileName);

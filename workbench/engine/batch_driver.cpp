@@ -2,10 +2,13 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iostream>
+#include <ostream>
+#include <system_error>
 #include <utility>
 
 #include "engine/io/netcdf_reader.h"
+#include "engine/output/result_file.h"
+#include "engine/records/error.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
 #include "pipeline/pipeline_process.h"
@@ -22,12 +25,11 @@ std::string korvane::wb::job_time_text(const std::tm& t) {
     return text;
 }
 
-void Save_Run_Config_Parameter2CSV(std::string FileName, std::string config_file_path, std::string data_file_path,
-                                   std::string output_path, std::vector<std::string> Selected_FileName_Vec,
-                                   std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num) {
-    std::ofstream out(korvane::path_join(output_path, FileName), std::ios::binary | std::ios::trunc);
-    if (!out) return;
+namespace {
 
+void write_job_file(std::ostream& out, const std::string& config_file_path, const std::string& data_file_path,
+                    const std::string& output_path, const std::vector<std::string>& Selected_FileName_Vec,
+                    const std::vector<int>& Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -44,6 +46,23 @@ void Save_Run_Config_Parameter2CSV(std::string FileName, std::string config_file
         out << Selected_FileName_Vec[i] << ",";
         out << Selected_Align_Vec.at(i) << "\n";
     }
+}
+
+}  // namespace
+
+void Save_Run_Config_Parameter2CSV(std::string FileName, std::string config_file_path, std::string data_file_path,
+                                   std::string output_path, std::vector<std::string> Selected_FileName_Vec,
+                                   std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num) {
+    // A Parallel Run's pipeline reads whatever job file is on disk: a stale or cut-short one would
+    // run other samples than those selected, so it is replaced whole or not at all.
+    korvane::ResultFile file(korvane::path_join(output_path, FileName));
+    std::ofstream out(file.temporary_path(), std::ios::binary | std::ios::trunc);
+    write_job_file(out, config_file_path, data_file_path, output_path, Selected_FileName_Vec, Selected_Align_Vec,
+                   Paral_Batch_Mode, CPU_Num);
+    out.close();
+    if (!out) throw korvane::Error("could not write " + file.final_path());
+    if (const std::error_code ec = file.commit())
+        throw korvane::Error("could not write " + file.final_path() + ": " + ec.message());
 }
 
 void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,

@@ -11,12 +11,13 @@
 #include "engine/records/records.h"
 #include "workbench/engine/run_outcome.h"
 
-// Creates or truncates output_path/FileName with the job file the console pipeline reads after
+// Replaces output_path/FileName with the job file the console pipeline reads after
 // "-x": line 1 "Job Create Time:,<local time, asctime form>", lines 2-4 the three folders, line 5
 // the run mode ("Parallel MPI,CPU Num,<n>" when Paral_Batch_Mode is 0, else "Sequential Batch"),
-// line 6 the column titles, then one "<file name>,<flag>" line per selected file. A flag list
-// shorter than the name list throws std::out_of_range after the lines before it were written. A
-// file that cannot be created is not reported (the pipeline then reports the missing job file).
+// line 6 the column titles, then one "<file name>,<flag>" line per selected file. The file is
+// written beside its name and renamed over it once complete, so the earlier job file stays whole
+// when this throws: std::out_of_range for a flag list shorter than the name list, korvane::Error
+// naming the file when it cannot be written.
 void Save_Run_Config_Parameter2CSV(std::string FileName, std::string config_file_path, std::string data_file_path,
                                    std::string output_path, std::vector<std::string> Selected_FileName_Vec,
                                    std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num);

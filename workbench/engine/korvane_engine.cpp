@@ -165,9 +165,16 @@ int CKORVANE_Engine::Compound_Alignment() {
 
 int CKORVANE_Engine::Batch_Pipeline(std::vector<std::string> Selected_FileName_Vec,
                                     std::vector<int> Selected_Align_Vec) {
+    return Batch_Pipeline({config_file_path, data_file_path, output_path}, std::move(Selected_FileName_Vec),
+                          std::move(Selected_Align_Vec));
+}
+
+int CKORVANE_Engine::Batch_Pipeline(const korvane::wb::Run_Folders& folders,
+                                    std::vector<std::string> Selected_FileName_Vec,
+                                    std::vector<int> Selected_Align_Vec) {
     peaklist_align.clear();
-    korvane::wb::batch_par_pipeline_process(config_file_path, data_file_path, std::move(Selected_FileName_Vec),
-                                            std::move(Selected_Align_Vec), output_path, peaklist_align,
+    korvane::wb::batch_par_pipeline_process(folders.config, folders.data, std::move(Selected_FileName_Vec),
+                                            std::move(Selected_Align_Vec), folders.output, peaklist_align,
                                             stop_requested, last_run);
     return 1;
 }
@@ -175,13 +182,25 @@ int CKORVANE_Engine::Batch_Pipeline(std::vector<std::string> Selected_FileName_V
 void CKORVANE_Engine::Save_Run_Config_Parameter(std::vector<std::string> Selected_FileName_Vec,
                                                 std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode,
                                                 int CPU_Num) {
-    Save_Run_Config_Parameter2CSV("Job_Run_Config.csv", config_file_path, data_file_path, output_path,
+    Save_Run_Config_Parameter({config_file_path, data_file_path, output_path}, std::move(Selected_FileName_Vec),
+                              std::move(Selected_Align_Vec), Paral_Batch_Mode, CPU_Num);
+}
+
+void CKORVANE_Engine::Save_Run_Config_Parameter(const korvane::wb::Run_Folders& folders,
+                                                std::vector<std::string> Selected_FileName_Vec,
+                                                std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode,
+                                                int CPU_Num) {
+    Save_Run_Config_Parameter2CSV("Job_Run_Config.csv", folders.config, folders.data, folders.output,
                                   std::move(Selected_FileName_Vec), std::move(Selected_Align_Vec), Paral_Batch_Mode,
                                   CPU_Num);
 }
 
 void CKORVANE_Engine::Parallel_Pipeline(std::vector<std::string> /*Selected_FileName_Vec*/,
                                         std::vector<int> /*Selected_Align_Vec*/, int CPU_NUM) {
+    Parallel_Pipeline({config_file_path, data_file_path, output_path}, CPU_NUM);
+}
+
+void CKORVANE_Engine::Parallel_Pipeline(const korvane::wb::Run_Folders& folders, int CPU_NUM) {
     // The job file carries the selection; the launcher gets only the folders.
     const auto [launcher, pipeline] = korvane::wb::launcher_programs();
     last_run = {};
@@ -189,7 +208,7 @@ void CKORVANE_Engine::Parallel_Pipeline(std::vector<std::string> /*Selected_File
     // its standard error.
     korvane::wb::Failure_Reader failure;
     korvane::wb::run_launcher(
-        korvane::wb::launch_arguments(launcher, pipeline, CPU_NUM, config_file_path, data_file_path, output_path),
+        korvane::wb::launch_arguments(launcher, pipeline, CPU_NUM, folders.config, folders.data, folders.output),
         [this](const std::string& line) { korvane::wb::note_skipped_summary(line, last_run); },
         [&failure](const std::string& line) { failure.add(line); });
     if (korvane::wb::last_parallel_run_failed()) last_run.failure = failure.text();

@@ -17,6 +17,15 @@
 // from another thread and reset to 0 by the window when its poller ends.
 extern std::atomic<double> progressValue;
 
+namespace korvane::wb {
+// The folders of one run, held by the thread that runs it. The window's thread sets the engine's
+// folder members again while a run goes on (each sample it shows is loaded through them), so a
+// run started on another thread takes its own copy instead of reading or writing those members.
+struct Run_Folders {
+    std::string config, data, output;
+};
+}  // namespace korvane::wb
+
 class CKORVANE_Engine {
 public:
     CKORVANE_Engine();
@@ -71,6 +80,7 @@ public:
     int CDF_File_Load();
     std::string load_failure;  // why the last CDF_File_Load read nothing; "" after a read
     int Config_File_Load(std::string Config_FileDir, std::string Config_File_Name);
+    // 1; throws korvane::Error naming the file when it cannot be written (the earlier file stays).
     int Config_File_Save(std::string Config_FileDir, std::string Config_File_Name);
     int Adduct_File_Load(std::string Config_FileDir, std::string adduct_file);
     int HMDB_File_Load(std::string Config_FileDir, std::string adduct_file);
@@ -82,11 +92,19 @@ public:
     int Peak_Annotation();
     int Compound_Alignment();
 
+    // On the folder members (config_file_path, data_file_path, output_path).
     int Batch_Pipeline(std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec);
     void Save_Run_Config_Parameter(std::vector<std::string> Selected_FileName_Vec,
                                    std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num);
     void Parallel_Pipeline(std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec,
                            int CPU_NUM);
+    // The same on the given folders; they touch no folder member, so the window's worker can run them.
+    int Batch_Pipeline(const korvane::wb::Run_Folders& folders, std::vector<std::string> Selected_FileName_Vec,
+                       std::vector<int> Selected_Align_Vec);
+    void Save_Run_Config_Parameter(const korvane::wb::Run_Folders& folders,
+                                   std::vector<std::string> Selected_FileName_Vec,
+                                   std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num);
+    void Parallel_Pipeline(const korvane::wb::Run_Folders& folders, int CPU_NUM);
 
     int Retrieve_Sub_Peaklist_with_GroupID(std::uint32_t GroupID,
                                            std::vector<Chromatogram_Peak_Group>& peaklist_sub);

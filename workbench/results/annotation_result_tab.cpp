@@ -311,7 +311,6 @@ void AnnotationResultTab::plotRoutine() {
     const std::string path = engine_text(outputFolderName_);
     const std::string file = engine_text(outputFileName_);
     const int eic_id = model->cell_int(row, kEicColumn);
-    const int peak_id = model->cell_int(row, kPeakColumn);
 
     // 1.
     reset_pane(ui_->peaks);
@@ -322,6 +321,40 @@ void AnnotationResultTab::plotRoutine() {
     const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
                           : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
                                                            : PlotMode::PeakPlot;
+    const std::vector<Chromatogram_Peak_Group_Compound> records = queryRowRecords(row, mode, path, file);
+
+    // 3.
+    const PseudoSpectrum spectrum = build_pseudo_spectrum(records);
+    pseudoMz_ = spectrum.mz;
+    pseudoIntensity_ = spectrum.intensity;
+    pseudoAnnotation_ = spectrum.annotation;
+
+    // 4.
+    reset_pane(ui_->eic);
+    reset_pane(ui_->tic);
+    reset_pane(ui_->binning);
+
+    const XAxisMode x_mode = ui_->retentionTime->isChecked() ? XAxisMode::RetentionTime : XAxisMode::ScanNumber;
+
+    // 5. and 6.
+    Mass_Trace binned;
+    PlotPane tic_data = sampleTicAndBinning(x_mode, binned);
+
+    // 7.
+    Mass_Trace eic;
+    engine_->Engine_Query_extracted_eic_FromAnnoatedDataBase(path, file, eic_id, eic);
+
+    // 8. to 15.
+    drawRowPanes(records, mode, x_mode, eic, binned, tic_data);
+    draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
+}
+
+std::vector<Chromatogram_Peak_Group_Compound> AnnotationResultTab::queryRowRecords(int row, PlotMode mode,
+                                                                                   const std::string& path,
+                                                                                   const std::string& file) {
+    ResultTableModel* model = ui_->model;
+    const int eic_id = model->cell_int(row, kEicColumn);
+    const int peak_id = model->cell_int(row, kPeakColumn);
     std::vector<Chromatogram_Peak_Group_Compound> records;
     if (mode == PlotMode::PeakPlot) {
         ui_->exportButton->setVisible(false);
@@ -342,46 +375,33 @@ void AnnotationResultTab::plotRoutine() {
                                                                                              records);
         }
     }
+    return records;
+}
 
-    // 3.
-    const PseudoSpectrum spectrum = build_pseudo_spectrum(records);
-    pseudoMz_ = spectrum.mz;
-    pseudoIntensity_ = spectrum.intensity;
-    pseudoAnnotation_ = spectrum.annotation;
-
-    // 4.
-    reset_pane(ui_->eic);
-    reset_pane(ui_->tic);
-    reset_pane(ui_->binning);
-
-    const XAxisMode x_mode = ui_->retentionTime->isChecked() ? XAxisMode::RetentionTime : XAxisMode::ScanNumber;
-
-    // 5. and 6.
-    Mass_Trace binned;
-    PlotPane tic_data = tic_pane({}, {}, {}, 0, x_mode);
-    if (cdfFileExitst_ == 1) {
-        tic_data = tic_pane(engine_->scan_num_arry, engine_->scan_acquisition_time_arry, engine_->total_intensity_arry,
-                            engine_->Total_Scan_Num, x_mode);
-        ui_->binningGroup->setVisible(true);
-        bool mz_ok = false, width_ok = false;
-        const double mass_bin = ui_->mzBox->text().trimmed().toDouble(&mz_ok);
-        // A box that holds no number leaves the binning pane empty instead of binning around 0.
-        if (ui_->ppmRadio->isChecked()) {
-            const double ppm = ui_->ppmBox->text().trimmed().toDouble(&width_ok);
-            if (mz_ok && width_ok) engine_->Engine_EIC_extraction_binning(mass_bin, ppm, 0.1, true, binned);
-        } else {
-            const double bin_size = ui_->binBox->text().trimmed().toDouble(&width_ok);
-            if (mz_ok && width_ok) engine_->Engine_EIC_extraction_binning(mass_bin, 40, bin_size, false, binned);
-        }
-    } else {
+PlotPane AnnotationResultTab::sampleTicAndBinning(XAxisMode x_mode, Mass_Trace& binned) {
+    if (cdfFileExitst_ != 1) {
         ui_->binningGroup->setVisible(false);
+        return tic_pane({}, {}, {}, 0, x_mode);
     }
+    PlotPane tic_data = tic_pane(engine_->scan_num_arry, engine_->scan_acquisition_time_arry,
+                                 engine_->total_intensity_arry, engine_->Total_Scan_Num, x_mode);
+    ui_->binningGroup->setVisible(true);
+    bool mz_ok = false, width_ok = false;
+    const double mass_bin = ui_->mzBox->text().trimmed().toDouble(&mz_ok);
+    // A box that holds no number leaves the binning pane empty instead of binning around 0.
+    if (ui_->ppmRadio->isChecked()) {
+        const double ppm = ui_->ppmBox->text().trimmed().toDouble(&width_ok);
+        if (mz_ok && width_ok) engine_->Engine_EIC_extraction_binning(mass_bin, ppm, 0.1, true, binned);
+    } else {
+        const double bin_size = ui_->binBox->text().trimmed().toDouble(&width_ok);
+        if (mz_ok && width_ok) engine_->Engine_EIC_extraction_binning(mass_bin, 40, bin_size, false, binned);
+    }
+    return tic_data;
+}
 
-    // 7.
-    Mass_Trace eic;
-    engine_->Engine_Query_extracted_eic_FromAnnoatedDataBase(path, file, eic_id, eic);
-
-    // 8. to 15.
+void AnnotationResultTab::drawRowPanes(const std::vector<Chromatogram_Peak_Group_Compound>& records, PlotMode mode,
+                                       XAxisMode x_mode, const Mass_Trace& eic, const Mass_Trace& binned,
+                                       PlotPane tic_data) {
     draw_pane(ui_->peaks, annotation_peaks_pane(records, mode, x_mode,
                                                 ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard,
                                                 outputFileName_));
@@ -395,7 +415,6 @@ void AnnotationResultTab::plotRoutine() {
     }
     draw_pane(ui_->binning, binning);
     draw_pane(ui_->tic, tic_data);
-    draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
 }
 
 void AnnotationResultTab::binningEntryFinished(int box) {

@@ -9,7 +9,10 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include "workbench/results/result_plot_data.h"
 
 class CKORVANE_Engine;
 
@@ -54,6 +57,14 @@ private:
     void buildBinningGroup();
     void populateOutputGrid(const QString& DataPath1, const QString& DataFile1);
     void plotRoutine();
+    // The rows a plot of grid row `row` shows, with the grid painted and "Export" shown to match.
+    std::vector<Chromatogram_Peak_Group_Compound> queryRowRecords(int row, korvane::wb::PlotMode mode,
+                                                                  const std::string& path, const std::string& file);
+    // The loaded sample's TIC, with its chromatogram binned around the m/z box into binned.
+    korvane::wb::PlotPane sampleTicAndBinning(korvane::wb::XAxisMode x_mode, Mass_Trace& binned);
+    void drawRowPanes(const std::vector<Chromatogram_Peak_Group_Compound>& records, korvane::wb::PlotMode mode,
+                      korvane::wb::XAxisMode x_mode, const Mass_Trace& eic, const Mass_Trace& binned,
+                      korvane::wb::PlotPane tic_data);
     void clearAllPanes();
     void binningEntryFinished(int box);
     void binningModeChanged();

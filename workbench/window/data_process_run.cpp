@@ -119,19 +119,21 @@ void MainForm::startRun(bool batch) {
     progressBar1->setVisible(batch);
     if (batch) startProgressPoller();
     CKORVANE_Engine* engine = engine_.get();
-    const std::string config = engine_text(ConfigPath), data = engine_text(FilePathData),
-                      output = engine_text(FilePathOut);
-    runWatcher_.setFuture(QtConcurrent::run([this, engine, config, data, output, names, flags, batch, cpu] {
+    const korvane::wb::Run_Folders folders{engine_text(ConfigPath), engine_text(FilePathData),
+                                           engine_text(FilePathOut)};
+    // Set here, on the thread that also sets them to load a sample for viewing: the worker runs on
+    // its own copy of the folders and writes no member the window writes.
+    engine->Config_Engine(folders.config, folders.data, "", folders.output);
+    runWatcher_.setFuture(QtConcurrent::run([this, engine, folders, names, flags, batch, cpu] {
         QString error;
         // The drivers catch nothing; what they raise must reach the user as a failure.
         try {
-            engine->Config_Engine(config, data, "", output);
             if (batch) {
-                engine->Save_Run_Config_Parameter(names, flags, 1, 1);
-                engine->Batch_Pipeline(names, flags);
+                engine->Save_Run_Config_Parameter(folders, names, flags, 1, 1);
+                engine->Batch_Pipeline(folders, names, flags);
             } else {
-                engine->Save_Run_Config_Parameter(names, flags, 0, cpu);
-                engine->Parallel_Pipeline(names, flags, cpu);
+                engine->Save_Run_Config_Parameter(folders, names, flags, 0, cpu);
+                engine->Parallel_Pipeline(folders, cpu);
                 // The launch has already warned; the run must not then be called completed, and
                 // the message says what stopped it when the pipeline or its launcher said so.
                 if (korvane::wb::last_parallel_run_failed())

@@ -53,6 +53,32 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
                     Qt::WindowCloseButtonHint | Qt::WindowTitleHint) &
                    ~Qt::WindowMaximizeButtonHint);
 
+    // 1. The dialogs, which tests replace, and the menus.
+    installDialogs();
+    buildMenus();
+
+    // 2. The engine comes first so that the pages can hold its address; without memory for it the
+    //    window still opens and its engine actions do nothing.
+    try {
+        engine_ = std::make_unique<CKORVANE_Engine>();
+    } catch (const std::bad_alloc&) {
+        engine_.reset();
+    }
+
+    // 3. The four pages, in a window no larger than the screen.
+    buildPages();
+    placePagesInWindow();
+
+    // 4. The ends of a run's worker and of its progress poller.
+    connect(&runWatcher_, &QFutureWatcher<QString>::finished, this, &MainForm::runFinished);
+    connect(&pollWatcher_, &QFutureWatcher<void>::finished, this, [this] {
+        progressValue = 0;
+        pollerBusy_ = false;
+        reportRunWhenDone();
+    });
+}
+
+void MainForm::installDialogs() {
     showMessage = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
         box.exec();
@@ -72,7 +98,9 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
         return QMessageBox::question(this, QStringLiteral("KORVANE"), text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
+}
 
+void MainForm::buildMenus() {
     auto* fileMenu = menuBar()->addMenu("&File");
     auto* exitAction = fileMenu->addAction("E&xit");
     exitAction->setObjectName("exitToolStripMenuItem");
@@ -81,15 +109,9 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     auto* aboutAction = helpMenu->addAction("&About...");
     aboutAction->setObjectName("aboutToolStripMenuItem");
     connect(aboutAction, &QAction::triggered, this, &MainForm::aboutMenu_Click);
+}
 
-    // The engine comes first so that the pages can hold its address; without memory for it the
-    // window still opens and its engine actions do nothing.
-    try {
-        engine_ = std::make_unique<CKORVANE_Engine>();
-    } catch (const std::bad_alloc&) {
-        engine_.reset();
-    }
-
+void MainForm::buildPages() {
     tabs_ = new QTabWidget;
     tabs_->setObjectName("tabControl1");
     auto* dataPage = new QWidget;
@@ -107,7 +129,9 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     tabs_->addTab(alignmentTab_, "Alignment Result");
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int index) { paramTab_->tabSelected(tabs_->widget(index) == paramTab_); });
+}
 
+void MainForm::placePagesInWindow() {
     // A screen too small for the pages shows scroll bars instead of a window running off its edge
     // or plots squeezed flat; the pages give up a little height to a window manager's frame.
     auto* scroll = new QScrollArea;
@@ -120,13 +144,6 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size());
     setFixedSize(size);
-
-    connect(&runWatcher_, &QFutureWatcher<QString>::finished, this, &MainForm::runFinished);
-    connect(&pollWatcher_, &QFutureWatcher<void>::finished, this, [this] {
-        progressValue = 0;
-        pollerBusy_ = false;
-        reportRunWhenDone();
-    });
 }
 
 MainForm::~MainForm() {

@@ -92,6 +92,10 @@ protected:
     void moveEvent(QMoveEvent* event) override;
 
 private:
+    void installDialogs();
+    void buildMenus();
+    void buildPages();
+    void placePagesInWindow();
     void fitFrameToScreen();
     void buildDataProcessTab(QWidget* page);
     QGridLayout* buildInputRows();

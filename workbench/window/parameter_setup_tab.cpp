@@ -1,7 +1,6 @@
 #include "workbench/window/parameter_setup_tab.h"
 
 #include <QButtonGroup>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -27,8 +26,8 @@
 
 namespace {
 
+using korvane::wb::current_error_text;
 using korvane::wb::engine_text;
-using korvane::wb::window_text;
 
 enum class Kind { Real, Whole16 };
 enum Group { MassTrace, PeakDetection, PeakFiltering, Grouping, Alignment };
@@ -178,10 +177,25 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
     polarityGroup_ = new QButtonGroup(this);
     alignGroup_ = new QButtonGroup(this);
 
+    // 1. The five parameter groups with their boxes, then the two mode groups.
+    const Parameter_Groups groups = buildParameterGroups();
+    QVBoxLayout* modes = buildModeGroups();
+    // 2. The groups in two rows with "Apply" below them.
+    QVBoxLayout* page = layOutPage(groups, modes);
+    // 3. The reminder at the bottom, and each radio group keeping its field.
+    buildReminder(page);
+    connectRadioFields();
+
+    reminderTimer_ = new QTimer(this);
+    reminderTimer_->setInterval(50);
+    connect(reminderTimer_, &QTimer::timeout, this, &ParameterSetupTab::reminderTick);
+}
+
+ParameterSetupTab::Parameter_Groups ParameterSetupTab::buildParameterGroups() {
     const char* const titles[5] = {"Parameters for Mass Trace Extraction", "Parameters for Peak Detection",
                                    "Parameters for Peak Filtering",
                                    "Parameters for Grouping Annotation and Refinement", "Parameters for Alignment"};
-    QGroupBox* groups[5];
+    Parameter_Groups groups{};
     QGridLayout* grids[5];
     for (int g = 0; g < 5; ++g) {
         groups[g] = new QGroupBox(QString::fromLatin1(titles[g]), this);
@@ -199,15 +213,7 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
     for (int k : kScreenOrder) {
         const Box_Def& def = kBoxes[k];
         QWidget* page = groups[def.group];
-        QWidget* left = nullptr;
-        if (k == 0)
-            left = add_radio(cutoffGroup_, 1, def.label, "cutoffIntensityRadioButton", page);
-        else if (k == 1)
-            left = add_radio(cutoffGroup_, 2, def.label, "cutoffTopNumberRadioButton", page);
-        else if (k == 2)
-            left = add_radio(cutoffGroup_, 3, def.label, "cutoffLowPercentRadioButton", page);
-        else
-            left = new QLabel(QString::fromLatin1(def.label), page);
+        QWidget* left = boxLabel(k, page);
         auto* box = new QLineEdit(page);
         box->setObjectName(QString::fromLatin1(def.name));
         boxes_[k] = box;
@@ -216,7 +222,18 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
         grids[def.group]->addWidget(box, row, 1);
         if (*def.unit) grids[def.group]->addWidget(new QLabel(QString::fromLatin1(def.unit), page), row, 2);
     }
+    return groups;
+}
 
+QWidget* ParameterSetupTab::boxLabel(int k, QWidget* page) {
+    // The three cut-off boxes have their radio button on the left instead of a label.
+    const char* const cutoffNames[3] = {"cutoffIntensityRadioButton", "cutoffTopNumberRadioButton",
+                                        "cutoffLowPercentRadioButton"};
+    if (k < 3) return add_radio(cutoffGroup_, k + 1, kBoxes[k].label, cutoffNames[k], page);
+    return new QLabel(QString::fromLatin1(kBoxes[k].label), page);
+}
+
+QVBoxLayout* ParameterSetupTab::buildModeGroups() {
     auto* dataType = new QGroupBox("Data Type", this);
     auto* dataTypeLayout = new QVBoxLayout(dataType);
     dataTypeLayout->addWidget(add_radio(dataTypeGroup_, 0, "Profile Data", "profileDataRadioButton", dataType));
@@ -229,7 +246,10 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
     modes->addWidget(dataType);
     modes->addWidget(polarity);
     modes->addStretch();
+    return modes;
+}
 
+QVBoxLayout* ParameterSetupTab::layOutPage(const Parameter_Groups& groups, QVBoxLayout* modes) {
     auto* applyButton = new QPushButton("Apply", this);
     applyButton->setObjectName("applyButton");
     connect(applyButton, &QPushButton::clicked, this, &ParameterSetupTab::apply);
@@ -249,7 +269,10 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
     applyRow->addStretch();
     page->addLayout(applyRow);
     page->addStretch();
+    return page;
+}
 
+void ParameterSetupTab::buildReminder(QVBoxLayout* page) {
     // The reminder moves on its own, so it stands outside the layout; the layout leaves room for it.
     remindLabel_ = new QLabel(
         "Gently Reminds:\n(1) Have you specificied the configuration folder in Data Process panel? \n"
@@ -259,23 +282,20 @@ ParameterSetupTab::ParameterSetupTab(CKORVANE_Engine* engine, std::function<QStr
     remindLabel_->adjustSize();
     page->addSpacing(remindLabel_->height() + 10);
     remindLabel_->move(0, 0);
+}
 
-    connect(cutoffGroup_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on) m_Cutoff_Model = id;
-    });
-    connect(dataTypeGroup_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on) m_LC_MS_Profile_Centroid = id;
-    });
-    connect(polarityGroup_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on) m_LC_MS_Positive_Negative = id;
-    });
-    connect(alignGroup_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on) m_Alignment_Phase_Num = id;
-    });
-
-    reminderTimer_ = new QTimer(this);
-    reminderTimer_->setInterval(50);
-    connect(reminderTimer_, &QTimer::timeout, this, &ParameterSetupTab::reminderTick);
+void ParameterSetupTab::connectRadioFields() {
+    const struct {
+        QButtonGroup* group;
+        int* field;
+    } fields[] = {{cutoffGroup_, &m_Cutoff_Model},
+                  {dataTypeGroup_, &m_LC_MS_Profile_Centroid},
+                  {polarityGroup_, &m_LC_MS_Positive_Negative},
+                  {alignGroup_, &m_Alignment_Phase_Num}};
+    for (const auto& f : fields)
+        connect(f.group, &QButtonGroup::idToggled, this, [field = f.field](int id, bool on) {
+            if (on) *field = id;
+        });
 }
 
 ParameterSetupTab::~ParameterSetupTab() = default;
@@ -300,7 +320,9 @@ void ParameterSetupTab::tabSelected(bool selected) {
         try {
             loaded = engine_->Config_File_Load(engine_text(folder), kConfigFile);
         } catch (...) {
-            loaded = 0;  // an unreadable file clears the page, like a missing one
+            // The page is cleared, like for a missing file, but a file that is there and cannot
+            // be read must say why, or its values would seem to be gone.
+            showMessage("Could not read configure files: " + current_error_text());
         }
     }
     if (!folder.isEmpty() && loaded == 1)
@@ -393,15 +415,9 @@ void ParameterSetupTab::apply() {
             wholes[k] = v;
         }
     }
-    // The save reports nothing: into a file it cannot write, the reload would bring the old values
-    // back behind "Parameter applied!", and every run would read them.
     const std::string folder = engine_text(configPath_());
-    const QString file = window_text(korvane::path_join(folder, kConfigFile));
-    if (QFile probe(file); !probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        showMessage("Could not write " + file + "!");
-        return;
-    }
     Para_Configure& p = engine_->Para;
+    const Para_Configure before = p;
     p.Para_Cutoff_Mode = m_Cutoff_Model;
     for (int k = 0; k < 27; ++k) kBoxes[k].store(p, reals[k], wholes[k]);
     p.Para_Polarity = m_LC_MS_Positive_Negative;
@@ -409,10 +425,19 @@ void ParameterSetupTab::apply() {
     p.Para_One_Two_Phase_Align = m_Alignment_Phase_Num;
     try {
         engine_->Config_File_Save(folder, kConfigFile);
+    } catch (...) {
+        // Every run reads the file, not Para: values the file did not take are not applied, and
+        // the earlier file is still whole.
+        p = before;
+        showMessage("Parameter not applied: " + current_error_text());
+        return;
+    }
+    try {
         // The reload passes the values through the file's text, so Para holds what a run will read.
         engine_->Config_File_Load(folder, kConfigFile);
     } catch (...) {
-        // The file the save just wrote always reads back; a failed reload keeps the stored values.
+        showMessage("Could not read configure files: " + current_error_text());
+        return;
     }
     showMessage("Parameter applied!");
 }

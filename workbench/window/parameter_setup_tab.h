@@ -4,15 +4,18 @@
 
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <map>
 #include <string>
 
 class CKORVANE_Engine;
 class QButtonGroup;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QTimer;
+class QVBoxLayout;
 
 class ParameterSetupTab : public QWidget {
     Q_OBJECT
@@ -46,6 +49,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    using Parameter_Groups = std::array<QGroupBox*, 5>;  // indexed by the groups of the boxes
+    Parameter_Groups buildParameterGroups();
+    QWidget* boxLabel(int box, QWidget* page);
+    QVBoxLayout* buildModeGroups();
+    QVBoxLayout* layOutPage(const Parameter_Groups& groups, QVBoxLayout* modes);
+    void buildReminder(QVBoxLayout* page);
+    void connectRadioFields();
+
     // The engine's parameters into the page; file holds the value text of each key's line.
     void fillFromPara(const std::map<std::string, std::string>& file);
     void clearAll();

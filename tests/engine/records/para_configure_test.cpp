@@ -1,17 +1,23 @@
 #include "engine/records/para_configure.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "engine/records/error.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using korvane::test::TempDir;
 
 Para_Configure read_text(const TempDir& dir, const std::string& text, int* status = nullptr) {
@@ -105,6 +111,42 @@ TEST(ParaFile, ReverseOrderCrLfAndBomReadTheSameAsMemberOrder) {
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
     EXPECT_EQ(b.Para_Align_Window2, 30.0);  // the BOM did not swallow the first key
     EXPECT_EQ(b.Para_Profile_Centroid, 1);
+}
+
+// Every run reads this file: a failed write names it and leaves the earlier file whole, with no
+// temporary beside it.
+TEST(ParaFile, AFailedWriteThrowsNamingTheFileAndKeepsTheEarlierOne) {
+    const struct {
+        const char* name;
+        const char* folder;  // under the scratch folder; only "cfg" exists
+        bool name_taken_by_folder;
+        rlim_t size_limit;  // 0: none
+    } rows[] = {
+        {"missing folder", "absent", false, 0},
+        {"name taken by a folder", "cfg", true, 0},
+        {"disk full", "cfg", false, 64},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const fs::path cfg = dir.path() / "cfg", target = dir.path() / row.folder / "config_para.csv";
+        fs::create_directories(row.name_taken_by_folder ? target : cfg);
+        const std::string earlier = "Para_PPM,7\n";
+        if (!row.name_taken_by_folder) dir.write("cfg/config_para.csv", earlier);
+        try {
+            std::optional<korvane::test::FileSizeLimit> limit;
+            if (row.size_limit) limit.emplace(row.size_limit);
+            OutputConfiguredPara2CSVFile(sample_parameters(), (dir.path() / row.folder).string(), "config_para.csv");
+            ADD_FAILURE() << "no exception";
+        } catch (const korvane::Error& e) {
+            EXPECT_THAT(e.what(), testing::HasSubstr("could not write " + target.string()));
+        }
+        if (row.name_taken_by_folder)
+            EXPECT_TRUE(fs::is_directory(target));
+        else
+            EXPECT_EQ(korvane::test::read_file((cfg / "config_para.csv").string()), earlier);
+        EXPECT_EQ(std::distance(fs::directory_iterator(cfg), fs::directory_iterator()), 1);
+    }
 }
 
 TEST(ParaFile, KeyMatchingAndValueColumns) {

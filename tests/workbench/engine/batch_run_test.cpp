@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "engine/io/netcdf_reader.h"
 #include "engine/peaks/spectrum.h"
+#include "engine/records/error.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
 #include "pipeline/command_line.h"
@@ -43,9 +46,12 @@ TEST(JobFile, LinesOfAParallelAndABatchRun) {
                                               "Output Path," + t.str(), "Run Mode,Parallel MPI,CPU Num,2",
                                               "Process File Name,Aligned", "a.CDF,1", "b c.CDF,0"}));
 
-    e.Save_Run_Config_Parameter({"x.CDF"}, {1}, 1, 1);
+    // A run on its own folders leaves the members to the window's thread.
+    e.Config_Engine("/other", "/other", "", "/nowhere");
+    e.Save_Run_Config_Parameter(korvane::wb::Run_Folders{"/cfg dir", "/data", t.str()}, {"x.CDF"}, {1}, 1, 1);
     const auto batch = lines_of(read_file(t.file("Job_Run_Config.csv")));
     ASSERT_EQ(batch.size(), 7u);  // truncated, not appended
+    EXPECT_EQ(batch[1], "Config Parameter Path,/cfg dir");
     EXPECT_EQ(batch[4], "Run Mode,Sequential Batch");
     EXPECT_EQ(batch[6], "x.CDF,1");
     EXPECT_EQ(read_file(t.file("Job_Run_Config.csv")).find('\r'), std::string::npos);
@@ -81,18 +87,42 @@ TEST(JobFile, ThePipelinesReaderReadsItBack) {
     EXPECT_EQ(read_flags, (std::vector<std::int32_t>{1, 0, 1}));
 }
 
-TEST(JobFile, ShortFlagListThrowsAndMissingFolderIsNotReported) {
-    TempDir t;
-    EXPECT_THROW(Save_Run_Config_Parameter2CSV("Job_Run_Config.csv", "/c", "/d", t.str(), {"a.CDF", "b.CDF"}, {1},
-                                               1, 1),
-                 std::out_of_range);
-    const auto lines = lines_of(read_file(t.file("Job_Run_Config.csv")));
-    ASSERT_GE(lines.size(), 7u);
-    EXPECT_EQ(lines[6], "a.CDF,1");
-
-    EXPECT_NO_THROW(Save_Run_Config_Parameter2CSV("Job_Run_Config.csv", "/c", "/d", t.file("absent"), {"a.CDF"}, {1},
-                                                  1, 1));
-    EXPECT_FALSE(fs::exists(t.path() / "absent"));
+// A Parallel Run's pipeline reads whatever job file is on disk: one that was not written whole
+// must fail the run, and the earlier one stays as it was, with no temporary beside it.
+TEST(JobFile, AFailedWriteThrowsAndKeepsTheEarlierFile) {
+    const struct {
+        const char* name;
+        const char* folder;  // under the scratch folder; only "out" exists
+        std::vector<int> flags;
+        rlim_t size_limit;  // 0: none
+        bool out_of_range;  // else korvane::Error naming the file
+    } rows[] = {
+        {"flag list shorter than the names", "out", {1}, 0, true},
+        {"missing folder", "absent", {1, 0}, 0, false},
+        {"disk full", "out", {1, 0}, 100, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir t;
+        const fs::path out = t.path() / "out", target = t.path() / row.folder / "Job_Run_Config.csv";
+        fs::create_directories(out);
+        const std::string earlier = t.write("out/Job_Run_Config.csv", "earlier job\n");
+        try {
+            std::optional<korvane::test::FileSizeLimit> limit;
+            if (row.size_limit) limit.emplace(row.size_limit);
+            Save_Run_Config_Parameter2CSV("Job_Run_Config.csv", "/c", "/d", (t.path() / row.folder).string(),
+                                          {"a.CDF", "b.CDF"}, row.flags, 0, 2);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::out_of_range&) {
+            EXPECT_TRUE(row.out_of_range);
+        } catch (const korvane::Error& e) {
+            EXPECT_FALSE(row.out_of_range);
+            EXPECT_THAT(e.what(), testing::HasSubstr("could not write " + target.string()));
+        }
+        EXPECT_EQ(read_file(earlier), "earlier job\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+        EXPECT_FALSE(fs::exists(t.path() / "absent"));
+    }
 }
 
 const char* const kSuffixes[] = {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",

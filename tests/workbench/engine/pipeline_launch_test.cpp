@@ -62,6 +62,14 @@ TEST_F(Launch, LauncherGetsTheArgumentVectorUnquoted) {
                                         "/data \"quoted\"", "-o", "/data \"quoted\"/Result", "-x",
                                         "Job_Run_Config.csv"}));
     EXPECT_FALSE(korvane::wb::kill_started_launcher());
+
+    // A run on its own folders neither reads nor writes the members the window sets meanwhile.
+    e.Parallel_Pipeline(korvane::wb::Run_Folders{"/c", "/d", "/o"}, 2);
+    EXPECT_EQ(lines_of(read_file(args_file)),
+              (std::vector<std::string>{"-np", "2", "/opt/k/KORVANE_Pipeline", "-c", "/c", "-d", "/d", "-o", "/o",
+                                        "-x", "Job_Run_Config.csv"}));
+    EXPECT_EQ(e.config_file_path + e.data_file_path + e.data_file_Name + e.output_path,
+              "/cfg with blank/data \"quoted\"ignored.CDF/data \"quoted\"/Result");
 }
 
 // The launcher's output reaches this program's standard output as it is, and its summary line of

@@ -769,6 +769,21 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
         EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
         EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + said});
     }
+
+    // A job file that cannot be written fails the run before the pipeline could read a stale one.
+    const fs::path job_file = data / "Result" / "Job_Run_Config.csv";
+    fs::remove(job_file);
+    fs::create_directories(job_file);
+    fs::remove(args);
+    messages.clear();
+    korvane::wb::set_launcher_programs(stub, "/bin/true");
+    form->mpiButton_Click();
+    ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Parallel Run failed: could not write " +
+                                       QString::fromStdString(job_file.string())))
+        << messages[0].toStdString();
+    EXPECT_FALSE(fs::exists(args));
     korvane::wb::set_launcher_programs("mpiexec", "");
     korvane::wb::set_message_box_handler(nullptr);
 }

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "engine/records/para_configure.h"
@@ -262,18 +263,47 @@ TEST_F(ParameterSetupTest, AMissingKeyOrAValueThatIsNoNumberIsShownAsTheFileHasI
     }
 }
 
+// Every run reads the file: values it did not take are not applied, and the earlier file stays.
 TEST_F(ParameterSetupTest, AParameterFileThatCannotBeWrittenIsNotReportedAsApplied) {
+    const struct {
+        const char* name;
+        bool name_taken_by_folder;  // no one can write it, not even root
+        rlim_t size_limit;          // 0: none
+    } rows[] = {{"name taken by a folder", true, 0}, {"disk full", false, 64}};
     openWithConfig();
     const Para_Configure para = engine.Para;
-    // A folder whose "config_para.csv" is a folder: no one can write it, not even root.
-    const fs::path blocked = dir.path() / "blocked";
-    fs::create_directories(blocked / "config_para.csv");
-    configPath = QString::fromStdString(blocked.string());
-    box("m_Para_Config_TracePPM")->setText("12.5");
-    tab->apply();
-    EXPECT_EQ(messages, std::vector<QString>{"Could not write " +
-                                             QString::fromStdString((blocked / "config_para.csv").string()) + "!"});
-    EXPECT_EQ(engine.Para.Para_PPM, para.Para_PPM);
+    const std::string example = read_file((configDir / "config_para.csv").string());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path folder = row.name_taken_by_folder ? dir.path() / "blocked" : configDir;
+        if (row.name_taken_by_folder) fs::create_directories(folder / "config_para.csv");
+        configPath = QString::fromStdString(folder.string());
+        box("m_Para_Config_TracePPM")->setText("12.5");
+        messages.clear();
+        {
+            std::optional<korvane::test::FileSizeLimit> limit;
+            if (row.size_limit) limit.emplace(row.size_limit);
+            tab->apply();
+        }
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].startsWith("Parameter not applied: could not write " +
+                                           QString::fromStdString((folder / "config_para.csv").string())))
+            << messages[0].toStdString();
+        EXPECT_EQ(engine.Para.Para_PPM, para.Para_PPM);
+        EXPECT_EQ(engine.Para.Para_Cutoff_Mode, para.Para_Cutoff_Mode);
+    }
+    EXPECT_EQ(read_file((configDir / "config_para.csv").string()), example);
+}
+
+// A file that is there but cannot be read clears the page, like a missing one, and says why.
+TEST_F(ParameterSetupTest, AFileThatCannotBeReadClearsThePageAndSaysWhy) {
+    openWithConfig();
+    std::ofstream(configDir / "config_para.csv", std::ios::binary | std::ios::trunc) << "Para_PPM\n";
+    tab->tabSelected(true);
+    EXPECT_TRUE(box("m_Para_Config_TracePPM")->text().isEmpty());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Could not read configure files: ")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("config_para.csv")) << messages[0].toStdString();
 }
 
 TEST_F(ParameterSetupTest, ApplyWithoutAConfigurationFolderSaysWhereToChooseIt) {
