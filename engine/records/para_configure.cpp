@@ -43,9 +43,12 @@ std::string format(double value) { return korvane::format_g6(value); }
 // failure names the file.
 void replace_file(const std::string& path, const std::string& text) {
     const std::filesystem::path final_path(path);
-    const std::string temporary =
-        (final_path.parent_path() / ("." + final_path.filename().string() + "." + std::to_string(getpid()) + ".tmp"))
-            .string();
+    std::string hidden_name = ".";
+    hidden_name += final_path.filename().string();
+    hidden_name += '.';
+    hidden_name += std::to_string(getpid());
+    hidden_name += ".tmp";
+    const std::string temporary = korvane::path_join(final_path.parent_path().string(), hidden_name);
     errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
