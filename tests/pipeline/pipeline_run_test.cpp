@@ -22,7 +22,7 @@
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "tools/generate_sample/cdf_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/sample_file.h"
