@@ -19,13 +19,14 @@
 #include "engine/io/netcdf_reader.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
+#include "engine/run/sample_batch.h"
 #include "pipeline/row_transfer.h"
-#include "pipeline/sample_batch.h"
 
 namespace {
 
 using Row = Chromatogram_Peak_Group_Compound_Align;
+using korvane::say;
 
 struct Run_Inputs {
     std::string config_dir, data_dir, output_dir;
@@ -50,9 +51,6 @@ void print_progress(int rank, int assigned, int done) {
               << done << " Finish Rate: " << rate << std::endl;
 }
 
-// One whole line in one write, so that the lines of processes sharing a terminal do not interleave.
-void say(std::ostream& out, const std::string& line) { out << line + "\n" << std::flush; }
-
 // A listed sample that was not processed, and why; every process learns every process's skips.
 struct Skip_Note {
     std::int32_t index = 0;
@@ -74,6 +72,14 @@ std::vector<korvane::Skipped_Sample> gather_skips(const boost::mpi::communicator
     std::vector<korvane::Skipped_Sample> skipped;
     for (auto& n : notes) skipped.push_back({std::move(n.file), std::move(n.reason)});
     return skipped;
+}
+
+// Every process has opened the batch by itself; a process that listed other samples would take
+// the wrong ones.
+void require_same_sample_list(const boost::mpi::communicator& world, const korvane::Sample_Batch& batch) {
+    std::vector<std::uint64_t> fingerprints;
+    boost::mpi::all_gather(world, korvane::sample_list_fingerprint(batch), fingerprints);
+    korvane::require_same_sample_list(fingerprints, batch.data_dir);
 }
 
 double seconds_since(std::time_t start) { return std::difftime(std::time(nullptr), start); }
@@ -98,6 +104,7 @@ korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mp
     // no new empty output folder behind.
     const korvane::Sample_Batch batch = korvane::open_sample_batch(in.config_dir, in.data_dir, in.output_dir,
                                                                    in.selected_files, in.selected_align, true);
+    require_same_sample_list(world, batch);
     ensure_output_folder(in.output_dir);
     const int N = static_cast<int>(batch.files.size());
 

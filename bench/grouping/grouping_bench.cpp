@@ -29,7 +29,7 @@
 #include "engine/peaks/spectrum.h"
 #include "engine/annotation/clustering.h"
 #include "engine/records/para_configure.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "reference/grouping_oracle.h"
 #include "tools/generate_sample/synthetic_sample.h"
 

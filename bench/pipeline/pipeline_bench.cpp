@@ -30,7 +30,7 @@
 #include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
 namespace {

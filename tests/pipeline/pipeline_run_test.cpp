@@ -22,7 +22,7 @@
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "tools/generate_sample/cdf_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/sample_file.h"
@@ -402,6 +402,27 @@ TEST_F(PipelineRun, FailureInOneProcessEndsTheOthersWaitingAtTheBarrier) {
     EXPECT_LT(r.seconds, 30.0);
     EXPECT_NE(r.err.find("KORVANE_Pipeline: error in process 1: "), std::string::npos) << r.err;
     EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 0);
+}
+
+// Two processes of one job that list different samples (here: given different folders, as two
+// machines can see one shared folder differently) stop before any sample instead of dealing them
+// out inconsistently.
+TEST_F(PipelineRun, ProcessesThatListDifferentSamplesStopTheJob) {
+    TempDir t;
+    fs::create_directories(t.path() / "fewer");
+    for (int k = 0; k + 1 < kSamples; ++k)
+        fs::copy_file(data_dir() / sample_file(k), t.path() / "fewer" / sample_file(k));
+    const std::string config = config_dir(2).string(), out = t.file("out");
+    const auto r = run_pipeline(1, {"-c", config, "-d", data_dir().string(), "-o", out, ":", "-np", "1",
+                                    KORVANE_PIPELINE_EXE, "-c", config, "-d", t.file("fewer"), "-o", out},
+                                t.path());
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_LT(r.seconds, 30.0);
+    EXPECT_NE(r.err.find("KORVANE_Pipeline: error in process 0: The processes of this job see different sample "
+                         "lists for data folder " + data_dir().string() + " (process 1 differs from process 0)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
 }
 
 // Damaged samples among good ones: the good samples' results are those of a run without them.

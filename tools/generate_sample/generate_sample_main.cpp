@@ -18,7 +18,8 @@ const char* const kUsage =
     "  --seed    random seed (default 1); the same options always give the same file\n"
     "  --compound-seed  samples made with the same compound seed share their compounds (default 0:\n"
     "            the compounds come from --seed)\n"
-    "  --hmdb    compound masses (default: the bundled examples/config/hmdb.csv)\n";
+    "  --hmdb    compound masses (default: the installed share/korvane/hmdb.csv, else the bundled\n"
+    "            examples/config/hmdb.csv)\n";
 
 unsigned long long parse_count(const std::string& option, const std::string& text,
                                unsigned long long max = 0xFFFFFFFFull) {

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <stdexcept>
+#include <system_error>
 
 #include "engine/peaks/spectrum.h"
 #include "engine/records/reference_tables.h"
+#include "engine/records/text_util.h"
 
 namespace korvane::synth {
 namespace {
@@ -128,7 +131,23 @@ std::vector<Ion> plant_compounds(const Options& o, Random& rng, std::vector<Plan
 
 }  // namespace
 
-std::string default_hmdb_csv() { return std::string(KORVANE_SOURCE_DIR) + "/examples/config/hmdb.csv"; }
+std::string default_hmdb_csv() {
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return default_hmdb_csv(ec ? std::string() : program.parent_path().string());
+}
+
+std::string default_hmdb_csv(const std::string& program_dir) {
+    if (!program_dir.empty()) {
+        const std::string installed =
+            std::filesystem::path(path_join(path_join(program_dir, KORVANE_INSTALLED_DATA_DIR), "hmdb.csv"))
+                .lexically_normal()
+                .string();
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(installed, ec)) return installed;
+    }
+    return std::string(KORVANE_SOURCE_DIR) + "/examples/config/hmdb.csv";
+}
 
 Sample generate_sample(const Options& options) {
     std::vector<Planted_Compound> planted;

@@ -19,7 +19,7 @@ struct Options {
     std::uint64_t seed = 1;
     std::uint64_t compound_seed = 0;        // 0: compounds come from seed; else shared by every
                                             // sample made with this compound seed
-    std::string hmdb_csv;                   // "" = the bundled examples/config/hmdb.csv
+    std::string hmdb_csv;                   // "" = default_hmdb_csv()
     double scan_time_step = 0.5;            // seconds between scans
     double first_scan_time = 0.0;           // acquisition time of the first scan, seconds
     std::uint32_t compounds = 400;          // compounds drawn from the HMDB masses
@@ -53,8 +53,12 @@ struct Planted_Compound {
     double apex_intensity = 0.0;  // of the [M+H]+ ion
 };
 
-// The default path of the bundled HMDB export (absolute, from the source tree).
+// The HMDB export a sample is made from by default: the one installed with the program
+// (<program folder>/../share/korvane/hmdb.csv under the usual layout) when it is there, else the
+// source tree's examples/config/hmdb.csv, so that an installed program does not need its sources.
 std::string default_hmdb_csv();
+// The same for a program in program_dir.
+std::string default_hmdb_csv(const std::string& program_dir);
 
 // Builds the sample. Throws korvane::TableOpenError when the HMDB export cannot be read and
 // std::invalid_argument when it holds no usable mass or the options are out of range.

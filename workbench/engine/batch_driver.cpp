@@ -11,8 +11,8 @@
 #include "engine/records/error.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
-#include "pipeline/pipeline_process.h"
-#include "pipeline/sample_batch.h"
+#include "engine/run/pipeline_process.h"
+#include "engine/run/sample_batch.h"
 #include "workbench/engine/korvane_engine.h"
 
 std::string korvane::wb::job_time_text(const std::tm& t) {

@@ -12,7 +12,7 @@
 #include "engine/peaks/spectrum.h"
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "workbench/engine/batch_driver.h"
 #include "workbench/engine/launcher_state.h"
 #include "workbench/engine/pipeline_launch.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 
 namespace korvane::wb {
 

@@ -17,7 +17,7 @@
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
 #include "pipeline/command_line.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "tests/workbench/engine/facade_test_support.h"
 #include "workbench/engine/batch_driver.h"
 #include "workbench/engine/korvane_engine.h"

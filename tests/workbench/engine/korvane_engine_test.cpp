@@ -10,7 +10,7 @@
 #include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "tests/workbench/engine/facade_test_support.h"
 #include "workbench/engine/korvane_engine.h"
 

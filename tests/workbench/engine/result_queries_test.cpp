@@ -11,7 +11,7 @@
 
 #include "engine/output/database_output.h"
 #include "sqlitewrap/cppsqlite3.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbench/engine/facade_test_support.h"
 #include "workbench/engine/korvane_engine.h"

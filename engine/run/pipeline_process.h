@@ -53,12 +53,9 @@ struct Run_Configuration {
 };
 Run_Configuration read_run_configuration(const std::string& config_dir);
 
-// One sample's scans, cut to Para_Start_Scan..Para_End_Scan; false when the file cannot be read.
-// The sample's seven arrays are released before this returns, so they never coexist with the
-// processing that follows.
-bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
-                       std::vector<Spectrum_Scan>& scans);
-// The same, saying why on a false result (the sample reader's reason).
+// One sample's scans, cut to Para_Start_Scan..Para_End_Scan; false when the file cannot be read,
+// with the sample reader's reason. The sample's seven arrays are released before this returns, so
+// they never coexist with the processing that follows.
 bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
                        std::vector<Spectrum_Scan>& scans, std::string& reason);
 

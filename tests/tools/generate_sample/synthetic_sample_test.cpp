@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "engine/io/netcdf_reader.h"
@@ -147,6 +148,36 @@ TEST(SyntheticSample, BadOptionsAndMissingExportAreRejected) {
     o = small_options();
     o.hmdb_csv = "/nonexistent/hmdb.csv";
     EXPECT_THROW(korvane::synth::generate_sample(o), korvane::TableOpenError);
+}
+
+// An installed program finds the export installed beside it and needs no source tree; a
+// program without one (a build, or an install that lost the file) uses the source tree's.
+TEST(SyntheticSample, DefaultExportIsTheInstalledOneWhenThere) {
+    const korvane::test::TempDir dir;
+    const std::string source = std::string(KORVANE_SOURCE_DIR) + "/examples/config/hmdb.csv";
+    const std::string bin = dir.file("bin");
+    const std::string installed = dir.file("share/korvane/hmdb.csv");
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(dir.file("share/korvane"));
+    std::filesystem::create_directories(dir.file("other/share/korvane/hmdb.csv"));
+    struct Row {
+        const char* name;
+        std::string program_dir;
+        bool install;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"unknown program folder", "", true, source},
+        {"nothing installed", bin, false, source},
+        {"installed", bin, true, installed},
+        {"a folder of that name is no export", dir.file("other/bin"), false, source},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.install) dir.write("share/korvane/hmdb.csv", "HMDB\n");
+        else std::filesystem::remove(installed);
+        EXPECT_EQ(korvane::synth::default_hmdb_csv(row.program_dir), row.expected);
+    }
 }
 
 // The generator's file, read back by the engine's reader, gives the arrays that were written.

@@ -1,4 +1,4 @@
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 
 #include <cmath>
 #include <cstdio>
@@ -143,12 +143,6 @@ Run_Configuration read_run_configuration(const std::string& config_dir) {
     check_adducts_for_annotation(c.adducts, positive ? LC_Positive_Mode : LC_Negative_Mode, adduct_path);
     read_run_hmdb_masses(path_join(config_dir, "hmdb.csv"), c.hmdb_mono_masses);
     return c;
-}
-
-bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,
-                       std::vector<Spectrum_Scan>& scans) {
-    std::string reason;
-    return load_sample_scans(data_dir, file, para, scans, reason);
 }
 
 bool load_sample_scans(const std::string& data_dir, const std::string& file, const Para_Configure& para,

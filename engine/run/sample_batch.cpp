@@ -1,4 +1,4 @@
-#include "pipeline/sample_batch.h"
+#include "engine/run/sample_batch.h"
 
 #include <filesystem>
 #include <iostream>
@@ -13,9 +13,6 @@
 namespace korvane {
 
 namespace {
-
-// One whole line in one write, so that the lines of processes sharing a terminal do not interleave.
-void say(std::ostream& out, const std::string& line) { out << line + "\n" << std::flush; }
 
 void say_removed(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) say(std::cout, "Removed a result file of an earlier run: " + path);
@@ -92,6 +89,36 @@ Sample_Batch open_sample_batch(const std::string& config_dir, const std::string&
     return batch;
 }
 
+std::uint64_t sample_list_fingerprint(const Sample_Batch& batch) {
+    // FNV-1a; each name is preceded by its length, so that "ab","c" and "a","bc" differ.
+    std::uint64_t hash = 14695981039346656037ull;
+    const auto mix = [&hash](const void* data, std::size_t size) {
+        for (std::size_t k = 0; k < size; ++k) {
+            hash ^= static_cast<const unsigned char*>(data)[k];
+            hash *= 1099511628211ull;
+        }
+    };
+    const auto mix_count = [&mix](std::uint64_t n) { mix(&n, sizeof n); };
+    mix_count(batch.files.size());
+    for (const std::string& file : batch.files) {
+        mix_count(file.size());
+        mix(file.data(), file.size());
+    }
+    mix_count(batch.listed ? 1 : 0);
+    mix_count(batch.align_flags.size());
+    for (const std::int32_t flag : batch.align_flags) mix(&flag, sizeof flag);
+    return hash;
+}
+
+void require_same_sample_list(const std::vector<std::uint64_t>& fingerprints, const std::string& data_dir) {
+    for (std::size_t rank = 1; rank < fingerprints.size(); ++rank) {
+        if (fingerprints[rank] == fingerprints[0]) continue;
+        throw std::runtime_error("The processes of this job see different sample lists for data folder " + data_dir +
+                                 " (process " + std::to_string(rank) +
+                                 " differs from process 0); every process must see the same files");
+    }
+}
+
 bool joins_alignment(const Sample_Batch& batch, std::size_t i) {
     return !batch.listed || (!batch.align_flags.empty() && batch.align_flags.at(i) != 0);
 }
@@ -111,5 +138,7 @@ void finish_alignment(const Sample_Batch& batch, std::vector<Chromatogram_Peak_G
     if (!complete || !align_and_write_rows(batch.config.para, rows, batch.output_dir))
         say_removed(remove_result_files(aligned_result_files(batch.output_dir)));
 }
+
+void say(std::ostream& out, const std::string& line) { out << line + "\n" << std::flush; }
 
 }  // namespace korvane

@@ -7,12 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/records/records.h"
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 
 namespace korvane {
 
@@ -37,6 +38,17 @@ Sample_Batch open_sample_batch(const std::string& config_dir, const std::string&
                                const std::string& output_dir, const std::vector<std::string>& selected,
                                const std::vector<std::int32_t>& align_flags, bool announce);
 
+// A fingerprint of what decides which sample each process of a job takes and under which
+// SAMPLE_ID: the names in their order, whether they came from a list, and the alignment flags.
+std::uint64_t sample_list_fingerprint(const Sample_Batch& batch);
+
+// Each process reads the configuration and lists the data folder by itself, and on a shared file
+// system two machines can see different listings; the samples would then be dealt out
+// inconsistently (some twice, some never, under wrong SAMPLE_IDs) with no error. Given every
+// process's fingerprint in rank order, throws std::runtime_error naming data_dir and the first
+// process that differs from process 0.
+void require_same_sample_list(const std::vector<std::uint64_t>& fingerprints, const std::string& data_dir);
+
 // Whether sample i joins the alignment: every sample of the folder, of a list those whose flag is
 // not 0 (none when the list came without flags).
 bool joins_alignment(const Sample_Batch& batch, std::size_t i);
@@ -54,5 +66,8 @@ std::optional<Skipped_Sample> process_listed_sample(const Sample_Batch& batch, s
 // run are removed, saying so, since beside this run's sample files they would pass for its own.
 void finish_alignment(const Sample_Batch& batch, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
                       bool complete);
+
+// One whole line in one write, so that the lines of processes sharing a terminal do not interleave.
+void say(std::ostream& out, const std::string& line);
 
 }  // namespace korvane

@@ -1,5 +1,5 @@
 // The per-sample pipeline's wiring of parameters to stages, and the drivers' two helpers.
-#include "pipeline/pipeline_process.h"
+#include "engine/run/pipeline_process.h"
 
 #include <gtest/gtest.h>
 
