@@ -39,7 +39,6 @@ public:
         while (unaligned_ > 0) {
             const std::size_t founder = choose_founder();
             if (founder == kNone || !(rows_[founder].Compound_Intensity > 0)) break;
-            korvane::variant::alignment_feature_started(id, unaligned_, rows_[founder].Compound_Intensity);
             double ref_rt = 0.0;
             if (!match_around(founder, ref_rt, found)) {
                 // It can match nothing, not even itself (a mass or time that is not finite, no
@@ -48,6 +47,9 @@ public:
                 queue_.pop_front();
                 continue;
             }
+            // Said once the founder is known to found feature id, so that a skipped founder does not
+            // announce the same id twice.
+            korvane::variant::alignment_feature_started(id, unaligned_, rows_[founder].Compound_Intensity);
             make_feature(id, ref_rt, found);
             ++id;
         }

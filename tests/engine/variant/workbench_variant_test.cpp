@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <list>
 #include <string>
 #include <vector>
@@ -109,6 +110,14 @@ TEST(WorkbenchVariant, EveryStageReportsEachStep) {
          "Compound alignment, Align_ID=1\nunalign peak number=2Unalign Max_Compound_Intensity=12.5\n"
          "Compound alignment, Align_ID=2\nunalign peak number=1Unalign Max_Compound_Intensity=4\n"
          "Compound Alignment Finished, Totoally, 2Groups are generated!\n"},
+        {"alignment: a founder that can match nothing announces no feature",
+         [] {
+             std::vector<Chromatogram_Peak_Group_Compound_Align> rows{
+                 align_row(0, 1, std::numeric_limits<double>::quiet_NaN(), 12.5), align_row(1, 2, 300.0, 4.0)};
+             compound_align(One_Phase_Align, 0.01, 10.0, 0.0, rows);
+         },
+         "Compound alignment, Align_ID=1\nunalign peak number=2Unalign Max_Compound_Intensity=4\n"
+         "Compound Alignment Finished, Totoally, 1Groups are generated!\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
