@@ -1,4 +1,4 @@
-// Timing of mass_trace_list_peak_detection.
+// Timing of peak detection (mass_trace_list_peak_detection through the pipeline's own call).
 //
 //   taskset -c 7 build/bin/bench_peak_detection --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
@@ -20,10 +20,9 @@
 
 #include "engine/io/netcdf_reader.h"
 #include "engine/records/error.h"
-#include "engine/peaks/mass_trace.h"
-#include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
+#include "engine/run/pipeline_process.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
 namespace {
@@ -44,8 +43,7 @@ struct Prepared {
 std::list<Mass_Trace> extract(std::vector<Spectrum_Scan> scans, const Para_Configure& p) {
     std::list<Mass_Trace> traces;
     Quiet quiet;
-    mass_trace_extraction(traces, std::move(scans), p.Para_PPM, static_cast<std::int32_t>(p.Para_Min_EIC),
-                          static_cast<std::int32_t>(p.Para_Misscount_Allow), p.Para_InterTrace_Dist_Min);
+    korvane::extract_mass_traces(traces, std::move(scans), p);
     return traces;
 }
 
@@ -123,12 +121,7 @@ void time_detection(benchmark::State& state, const Prepared& prepared, const std
         state.ResumeTiming();
         {
             Quiet quiet;
-            mass_trace_list_peak_detection(
-                peaks, std::move(copy), p.Para_Min_PeakWidth, p.Para_Max_PeakWidth,
-                static_cast<std::int32_t>(p.Para_Branch_Gap_Allow), static_cast<std::int32_t>(p.Para_Min_Branch_Length),
-                static_cast<std::int32_t>(p.Para_Min_Span), static_cast<std::int32_t>(p.Para_MarkerBranch_Dif_Th),
-                p.Para_PeakIntensity_Th, p.Para_SNR_Th, p.Para_Peak_Significance_Th, p.Para_TPASR_Th,
-                p.Para_Zig_Zag_Index_Th);
+            korvane::detect_peaks(peaks, std::move(copy), p);
         }
         peaks_found = peaks.size();
         benchmark::DoNotOptimize(peaks.data());

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/output/result_file.h"
+#include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
 namespace {

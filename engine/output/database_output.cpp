@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "engine/output/fixed_text.h"
-#include "engine/output/result_file.h"
+#include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 #include "sqlitewrap/cppsqlite3.h"
 

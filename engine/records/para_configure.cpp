@@ -1,12 +1,6 @@
 #include "engine/records/para_configure.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -15,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/records/error.h"
+#include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
 namespace {
@@ -37,27 +31,6 @@ void store(double& member, const std::string& text) { member = korvane::parse_do
 std::string format(std::int32_t value) { return std::to_string(value); }
 std::string format(std::uint32_t value) { return std::to_string(value); }
 std::string format(double value) { return korvane::format_g6(value); }
-
-// Every run reads this file: on a full disk or an unwritable folder the earlier file stays whole
-// (the text goes to a temporary beside it, renamed over it only once written and closed) and the
-// failure names the file.
-void replace_file(const std::string& path, const std::string& text) {
-    const std::filesystem::path final_path(path);
-    std::string hidden_name = ".";
-    hidden_name += final_path.filename().string();
-    hidden_name += '.';
-    hidden_name += std::to_string(getpid());
-    hidden_name += ".tmp";
-    const std::string temporary = korvane::path_join(final_path.parent_path().string(), hidden_name);
-    errno = 0;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (out && std::rename(temporary.c_str(), path.c_str()) == 0) return;
-    const int reason = errno;
-    std::remove(temporary.c_str());
-    throw korvane::Error("could not write " + path + (reason != 0 ? std::string(": ") + std::strerror(reason) : ""));
-}
 
 // True when the key named a parameter (and the value was stored).
 bool store_parameter(Para_Configure& para, const std::vector<std::string>& pieces) {
@@ -241,5 +214,6 @@ void OutputConfiguredPara2CSVFile(Para_Configure Para, std::string Path, std::st
 #define KORVANE_PARA_WRITE(type, name) text << #name "," << format(Para.name) << '\n';
     KORVANE_PARA_FIELDS(KORVANE_PARA_WRITE)
 #undef KORVANE_PARA_WRITE
-    replace_file(korvane::path_join(Path, FileName), text.str());
+    // Every run reads this file: on a full disk or an unwritable folder the earlier file stays whole.
+    korvane::replace_whole_file(korvane::path_join(Path, FileName), text.str());
 }

@@ -1,15 +1,13 @@
 #include "workbench/engine/batch_driver.h"
 
 #include <cstdio>
-#include <fstream>
 #include <ostream>
-#include <system_error>
+#include <sstream>
 #include <utility>
 
 #include "engine/io/netcdf_reader.h"
-#include "engine/output/result_file.h"
-#include "engine/records/error.h"
 #include "engine/records/para_configure.h"
+#include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 #include "engine/run/pipeline_process.h"
 #include "engine/run/sample_batch.h"
@@ -55,14 +53,10 @@ void Save_Run_Config_Parameter2CSV(std::string FileName, std::string config_file
                                    std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num) {
     // A Parallel Run's pipeline reads whatever job file is on disk: a stale or cut-short one would
     // run other samples than those selected, so it is replaced whole or not at all.
-    korvane::ResultFile file(korvane::path_join(output_path, FileName));
-    std::ofstream out(file.temporary_path(), std::ios::binary | std::ios::trunc);
-    write_job_file(out, config_file_path, data_file_path, output_path, Selected_FileName_Vec, Selected_Align_Vec,
+    std::ostringstream text;
+    write_job_file(text, config_file_path, data_file_path, output_path, Selected_FileName_Vec, Selected_Align_Vec,
                    Paral_Batch_Mode, CPU_Num);
-    out.close();
-    if (!out) throw korvane::Error("could not write " + file.final_path());
-    if (const std::error_code ec = file.commit())
-        throw korvane::Error("could not write " + file.final_path() + ": " + ec.message());
+    korvane::replace_whole_file(korvane::path_join(output_path, FileName), text.str());
 }
 
 void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,

@@ -1,6 +1,6 @@
 // Result files are complete or absent: whatever a failed or killed writer leaves under a result
 // name must be the bytes a clean run writes, and no temporary or journal may stay behind.
-#include "engine/output/result_file.h"
+#include "engine/records/result_file.h"
 
 #include <gtest/gtest.h>
 

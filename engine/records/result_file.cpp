@@ -1,4 +1,4 @@
-#include "engine/output/result_file.h"
+#include "engine/records/result_file.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string_view>
 #include <utility>
+
+#include "engine/records/error.h"
 
 namespace {
 
@@ -158,6 +161,19 @@ void ResultFile::discard() noexcept {
     unlink(journal_.c_str());
     unlist_temporary(slot_);
     done_ = true;
+}
+
+void replace_whole_file(const std::string& path, const std::string& text) {
+    ResultFile file(path);
+    errno = 0;
+    std::ofstream out(file.temporary_path(), std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        const int reason = errno;
+        throw Error("could not write " + path + (reason != 0 ? std::string(": ") + std::strerror(reason) : ""));
+    }
+    if (const std::error_code ec = file.commit()) throw Error("could not write " + path + ": " + ec.message());
 }
 
 }  // namespace korvane

@@ -47,4 +47,9 @@ private:
     bool done_ = false;
 };
 
+// Writes text as the whole of the file at path through a ResultFile: the earlier file stays as it
+// was unless the new one is complete. A failure throws korvane::Error "could not write <path>",
+// with the reason where one is known.
+void replace_whole_file(const std::string& path, const std::string& text);
+
 }  // namespace korvane
