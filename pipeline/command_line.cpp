@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/records/error.h"
 #include "engine/records/text_util.h"
 
 namespace {
@@ -41,7 +42,7 @@ void require_job_file(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) return;
     // A folder opens as a stream on Linux and a FIFO would block the read.
-    throw std::runtime_error("Job file could not be opened: " + path +
+    throw korvane::Error("Job file could not be opened: " + path +
                              (std::filesystem::exists(path, ec) ? " (not a regular file)" : " (no such file)"));
 }
 
@@ -67,7 +68,7 @@ void read_job_config_file(std::string folder, std::string name,
     const std::string path = korvane::path_join(folder, name);
     require_job_file(path);
     std::ifstream in(path);
-    if (!in) throw std::runtime_error("Job file could not be opened: " + path);
+    if (!in) throw korvane::Error("Job file could not be opened: " + path);
 
     std::string line;
     int line_number = 0, header_lines = 0;
@@ -75,7 +76,7 @@ void read_job_config_file(std::string folder, std::string name,
     // looks empty or for ending within its header.
     const auto require_text = [&] {
         if (const char* problem = korvane::text_line_problem(line))
-            throw std::runtime_error("Job file " + path + ", line " + std::to_string(line_number) + ": " + problem);
+            throw korvane::Error("Job file " + path + ", line " + std::to_string(line_number) + ": " + problem);
     };
     while (header_lines < kJobHeaderLines && korvane::read_line(in, line)) {
         ++line_number;
@@ -83,7 +84,7 @@ void read_job_config_file(std::string folder, std::string name,
         if (!line.empty()) ++header_lines;
     }
     if (header_lines < kJobHeaderLines)
-        throw std::runtime_error("Job file " + path + " ends after line " + std::to_string(line_number) +
+        throw korvane::Error("Job file " + path + " ends after line " + std::to_string(line_number) +
                                  ", within its six header lines");
 
     std::vector<std::string> files;
@@ -95,14 +96,14 @@ void read_job_config_file(std::string folder, std::string name,
         std::string file;
         std::int32_t flag = 0;
         if (!parse_job_line(line, file, flag))
-            throw std::runtime_error("Job file " + path + ", line " + std::to_string(line_number) + ": \"" + line +
+            throw korvane::Error("Job file " + path + ", line " + std::to_string(line_number) + ": \"" + line +
                                      "\" is not <file name>,<0 or 1>");
         files.push_back(std::move(file));
         flags.push_back(flag);
     }
-    if (in.bad()) throw std::runtime_error("Job file could not be read: " + path);
+    if (in.bad()) throw korvane::Error("Job file could not be read: " + path);
     // An empty selection used to mean every sample of the data folder.
-    if (files.empty()) throw std::runtime_error("Job file " + path + " lists no sample after its six header lines");
+    if (files.empty()) throw korvane::Error("Job file " + path + " lists no sample after its six header lines");
     Selected_FileName_Vec.insert(Selected_FileName_Vec.end(), files.begin(), files.end());
     Selected_Align_Vec.insert(Selected_Align_Vec.end(), flags.begin(), flags.end());
 }

@@ -17,6 +17,7 @@
 #include <boost/serialization/vector.hpp>
 
 #include "engine/io/netcdf_reader.h"
+#include "engine/records/error.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/text_util.h"
 #include "engine/run/pipeline_process.h"
@@ -41,7 +42,7 @@ void ensure_output_folder(const std::string& output_dir) {
     // Several processes may create it at the same moment; only a folder that is still missing
     // afterwards is a failure.
     if (!std::filesystem::is_directory(output_dir))
-        throw std::runtime_error("Output folder could not be created: " + output_dir +
+        throw korvane::Error("Output folder could not be created: " + output_dir +
                                  (ec ? " (" + ec.message() + ")" : std::string()));
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "engine/records/error.h"
 #include "engine/records/text_util.h"
 #include "engine/records/variant.h"
 
@@ -178,5 +179,5 @@ void korvane::require_netcdf_library(const std::vector<std::string>& library_fil
     std::string message = "no usable netCDF library; tried ";
     if (failures.empty()) message += "no file";
     for (std::size_t i = 0; i < failures.size(); ++i) message += (i > 0 ? "; " : "") + failures[i];
-    throw std::runtime_error(message);
+    throw korvane::Error(message);
 }

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/records/error.h"
 #include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
@@ -95,7 +96,7 @@ private:
     }
 
     [[noreturn]] void fail(const char* done, const std::string& why) const {
-        throw std::runtime_error("CSV file could not be " + std::string(done) + ": " + result_.final_path() + " (" +
+        throw korvane::Error("CSV file could not be " + std::string(done) + ": " + result_.final_path() + " (" +
                                  why + ")");
     }
 

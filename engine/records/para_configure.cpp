@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/records/error.h"
 #include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
@@ -61,7 +62,7 @@ public:
     std::string line_of(const char* key) const { return "line " + std::to_string(lines_.at(key)); }
 
     [[noreturn]] void refuse(const std::string& what) const {
-        throw std::runtime_error("Parameter file " + path_ + what);
+        throw korvane::Error("Parameter file " + path_ + what);
     }
     [[noreturn]] void refuse_at(std::size_t line, const std::string& what) const {
         refuse(", line " + std::to_string(line) + ": " + what);
@@ -160,7 +161,7 @@ Para_Configure korvane::read_run_parameters(const std::string& folder, const std
     const std::string path = path_join(folder, file_name);
     bool ok = false;
     const std::string bytes = read_bytes(path, ok);
-    if (!ok) throw std::runtime_error("Parameter file could not be opened: " + path);
+    if (!ok) throw korvane::Error("Parameter file could not be opened: " + path);
     Key_Lines lines(path);
     if (bytes.empty()) lines.refuse(" is empty");
     if (bytes.find('\0') != std::string::npos)

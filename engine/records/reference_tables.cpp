@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "engine/records/error.h"
 #include "engine/records/text_util.h"
 
 namespace {
@@ -81,7 +82,7 @@ Stop read_adduct_lines(const std::string& path, std::vector<adduct_configure_nod
 }
 
 [[noreturn]] void refuse(const std::string& table, const std::string& path, const Stop& stop) {
-    throw std::runtime_error(table + " " + path + ", line " + std::to_string(stop.line) + ": " + stop.reason);
+    throw korvane::Error(table + " " + path + ", line " + std::to_string(stop.line) + ": " + stop.reason);
 }
 
 }  // namespace
@@ -105,11 +106,11 @@ void korvane::read_run_hmdb_masses(const std::string& path, std::vector<double>&
     std::vector<double> average;  // read with the monoisotopic masses, used by no stage
     const Stop stop = read_hmdb_lines(path, average, mono, true);
     if (stop.line != 0) refuse("HMDB file", path, stop);
-    if (mono.empty()) throw std::runtime_error("HMDB file " + path + " holds no compound line after its header");
+    if (mono.empty()) throw korvane::Error("HMDB file " + path + " holds no compound line after its header");
 }
 
 void korvane::read_run_adduct_table(const std::string& path, std::vector<adduct_configure_node>& rows) {
     const Stop stop = read_adduct_lines(path, rows, true);
     if (stop.line != 0) refuse("Adduct table", path, stop);
-    if (rows.empty()) throw std::runtime_error("Adduct table " + path + " holds no adduct line after its header");
+    if (rows.empty()) throw korvane::Error("Adduct table " + path + " holds no adduct line after its header");
 }

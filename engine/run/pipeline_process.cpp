@@ -22,6 +22,7 @@
 #include "engine/peaks/mass_trace.h"
 #include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
+#include "engine/records/error.h"
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
 
@@ -125,7 +126,7 @@ void check_adducts_for_annotation(const std::vector<adduct_configure_node>& addu
     try {
         adduct_annotation({}, adducts, {}, 0.0, 0.0, mode, none);
     } catch (const AdductConfigError& e) {
-        throw std::runtime_error("Adduct table " + path + ": " + e.what());
+        throw korvane::Error("Adduct table " + path + ": " + e.what());
     }
 }
 
@@ -241,7 +242,7 @@ std::vector<std::string> remove_result_files(const std::vector<std::string>& pat
             continue;
         if (!ec) std::filesystem::remove(path, ec);
         if (ec)
-            throw std::runtime_error("Result file of an earlier run could not be removed: " + path + " (" +
+            throw korvane::Error("Result file of an earlier run could not be removed: " + path + " (" +
                                      ec.message() + ")");
         removed.push_back(path);
     }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/io/sample_listing.h"
+#include "engine/records/error.h"
 #include "engine/records/text_util.h"
 
 namespace korvane {
@@ -21,7 +22,7 @@ void say_removed(const std::vector<std::string>& paths) {
 void require_readable_folder(const std::string& data_dir) {
     std::error_code ec;
     std::filesystem::directory_iterator probe(data_dir.empty() ? std::string(".") : data_dir, ec);
-    if (ec) throw std::runtime_error("Data folder could not be opened: " + data_dir + " (" + ec.message() + ")");
+    if (ec) throw korvane::Error("Data folder could not be opened: " + data_dir + " (" + ec.message() + ")");
 }
 
 std::vector<std::string> list_samples(const std::string& data_dir, const std::vector<std::string>& selected) {
@@ -113,7 +114,7 @@ std::uint64_t sample_list_fingerprint(const Sample_Batch& batch) {
 void require_same_sample_list(const std::vector<std::uint64_t>& fingerprints, const std::string& data_dir) {
     for (std::size_t rank = 1; rank < fingerprints.size(); ++rank) {
         if (fingerprints[rank] == fingerprints[0]) continue;
-        throw std::runtime_error("The processes of this job see different sample lists for data folder " + data_dir +
+        throw korvane::Error("The processes of this job see different sample lists for data folder " + data_dir +
                                  " (process " + std::to_string(rank) +
                                  " differs from process 0); every process must see the same files");
     }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "engine/records/error.h"
 #include "engine/records/text_util.h"
 #include "workbench/results/engine_text.h"
 
@@ -151,7 +152,7 @@ void load_result_table(const QString& folder, const QString& file_name, const QS
     QSqlDatabase::removeDatabase(connection);
     if (!error.isEmpty()) {
         model.clear();
-        throw std::runtime_error(engine_text("Could not read " + path + ": " + error));
+        throw korvane::Error(engine_text("Could not read " + path + ": " + error));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "engine/records/error.h"
 #include "workbench/results/engine_text.h"
 
 namespace korvane::wb {
@@ -280,7 +281,7 @@ QByteArray pseudo_spectrum_file_bytes(const PseudoSpectrum& spectrum, PlotMode m
 namespace {
 // In the engine's encoding, which the window decodes every error text from.
 [[noreturn]] void throw_not_written(const QString& path, const QString& reason) {
-    throw std::runtime_error(engine_text("could not write " + path + ": " + reason));
+    throw korvane::Error(engine_text("could not write " + path + ": " + reason));
 }
 }  // namespace
 
