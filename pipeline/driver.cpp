@@ -101,7 +101,7 @@ void finish_on_rank0(const korvane::Sample_Batch& batch, std::time_t start, std:
 
 korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator& world, int rank,
                         int size) {
-    // Steps 3-6: configuration, sample list, output folder; a run refused for its inputs leaves
+    // 1. Configuration, sample list, output folder; a run refused for its inputs leaves
     // no new empty output folder behind.
     const korvane::Sample_Batch batch = korvane::open_sample_batch(in.config_dir, in.data_dir, in.output_dir,
                                                                    in.selected_files, in.selected_align, true);
@@ -109,7 +109,7 @@ korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mp
     ensure_output_folder(in.output_dir);
     const int N = static_cast<int>(batch.files.size());
 
-    // Step 7-8: the samples of this rank, dealt round-robin.
+    // 2. The samples of this rank, dealt round-robin.
     const int assigned = N / size + (rank < N % size ? 1 : 0);
     // Without a usable netCDF library every sample would be skipped as unreadable.
     if (assigned > 0) korvane::require_netcdf_library();
@@ -124,7 +124,7 @@ korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mp
         print_progress(rank, assigned, done);
     }
 
-    // Steps 9-12.
+    // 3. Rank 0 gathers every rank's rows and skips, and finishes the run.
     world.barrier();
     gather_align_lists(world, rank, size, rows);
     const std::vector<korvane::Skipped_Sample> skipped = gather_skips(world, skips);

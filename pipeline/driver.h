@@ -32,13 +32,15 @@ struct Run_Counts {
 
 }  // namespace korvane
 
-// Starts MPI, reads the configuration, processes the samples i with i mod size == rank (the job
-// file's list in its order, else the folder's "*.CDF" files in name order), gathers the aligned
-// rows on rank 0, which aligns them and writes the aligned CSV and database (or removes those of
-// an earlier run when this run aligns nothing), and ends MPI. A sample that cannot be processed is
-// said and skipped, its earlier result files removed when it could not be read; rank 0 ends with
-// one line naming every skipped sample. Any error is rethrown as korvane::ProcessFailure with MPI
-// still initialised.
+// Starts MPI, then in every process:
+//  1. reads the configuration, lists the samples (the job file's list in its order, else the
+//     folder's "*.CDF" files in name order) and makes sure of the output folder;
+//  2. processes the samples i with i mod size == rank; a sample that cannot be processed is said
+//     and skipped, its earlier result files removed when it could not be read;
+//  3. gathers the aligned rows on rank 0, which aligns them and writes the aligned CSV and
+//     database (or removes those of an earlier run when this run aligns nothing) and ends with one
+//     line naming every skipped sample;
+// and ends MPI. Any error is rethrown as korvane::ProcessFailure with MPI still initialised.
 korvane::Run_Counts batch_par_pipeline_process(int argc, char* argv[], std::string Config_FileDir,
                                                std::string Data_FileDir, std::string Output_FileDir,
                                                std::vector<std::string> Selected_FileName_Vec,

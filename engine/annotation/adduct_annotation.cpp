@@ -26,7 +26,7 @@ constexpr std::int32_t kRefineShiftTol = 3;
 const char* main_label(LC_Polar_Mode mode) { return mode == LC_Negative_Mode ? "[M-H]-" : "[M+H]+"; }
 const char* refined_label(LC_Polar_Mode mode) { return mode == LC_Negative_Mode ? "[M-X]-" : "[M+X]+"; }
 
-// Step 2: the first row must be the mode's proton adduct, depending on nothing. A row that cannot
+// The first row must be the mode's proton adduct, depending on nothing. A row that cannot
 // give a neutral mass (no molecule in the ion) would divide by zero and carry infinities into the
 // clustering and the result files, so it is refused here too.
 void check_adduct_table(const std::vector<adduct_configure_node>& table, LC_Polar_Mode mode) {
@@ -87,7 +87,8 @@ struct Annotation_Context {
     std::uint32_t compound_counter = 0;
 };
 
-// Steps 6 to 8: compounds from the clustering of every member read as every adduct row.
+// 1. Compounds from the clustering of every member read as every adduct row, numbered in label
+// order.
 void cluster_adduct_readings(Annotation_Context& ctx, const std::vector<Group_Peak>& members,
                              std::vector<char>& annotated, std::vector<Compound_Row>& result) {
     const std::size_t A = ctx.table.size();
@@ -136,7 +137,7 @@ void cluster_adduct_readings(Annotation_Context& ctx, const std::vector<Group_Pe
     }
 }
 
-// Step 9: members left over, read as the (de)protonated molecule, looked up among the HMDB masses.
+// 2. Members left over, read as the (de)protonated molecule, looked up among the HMDB masses.
 void match_database(Annotation_Context& ctx, const std::vector<Group_Peak>& members, std::vector<char>& annotated,
                     std::vector<Compound_Row>& result) {
     const std::string label = main_label(ctx.mode);
@@ -151,7 +152,7 @@ void match_database(Annotation_Context& ctx, const std::vector<Group_Peak>& memb
     }
 }
 
-// Step 10: members still left join the compound of the group they resemble most in shape.
+// 3. Members still left join the compound of the group they resemble most in shape.
 void refine_by_shape(Annotation_Context& ctx, const std::vector<Group_Peak>& members, std::vector<char>& annotated,
                      std::uint32_t first_compound, std::vector<Compound_Row>& result) {
     const std::string label = refined_label(ctx.mode);
@@ -185,7 +186,7 @@ void refine_by_shape(Annotation_Context& ctx, const std::vector<Group_Peak>& mem
     }
 }
 
-// Steps 5 to 11 for one group.
+// Steps 1 to 4 for one group. A group that no step gives a row contributes none.
 void annotate_group(Annotation_Context& ctx, const std::vector<Group_Peak>& members,
                     std::vector<Compound_Row>& peaklist_adduct_annotation) {
     std::vector<char> annotated(members.size(), 0);
@@ -195,6 +196,7 @@ void annotate_group(Annotation_Context& ctx, const std::vector<Group_Peak>& memb
     match_database(ctx, members, annotated, result);
     refine_by_shape(ctx, members, annotated, first_compound, result);
     if (result.empty()) return;
+    // 4. Compound information, and the group's rows in Compound_ID order.
     std::stable_sort(result.begin(), result.end(), Comp_Compoundpeak_by_Compound_ID);
     Compound_Information_Retrieve(result);
     std::move(result.begin(), result.end(), std::back_inserter(peaklist_adduct_annotation));
@@ -236,7 +238,7 @@ bool chain_complete(std::uint32_t adduct_index, const std::vector<std::int32_t>&
     return true;
 }
 
-// Step 1: one point per (peak, adduct row) reading, in the order of the clustering's input.
+// One point per (peak, adduct row) reading, in the order of the clustering's input.
 std::vector<peak_adduct_annotation_point> annotation_points(const std::vector<std::uint32_t>& cluster_res,
                                                             std::uint32_t adduct_config_num) {
     std::vector<peak_adduct_annotation_point> points(cluster_res.size());
@@ -274,7 +276,7 @@ void drop_broken_chains_of(std::int32_t v, Point_Iterator first, Point_Iterator 
     }
 }
 
-// Step 3: every point's adduct must lead back to row 0 through rows present in its cluster.
+// 1a. Every point's adduct must lead back to row 0 through rows present in its cluster.
 void drop_broken_chains(const Label_Runs& runs, Label_Range labels, const std::vector<std::int32_t>& dependence) {
     for (std::int64_t v64 = labels.smallest; v64 <= labels.largest; ++v64) {
         const auto [first, last] = runs[static_cast<std::size_t>(v64 - labels.smallest)];
@@ -315,7 +317,7 @@ void drop_contained_against_later(const Label_Runs& runs, Label_Range labels, st
     }
 }
 
-// Step 5: of two clusters over the same peaks the smaller label stays; a cluster whose peaks are
+// 1b. Of two clusters over the same peaks the smaller label stays; a cluster whose peaks are
 // contained in another's goes.
 void drop_contained_clusters(const Label_Runs& runs, Label_Range labels) {
     for (std::int64_t c64 = labels.smallest; c64 < labels.largest; ++c64) {
@@ -344,16 +346,18 @@ void adduct_annotation(std::vector<Chromatogram_Peak_Group> peaklist_groupped,
 
     if (peaklist_groupped.empty()) return;
     std::stable_sort(peaklist_groupped.begin(), peaklist_groupped.end(), Comp_Grouppeak_by_Group_ID);
-    const std::uint64_t smallest = peaklist_groupped.front().Group_ID;
-    const std::uint64_t largest = peaklist_groupped.back().Group_ID;
 
+    // Values between two groups carry no peak and yield nothing, so the loop goes from group to
+    // group; the values it passes on the way are still reported with the group that ends the gap.
     std::vector<Group_Peak> members;
-    auto next = peaklist_groupped.begin();
-    for (std::uint64_t g = smallest; g <= largest; ++g) {
-        g = korvane::variant::adduct_group_to_visit(g, next->Group_ID);
+    std::uint64_t unreported = peaklist_groupped.front().Group_ID;
+    for (auto next = peaklist_groupped.begin(); next != peaklist_groupped.end();) {
+        const std::uint32_t g = next->Group_ID;
+        korvane::variant::adduct_annotation_groups_reached(unreported, g);
+        unreported = std::uint64_t{g} + 1;
         members.clear();
         while (next != peaklist_groupped.end() && next->Group_ID == g) members.push_back(std::move(*next++));
-        if (!members.empty()) annotate_group(ctx, members, peaklist_adduct_annotation);
+        annotate_group(ctx, members, peaklist_adduct_annotation);
     }
 }
 
@@ -365,17 +369,17 @@ void peakset_unique_process(std::vector<std::uint32_t> cluster_res, std::uint32_
 
     std::vector<peak_adduct_annotation_point> points = annotation_points(cluster_res, adduct_config_num);
 
-    // Step 2. Each label's points form one run; later steps only negate values, so a label's
-    // undropped points are always found in the run its value had after the sort.
+    // 1a. Sorted by label, each label's points form one run; the checks only negate values, so a
+    // label's undropped points are always found in the run its value had after the sort.
     std::stable_sort(points.begin(), points.end(), Comp_annotation_by_value);
     const Label_Range labels{points.front().cluster_value, points.back().cluster_value};
     drop_broken_chains(label_runs(points, labels), labels, param_dependence_arry);
 
-    // Step 4.
+    // 1b. Sorted again, dropped points first.
     std::stable_sort(points.begin(), points.end(), Comp_annotation_by_value);
     drop_contained_clusters(label_runs(points, labels), labels);
 
-    // Step 6.
+    // The labels back in candidate order.
     for (const peak_adduct_annotation_point& p : points)
         unique_cluster_res[static_cast<std::size_t>(p.peak_index) * adduct_config_num + p.adduct_index] =
             p.cluster_value;

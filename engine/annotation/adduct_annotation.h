@@ -1,16 +1,19 @@
 // Adduct annotation and compound identification of grouped peaks.
 //
-// Works group by group (ascending Group_ID):
+// adduct_annotation refuses an adduct table it cannot use, then works group by group (ascending
+// Group_ID):
 //  1. every member is read as every adduct table row, giving one candidate neutral mass
 //     (Charge_Count * Apex_MZ - Mass_Shift) / Molecule_Count per (member, row); the candidates are
-//     clustered by complete linkage cut at Mass_Tol; clusters whose rows do not lead back to the
-//     first row through the Dependence column, and clusters whose peaks are contained in another
-//     cluster's peaks, are dropped; each survivor is one compound;
+//     clustered by complete linkage cut at Mass_Tol; peakset_unique_process then drops
+//     1a. clusters whose rows do not lead back to the first row through the Dependence column,
+//     1b. clusters whose peaks are contained in another cluster's peaks;
+//     each survivor is one compound;
 //  2. members left over are looked up as the protonated (deprotonated) molecule among the HMDB
 //     monoisotopic masses; a hit within Mass_Tol (both ends included) is a one-peak compound;
 //  3. members still left are attached to the compound of the group they resemble most in shape
 //     (mean angle at most Group_Refine_Angle_Th degrees), else kept with Compound_ID 0;
-//  4. each compound's rows receive its mass, retention time and intensity.
+//  4. each compound's rows receive its mass, retention time and intensity, and the group's rows
+//     are appended in Compound_ID order.
 //
 // Masses and Mass_Tol are in daltons (an absolute tolerance, not ppm).
 #pragma once
@@ -67,8 +70,8 @@ void adduct_annotation(std::vector<Chromatogram_Peak_Group> peaklist_groupped,
 // Overwrites unique_cluster_res with one label per candidate (candidate i = peak i / A, adduct row
 // i % A): the cluster label where the cluster survives, the label negated where it is dropped.
 // A cluster survives when it has at least two candidates whose Dependence chains all reach row 0
-// inside the cluster, and its peaks are not contained in the peaks of another survivor (of two
-// clusters over the same peaks the smaller label stays).
+// inside the cluster (1a), and its peaks are not contained in the peaks of another survivor (1b;
+// of two clusters over the same peaks the smaller label stays).
 void peakset_unique_process(std::vector<std::uint32_t> cluster_res, std::uint32_t adduct_config_num,
                             std::vector<std::int32_t> param_dependence_arry,
                             std::vector<std::int32_t>& unique_cluster_res);

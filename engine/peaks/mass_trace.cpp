@@ -250,13 +250,14 @@ private:
     void scan_pass(std::size_t s) {
         Spectrum_Scan& scan = scans_[s];
         korvane::variant::mass_trace_scan_started(scan.scan_num);
+        // 2.1 to 2.3 (add_point): every point joins the best trace of its window or starts one.
         Trace_Order::Pos hint{0, 0};
         for (std::size_t k = 0, np = points_of(scan); k < np; ++k) {
             const double p = scan.mass_values[k];
             if (!std::isnan(p)) add_point(s, p, scan.intensity_values[k], hint);
         }
 
-        // 2.5 Drop short traces that have been idle too long, and every short trace at the end.
+        // 2.4 Drop short traces that have been idle too long, and every short trace at the end.
         dropped_.clear();
         idle_.after_scan(s, scan.scan_num, s + 1 == scans_.size(), pool_, minimum_eic_num_,
                          [&](std::uint32_t id) { dropped_.push_back(id); });
@@ -288,8 +289,8 @@ private:
             return;
         }
 
-        // 2.3 Extend the chosen trace, then 2.4 re-place it before the first other trace whose
-        // centre is not smaller.
+        // 2.3 Extend the chosen trace, then re-place it before the first other trace whose centre
+        // is not smaller.
         Trace_Head& h = pool_.heads[best.id];
         Trace_State& t = pool_.states[best.id];
         if (h.last_scan > sp) return print_out_of_order();

@@ -172,7 +172,7 @@ void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
     for (std::uint32_t s = top_scale; s-- > Scale_Min;) {
         std::vector<CWT_Data_Point>& maxima = maxima_by_scale[s - Scale_Min];
 
-        // 1-3. Extend every branch by the nearest acceptable maximum; two branches may share one.
+        // 1. Extend every branch by the nearest acceptable maximum; two branches may share one.
         const std::int64_t window = std::max<std::int64_t>(static_cast<std::int32_t>(s), span_min);
         for (Ridge& ridge : ridges) {
             ++ridge.gap_count;
@@ -187,11 +187,11 @@ void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
             if (q.coefficient > ridge.max_point.coefficient) ridge.max_point = q;
         }
 
-        // 4. Prune branches that stopped early; a branch that is already long enough stays.
+        // 2. Prune branches that stopped early; a branch that is already long enough stays.
         std::erase_if(ridges,
                       [&](const Ridge& r) { return r.gap_count > branch_gap_allow && r.length < min_branch_length; });
 
-        // 5. Keep one branch per shared end point. A branch whose end point no branch of the new
+        // 3. Keep one branch per shared end point. A branch whose end point no branch of the new
         // list can share moves over directly, as unique_branch_test would append it; only the
         // others need the test.
         if (ridges.size() > 1) {
@@ -207,7 +207,7 @@ void link_ridge_lines(std::vector<std::vector<CWT_Data_Point>>& maxima_by_scale,
             ridges.swap(unique);
         }
 
-        // 6. Maxima no branch took start branches of their own.
+        // 4. Maxima no branch took start branches of their own.
         for (const CWT_Data_Point& point : maxima)
             if (!point.linked) ridges.push_back(seed_ridge(point));
     }
@@ -246,7 +246,7 @@ void scale_maxima(const std::vector<double>& coefficients, double largest, std::
 void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<double> signal_data,
                         std::uint32_t Scale_Max, std::uint32_t Scale_Min, std::int32_t branch_gap_allow,
                         std::int32_t min_branch_length, std::int32_t span_min, std::int32_t marker_pos_dif_th) {
-    // 1-3. Checks.
+    // 1. Checks of the scales and the signal length.
     if (Scale_Min < 1) std::cout << "Scale must be larger than 0" << std::endl;
     if (Scale_Max - Scale_Min < 1) {  // unsigned: only equal scales stop here
         std::cout << "Scale Number is not enoguh!" << std::endl;
@@ -262,7 +262,7 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
     const std::uint32_t lower = std::max<std::uint32_t>(Scale_Min, 1);
     if (Scale_Max < lower) return;
 
-    // 4-6. Coefficients and maxima scale by scale from the top down, each scale's coefficients
+    // 2. Coefficients and maxima scale by scale from the top down, each scale's coefficients
     // dropped once its maxima are known. The top scale is the first that has maxima; when it is
     // too low for a branch of min_branch_length (unsigned arithmetic, as the scales are), the
     // scales below it are never read.
@@ -288,11 +288,11 @@ void cwt_peak_detection(std::vector<Detect_Peak>& Detect_Peak_List, std::vector<
     }
     if (!top_found) return;  // no scale has maxima, so no branch is ever seeded
 
-    // 7, 8. Ridge lines.
+    // 3. Ridge lines.
     korvane::detail::link_ridge_lines(maxima.by_scale, top, lower, branch_gap_allow, min_branch_length, span_min,
                                       marker_pos_dif_th, maxima.ridges);
 
-    // 9. Peaks.
+    // 4. One peak per ridge line long enough and still alive at the lowest scale.
     for (const korvane::detail::Ridge& branch : maxima.ridges) {
         if (!(branch.length >= min_branch_length && branch.gap_count <= branch_gap_allow)) continue;
         const CWT_Data_Point& mp = branch.max_point;
@@ -327,7 +327,7 @@ void eic_cwt_peak_detection(std::vector<Chromatogram_Peak>& EIC_Chromatograph_Pe
     const std::vector<double>& mz = signal.mz;
     const std::vector<double>& rt = signal.retention_time;
 
-    // 2-4. Detect on the intensities, then refine.
+    // 2. Detect on the intensities, then refine.
     const std::size_t n = intensity.size();
     const auto upper = static_cast<std::uint32_t>(std::min<std::size_t>(Scale_Max, n));
     std::vector<Detect_Peak> peaks;
@@ -335,7 +335,7 @@ void eic_cwt_peak_detection(std::vector<Chromatogram_Peak>& EIC_Chromatograph_Pe
                        marker_pos_dif_th);
     peak_refinement_processing(peaks, intensity);
 
-    // 5. Back to scan numbers.
+    // 3. Back to scan numbers.
     std::uint32_t peak_id = 0;
     for (const Detect_Peak& d : peaks) {
         Chromatogram_Peak peak;
@@ -375,7 +375,7 @@ void mass_trace_list_peak_detection(std::vector<Chromatogram_Peak>& All_EIC_Chro
     const std::int64_t lower_signed = static_cast<std::int64_t>(std::floor(PeakWidth_Min * 0.5)) - 1;
     const std::uint32_t Scale_Min = lower_signed < 1 ? 1 : static_cast<std::uint32_t>(lower_signed);
 
-    // 2, 3. Every trace uses up its number, whether it yields peaks or not.
+    // 2. Every trace uses up its number, whether it yields peaks or not.
     std::uint32_t EIC_ID = 0;
     while (!mass_trace_list.empty()) {
         korvane::variant::peak_detection_trace_started(EIC_ID);

@@ -58,11 +58,11 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
     const std::uint32_t W = peak.Right_Boundary - peak.Left_Boundary + 1;
     PeakShapeMeasures m;
 
-    // A: the first point of the largest intensity.
+    // 1. Apex A: the first point of the largest intensity.
     const auto apex_it = std::max_element(shape.begin(), shape.end(), comp_point_intensity);
     const double A = apex_it->intensity;
 
-    // 1. Significance S, edge level E, top level T. The apex has to lie strictly inside the shape
+    // 2. Significance S, edge level E, top level T. The apex has to lie strictly inside the shape
     // for the three points around it to exist.
     double S = 0.0, E = 0.0, T = A;
     const bool degenerate = peak.Left_Boundary >= peak.Apex_Pos || peak.Right_Boundary <= peak.Apex_Pos || W < 5 ||
@@ -77,13 +77,13 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
         T = top3 / 3;
     }
 
-    // 2. Triangle area bias ratio.
+    // 3. Triangle area bias ratio.
     const double first = shape.front().intensity, last = shape.back().intensity;
     const double low_edge = first < last ? first : last;
     const double triangle = (T - low_edge) * W * 0.5;
     m.triangle_bias = std::fabs(peak.Peak_Area - triangle) / triangle;
 
-    // 3. Midline counts and the curvature sum.
+    // 4. Midline counts and the curvature sum.
     const double M = (E + A) * 0.5;
     const double band = kMidlineBandFraction * A;
     bool above = shape[0].intensity > M;
@@ -106,11 +106,12 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
         }
     }
 
-    // 4. Height and the peak's zig-zag index.
+    // 5. Height and the peak's zig-zag index.
     m.height = A - E;
     m.zig_zag = std::log(static_cast<double>(W)) * curvature / (m.height * m.height) / W;
     m.significance = S;
 
+    // 6. Rises and falls, which only the workbench's variant judges.
     if (korvane::variant::peak_filter_checks_rise_and_fall())
         m.rise_and_fall = rise_and_fall(shape, static_cast<std::size_t>(apex_it - shape.begin()));
     return m;
@@ -148,7 +149,7 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
     const double range = hi - lo;
     const double mid = (lo + hi) * 0.5;
 
-    // 3. Swings through the band around the mid-range.
+    // 2. Swings through the band around the mid-range; an odd count goes up to the next even one.
     const double band = kNoiseBandFraction * range;
     bool high = false;
     int crossings = 0;
@@ -162,10 +163,9 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
             ++crossings;
         }
     }
-    // 4. An odd count goes up to the next even one.
     const int c2 = 2 * static_cast<int>(std::trunc(crossings * 0.5 + 0.5));
 
-    // 5. Noise level.
+    // 3. Noise level.
     double noise;
     if (korvane::variant::snr_noise_is_mean_magnitude()) {
         double magnitude_sum = 0.0;
@@ -177,12 +177,12 @@ double New_Calculate_Peak_SNR(double signal_level, std::vector<double> noise_vec
         for (const double v : noise_vector) deviation_sum += std::fabs(v - mid);
         noise = deviation_sum / N * (c2 - 1);
     } else {
-        // 2. The (trunc(0.7 N) + 1)-th largest magnitude.
+        // Few swings: the (trunc(0.7 N) + 1)-th largest magnitude.
         std::vector<double> by_magnitude = noise_vector;
         std::stable_sort(by_magnitude.begin(), by_magnitude.end(), compareByABS);
         noise = std::fabs(by_magnitude[static_cast<std::size_t>(N * kSwingFreeNoiseRank)]);
     }
-    // 6, 7.
+    // 4. Floor and ratio.
     if (noise <= kNoiseFloor) noise = kNoiseFloor;
     return signal_level / noise;
 }
@@ -237,7 +237,7 @@ void peak_refinement_processing(std::vector<Detect_Peak>& Detect_Peak_List, std:
         peak.Apex_Pos = static_cast<std::uint32_t>(apex);
         peak.Apex_Intensity = s[apex];
 
-        // 2, 3. Widen while the boundary value still lies above the mean of itself and its outer
+        // 2. Widen while the boundary value still lies above the mean of itself and its outer
         // neighbours, that is while the signal keeps falling outward.
         for (int moves = 0; moves < kMaxBoundaryMoves && L > 0; ++moves) {
             const double mean = L >= 2 ? (s[L] + s[L - 1] + s[L - 2]) / 3.0 : (s[L] + s[L - 1]) / 2.0;
@@ -252,7 +252,7 @@ void peak_refinement_processing(std::vector<Detect_Peak>& Detect_Peak_List, std:
         peak.Left_Boundary = static_cast<std::uint32_t>(L);
         peak.Right_Boundary = static_cast<std::uint32_t>(R);
 
-        // 4.
+        // 3. Area over the new boundaries.
         peak.Peak_Area = korvane::detail::peak_area(signal_data, peak.Left_Boundary, peak.Right_Boundary);
     }
 }
@@ -267,17 +267,17 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
         const std::uint32_t W = peak.Right_Boundary - peak.Left_Boundary + 1;
         const PeakShapeMeasures m = measure_peak(peak);
         // Each condition keeps the peak when its measure passes, so a measure that is not a number fails.
-        return W >= PeakWidth_Min &&                              //  1
-               W <= PeakWidth_Max &&                              //  2
-               m.height > PeakIntensity_Th &&                     //  3
-               peak.Peak_Area > 0 &&                              //  4
-               peak.Peak_SNR > SNR_Th &&                          //  5
-               m.significance > Peak_Significance_Th &&           //  6
-               m.triangle_bias < Triangle_Area_Bias_Ratio_Th &&   //  7
-               m.band_crossings < 3 &&                            //  8
-               m.high_points > 1 &&                               //  9
-               m.zig_zag < Zig_Zag_Index_Th &&                    // 10
-               (!rise_and_fall_checked || m.rise_and_fall > 2.0); // 11
+        return W >= PeakWidth_Min &&                              // (1)
+               W <= PeakWidth_Max &&                              // (2)
+               m.height > PeakIntensity_Th &&                     // (3)
+               peak.Peak_Area > 0 &&                              // (4)
+               peak.Peak_SNR > SNR_Th &&                          // (5)
+               m.significance > Peak_Significance_Th &&           // (6)
+               m.triangle_bias < Triangle_Area_Bias_Ratio_Th &&   // (7)
+               m.band_crossings < 3 &&                            // (8)
+               m.high_points > 1 &&                               // (9)
+               m.zig_zag < Zig_Zag_Index_Th &&                    // (10)
+               (!rise_and_fall_checked || m.rise_and_fall > 2.0); // (11)
     };
     std::size_t kept = 0;
     for (std::size_t i = 0; i < EIC_Chromatograph_Peak_list.size(); ++i) {

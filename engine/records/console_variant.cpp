@@ -14,8 +14,7 @@ void alignment_finished(std::uint32_t features) {
     std::cout << "Compound Alignment Finished, Totoally, " << features << "Align Groups are generated!" << std::endl;
 }
 
-// Values that no peak carries yield nothing; without a progress line they are skipped.
-std::uint64_t adduct_group_to_visit(std::uint64_t, std::uint64_t next_group_id) { return next_group_id; }
+void adduct_annotation_groups_reached(std::uint64_t, std::uint64_t) {}
 
 bool snr_noise_is_mean_magnitude() { return false; }
 bool peak_filter_checks_rise_and_fall() { return false; }

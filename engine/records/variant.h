@@ -18,10 +18,10 @@ void alignment_feature_started(std::uint32_t Align_ID, std::size_t unaligned, do
 // "Compound Alignment Finished, ..." with the number of features; the wording differs.
 void alignment_finished(std::uint32_t features);
 
-// The Group_ID adduct annotation takes up next, at value g with the next unvisited peak carrying
-// next_group_id (never past the last peak). The workbench visits, and reports, every value in
-// turn; the console goes straight to the next value a peak carries.
-std::uint64_t adduct_group_to_visit(std::uint64_t g, std::uint64_t next_group_id);
+// Adduct annotation takes up the group Group_ID, after passing the values first .. Group_ID - 1
+// that no peak carries (first == Group_ID when there was no gap). The workbench reports every
+// value from first to Group_ID, one line each; the console reports none.
+void adduct_annotation_groups_reached(std::uint64_t first, std::uint64_t Group_ID);
 
 // New_Calculate_Peak_SNR: true when the noise is the mean magnitude in every case.
 bool snr_noise_is_mean_magnitude();

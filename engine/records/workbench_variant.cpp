@@ -27,9 +27,8 @@ void alignment_finished(std::uint32_t features) {
     std::cout << "Compound Alignment Finished, Totoally, " << features << "Groups are generated!" << std::endl;
 }
 
-std::uint64_t adduct_group_to_visit(std::uint64_t g, std::uint64_t) {
-    std::cout << "Adduct Annotation and Group_ID=" << g << std::endl;
-    return g;
+void adduct_annotation_groups_reached(std::uint64_t first, std::uint64_t Group_ID) {
+    for (std::uint64_t g = first; g <= Group_ID; ++g) std::cout << "Adduct Annotation and Group_ID=" << g << std::endl;
 }
 
 bool snr_noise_is_mean_magnitude() { return true; }

@@ -10,13 +10,16 @@
 #include "engine/records/para_configure.h"
 #include "engine/records/records.h"
 
-// Runs, in order: centroiding (when Para_Profile_Centroid is 0), intensity cut-off, mass trace
-// extraction, peak detection, the peak list CSV, grouping, the grouped CSV, adduct annotation,
-// the annotated CSV and the sample's database. The four files are Sample_Name followed by
-// "_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
-// "_annotated_grouped_chromatograph_peaklist.csv" and "_annotated_grouped_chromatograph_peaklist.db"
-// in Output_Dir. Prints the trace and peak counts. The sample's annotated compounds are appended
-// to peaklist_adduct_annotated (the caller passes it empty).
+// Runs, in order:
+//  1. centroiding (when Para_Profile_Centroid is 0) and the intensity cut-off;
+//  2. mass trace extraction, printing the trace count;
+//  3. peak detection, printing the peak count, and the peak list CSV;
+//  4. grouping and the grouped CSV;
+//  5. adduct annotation, the annotated CSV and the sample's database.
+// The four files are Sample_Name followed by "_chromatograph_peaklist.csv",
+// "_grouped_chromatograph_peaklist.csv", "_annotated_grouped_chromatograph_peaklist.csv" and
+// "_annotated_grouped_chromatograph_peaklist.db" in Output_Dir. The sample's annotated compounds
+// are appended to peaklist_adduct_annotated (the caller passes it empty).
 void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure Para,
                       std::vector<adduct_configure_node> adduct_configure_arry,
                       std::vector<double> hmdb_mass_weight_arry, std::string Sample_Name,

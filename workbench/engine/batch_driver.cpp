@@ -75,8 +75,8 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
                                              std::vector<int> Selected_Align_Vec, std::string Output_FileDir,
                                              std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                                              const std::atomic<bool>& stop, Run_Outcome& outcome) {
-    // 1-2. Configuration, read from the folder (the window's unsaved edits do not take part), and
-    //      the sample list.
+    // 1. Configuration, read from the folder (the window's unsaved edits do not take part), and
+    //    the sample list.
     const korvane::Sample_Batch batch = korvane::open_sample_batch(Config_FileDir, Data_FileDir, Output_FileDir,
                                                                    Selected_FileName_Vec, Selected_Align_Vec, false);
     const std::size_t N = batch.files.size();
@@ -85,7 +85,7 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
     // An empty list is a finished run; the window's poller waits for exactly 100.
     if (N == 0) progressValue = 100.0;
 
-    // 3. Every sample in this thread, in list order, until a stop is asked for. Without a usable
+    // 2. Every sample in this thread, in list order, until a stop is asked for. Without a usable
     //    netCDF library every sample would be skipped as unreadable.
     if (N > 0) korvane::require_netcdf_library();
     for (std::size_t i = 0; i < N && !stop.load(); ++i) {
@@ -95,7 +95,7 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
         progressValue = static_cast<double>(i + 1) / static_cast<double>(N) * 100.0;
     }
 
-    // 4. Alignment of the collected rows and the two aligned files. A stopped run aligns nothing:
+    // 3. Alignment of the collected rows and the two aligned files. A stopped run aligns nothing:
     //    aligned files over a part of the selection would pass for the whole run's.
     outcome.stopped = stop.load();
     korvane::finish_alignment(batch, peaklist_align, !outcome.stopped);

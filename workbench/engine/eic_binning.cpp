@@ -54,19 +54,19 @@ void EIC_extraction_binning(std::uint32_t Total_Scan_Num, std::uint32_t Total_Po
                             const std::int32_t* /*point_count_arry*/, const float* mass_value_arry,
                             const float* intensity_value_arry, double mass_bin, double ppm, double bin_size,
                             bool PPM_DA, Mass_Trace& EIC_extracted) {
-    // 1-2. Window and reset; the caller's points stay.
+    // 1. Window and reset; the caller's points stay.
     const Bin_Window w = bin_window(mass_bin, ppm, bin_size, PPM_DA);
     reset_trace(EIC_extracted, mass_bin);
     // Nothing loaded: there is no first or last scan number to clamp to.
     if (Total_Scan_Num == 0 || scan_num_arry == nullptr || scan_index_arry == nullptr) return;
 
-    // 3. Clamp the scan-number range to the sample's first and last scan numbers.
+    // 2. Clamp the scan-number range to the sample's first and last scan numbers.
     const std::uint32_t first = scan_num_arry[0];
     const std::uint32_t last = scan_num_arry[Total_Scan_Num - 1];
     const std::uint32_t start = std::clamp(start_scan, std::min(first, last), std::max(first, last));
     const std::uint32_t end = std::clamp(end_scan, std::min(first, last), std::max(first, last));
 
-    // 4. Every scan in range, in order.
+    // 3. Every scan in range, in order.
     for (std::uint32_t i = 0; i < Total_Scan_Num; ++i) {
         const std::uint32_t scan = scan_num_arry[i];
         if (scan < start || scan > end) continue;

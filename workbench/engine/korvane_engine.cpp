@@ -78,7 +78,7 @@ int CKORVANE_Engine::CDF_File_Load() {
     // 1. Nothing of the previous sample survives, whatever the reader does.
     release_sample_arrays(*this);
 
-    // 2-4.
+    // 2. The file's arrays and the sample's name; scans cut from an earlier sample go.
     if (necdf_read(data_file_path, data_file_Name, Total_Scan_Num, Total_Point_Num, scan_num_arry, scan_index_arry,
                    point_count_arry, scan_acquisition_time_arry, mass_value_arry, intensity_value_arry,
                    total_intensity_arry, load_failure) != 1)

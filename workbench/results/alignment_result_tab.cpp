@@ -161,7 +161,7 @@ void AlignmentResultTab::plotSelectedRow() {
 void AlignmentResultTab::plotRoutine() {
     ResultTableModel* model = ui_->model;
     const int row = shown_row(ui_->grid);
-    // 1.
+    // 1. Empty panes, no row coloured; no row to show leaves them so.
     reset_pane(ui_->aligned);
     reset_pane(ui_->perSample);
     model->paint_rows(0, std::nullopt);
@@ -180,7 +180,7 @@ void AlignmentResultTab::plotRoutine() {
     const QString sample_name = model->cell(row, kSampleNameColumn).toString();
     const int align_id = model->cell_int(row, kAlignIdColumn);
 
-    // 2.
+    // 2. The row's aligned feature, or the peak alone when it was not aligned.
     std::vector<Chromatogram_Peak_Group_Compound_Align> aligned;
     if (align_id == 0) {
         engine_->Engine_Query_ChromatographPeak_FromAlignDataBase(path, file, sample_id, eic_id, peak_id, aligned);
@@ -190,7 +190,7 @@ void AlignmentResultTab::plotRoutine() {
                                                                                              aligned);
     }
 
-    // 3.
+    // 3. The row's peak, group or compound in its own sample.
     const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
                           : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
                                                            : PlotMode::PeakPlot;
@@ -203,7 +203,7 @@ void AlignmentResultTab::plotRoutine() {
     else
         engine_->Engine_Query_ChromatographPeak_FromAlignDataBase(path, file, sample_id, eic_id, peak_id, per_sample);
 
-    // 4. to 8.
+    // 4. Both panes drawn.
     const XAxisMode x_mode = ui_->rtCorrected->isChecked()  ? XAxisMode::RetentionTimeCorrected
                              : ui_->rtOriginal->isChecked() ? XAxisMode::RetentionTime
                                                             : XAxisMode::ScanNumber;

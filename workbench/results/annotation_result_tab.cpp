@@ -312,39 +312,39 @@ void AnnotationResultTab::plotRoutine() {
     const std::string file = engine_text(outputFileName_);
     const int eic_id = model->cell_int(row, kEicColumn);
 
-    // 1.
+    // 1. Empty peak and pseudo-spectrum panes, no row coloured.
     reset_pane(ui_->peaks);
     reset_pane(ui_->pseudo);
     model->paint_rows(0, std::nullopt);
 
-    // 2.
+    // 2. The records of the row's peak, group or compound.
     const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
                           : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
                                                            : PlotMode::PeakPlot;
     const std::vector<Chromatogram_Peak_Group_Compound> records = queryRowRecords(row, mode, path, file);
 
-    // 3.
+    // 3. Their pseudo-spectrum, kept for "Export".
     const PseudoSpectrum spectrum = build_pseudo_spectrum(records);
     pseudoMz_ = spectrum.mz;
     pseudoIntensity_ = spectrum.intensity;
     pseudoAnnotation_ = spectrum.annotation;
 
-    // 4.
+    // 4. Empty chromatogram panes.
     reset_pane(ui_->eic);
     reset_pane(ui_->tic);
     reset_pane(ui_->binning);
 
     const XAxisMode x_mode = ui_->retentionTime->isChecked() ? XAxisMode::RetentionTime : XAxisMode::ScanNumber;
 
-    // 5. and 6.
+    // 5. The sample's TIC and the trace binned around the boxes' m/z, when a sample is loaded.
     Mass_Trace binned;
     PlotPane tic_data = sampleTicAndBinning(x_mode, binned);
 
-    // 7.
+    // 6. The row's extracted trace from the result database.
     Mass_Trace eic;
     engine_->Engine_Query_extracted_eic_FromAnnoatedDataBase(path, file, eic_id, eic);
 
-    // 8. to 15.
+    // 7. Every pane drawn.
     drawRowPanes(records, mode, x_mode, eic, binned, tic_data);
     draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
 }

@@ -66,39 +66,45 @@ TEST(Orderings, StableSortKeepsInputOrderForEqualKeysEvenWithNaN) {
     EXPECT_EQ(ids_of_five, (std::vector<std::uint32_t>{0, 2}));
 }
 
-TEST(Records, CopiesAreDeepAndSelfAssignmentKeepsTheRecord) {
-    Chromatogram_Peak_Group_Compound_Align src;
-    src.Peak_shape.push_back(Data_Point{7, 1.5, 100.25, 1000.0});
-    src.Adduct_Annotation = "[M+H]+";
-    src.SAMPLE_NAME = "s1";
-    src.Align_RT = 12.5;
+// The widening copy is written out member by member; every shared scalar gets a value of its own,
+// so a member left out or taken from its neighbour shows.
+TEST(Records, WideningCopiesEverySharedScalarAndNothingElse) {
+    Chromatogram_Peak from;
+    from.Peak_shape.push_back(Data_Point{7, 1.5, 100.25, 1000.0});
+    from.EIC_ID = 1;
+    from.Peak_ID = 2;
+    from.Apex_MZ = 3.5;
+    from.Apex_Pos = 4;
+    from.Apex_Retention_Time = 5.5;
+    from.Apex_Intensity = 6.5;
+    from.Peak_Area = 7.5;
+    from.Peak_SNR = 8.5;
+    from.Left_Boundary = 9;
+    from.Right_Boundary = 10;
 
-    Chromatogram_Peak_Group_Compound_Align copy = src;
-    copy.Peak_shape[0].intensity = 1.0;
-    copy.Adduct_Annotation += "x";
-    copy.SAMPLE_NAME = "other";
-    EXPECT_EQ(src.Peak_shape[0].intensity, 1000.0);
-    EXPECT_EQ(src.Adduct_Annotation, "[M+H]+");
-    EXPECT_EQ(src.SAMPLE_NAME, "s1");
+    Chromatogram_Peak_Group_Compound_Align to;
+    to.Group_ID = 11;
+    to.Adduct_Annotation = "[M+H]+";
+    to.Compound_ID = 12;
+    to.SAMPLE_NAME = "sample 1";
+    korvane::copy_peak_scalars(from, to);
 
-    auto& alias = src;
-    src = alias;
-    ASSERT_EQ(src.Peak_shape.size(), 1u);
-    EXPECT_EQ(src.Peak_shape[0].scan_num, 7u);
-    EXPECT_EQ(src.Adduct_Annotation, "[M+H]+");
-    EXPECT_EQ(src.SAMPLE_NAME, "s1");
-    EXPECT_EQ(src.Align_RT, 12.5);
-}
-
-TEST(Records, NumericMembersStartAtZero) {
-    const Chromatogram_Peak_Group_Compound_Align r{};
-    EXPECT_EQ(r.EIC_ID, 0u);
-    EXPECT_EQ(r.Apex_MZ, 0.0);
-    EXPECT_EQ(r.Compound_ID, 0u);
-    EXPECT_EQ(r.Align_ID, 0u);
-    const Spectrum_Scan s{};
-    EXPECT_EQ(s.empty_flag, 0);
-    EXPECT_TRUE(s.mass_values.empty());
+    EXPECT_EQ(to.EIC_ID, 1u);
+    EXPECT_EQ(to.Peak_ID, 2u);
+    EXPECT_EQ(to.Apex_MZ, 3.5);
+    EXPECT_EQ(to.Apex_Pos, 4u);
+    EXPECT_EQ(to.Apex_Retention_Time, 5.5);
+    EXPECT_EQ(to.Apex_Intensity, 6.5);
+    EXPECT_EQ(to.Peak_Area, 7.5);
+    EXPECT_EQ(to.Peak_SNR, 8.5);
+    EXPECT_EQ(to.Left_Boundary, 9u);
+    EXPECT_EQ(to.Right_Boundary, 10u);
+    // The shape and the widened record's own members are the caller's.
+    EXPECT_TRUE(to.Peak_shape.empty());
+    EXPECT_EQ(to.Group_ID, 11u);
+    EXPECT_EQ(to.Adduct_Annotation, "[M+H]+");
+    EXPECT_EQ(to.Compound_ID, 12u);
+    EXPECT_EQ(to.SAMPLE_NAME, "sample 1");
 }
 
 TEST(WorkbenchOrderings, UniqueApexMzIsAnEqualityTestThatFailsOnNaN) {

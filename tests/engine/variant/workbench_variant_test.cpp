@@ -101,6 +101,15 @@ TEST(WorkbenchVariant, EveryStageReportsEachStep) {
                                LC_Positive_Mode, out);
          },
          "Adduct Annotation and Group_ID=1\nAdduct Annotation and Group_ID=2\nAdduct Annotation and Group_ID=3\n"},
+        {"adduct annotation: a gap that ends at the largest Group_ID",
+         [] {
+             std::vector<Chromatogram_Peak_Group_Compound> out;
+             adduct_annotation({bell_in_group(4294967295u, 0), bell_in_group(4294967293u, 1)},
+                               {adduct_configure_node{"[M+H]+", 1, 1, 1.007276, 0}}, {}, 0.001, 20.0,
+                               LC_Positive_Mode, out);
+         },
+         "Adduct Annotation and Group_ID=4294967293\nAdduct Annotation and Group_ID=4294967294\n"
+         "Adduct Annotation and Group_ID=4294967295\n"},
         {"alignment: two lines per feature and its own final wording",
          [] {
              std::vector<Chromatogram_Peak_Group_Compound_Align> rows{align_row(0, 1, 100.0, 12.5),
