@@ -59,6 +59,21 @@ public:
         pos_ = end;
     }
 
+    // A name with its padding; the whole padded field must be in the file before any is read.
+    std::string padded_text(std::uint64_t n) {
+        const std::uint64_t end = add(pos_, pad4(n));
+        if (end > size_) throw Ran_Out{end};
+        std::string text;
+        while (text.size() < n) {
+            const auto part = static_cast<unsigned>(std::min<std::uint64_t>(n - text.size(), kChunk));
+            fetch(part);
+            text.append(window_, pos_ - start_, part);
+            pos_ += part;
+        }
+        pos_ = end;
+        return text;
+    }
+
     std::uint64_t big_endian(unsigned bytes) {
         fetch(bytes);
         std::uint64_t v = 0;
@@ -89,8 +104,10 @@ private:
 };
 
 struct Variable {
+    std::string name;
     bool record = false;      // its first dimension is the record dimension
     std::uint64_t bytes = 0;  // its data, per record for a record variable, unpadded
+    std::uint64_t vsize = 0;  // the size the header stores for it
     std::uint64_t begin = 0;
 };
 
@@ -109,6 +126,7 @@ public:
     }
 
     void name() { in_.skip(pad4(non_neg())); }
+    std::string name_text() { return in_.padded_text(non_neg()); }
 
     void attributes() {
         for (std::uint64_t n = list(kAttributeTag); n > 0; --n) {
@@ -121,9 +139,9 @@ public:
 
     // dims: the dimension lengths, 0 marking the record dimension.
     Variable variable(const std::vector<std::uint64_t>& dims) {
-        name();
         Variable v;
-        std::uint64_t elements = 1;
+        v.name = name_text();
+        std::uint64_t elements = 1;  // a scalar holds one value
         const std::uint64_t rank = non_neg();
         for (std::uint64_t i = 0; i < rank; ++i) {
             const std::uint64_t id = non_neg();
@@ -136,7 +154,7 @@ public:
         const std::uint64_t size = type_size(in_.big_endian(4));
         if (size == 0) throw Malformed{};
         v.bytes = mul(elements, size);
-        non_neg();  // vsize: worked out above, since the older formats cap it at 4 GiB
+        v.vsize = non_neg();
         v.begin = in_.big_endian(version_ == 1 ? 4 : 8);
         return v;
     }
@@ -146,26 +164,84 @@ private:
     std::uint64_t version_;
 };
 
+// Where a variable's data lies: `count` slices of `bytes`, `stride` apart. A non-record variable
+// is one slice; a record variable has one per record.
+struct Placement {
+    std::size_t var;
+    std::uint64_t begin, bytes, count, stride;
+};
+
+std::uint64_t last_end(const Placement& p) { return add(add(p.begin, mul(p.count - 1, p.stride)), p.bytes); }
+
 // Records are laid out one after another, each holding a slice of every record variable padded
-// to 4 bytes, except when there is a single record variable.
-std::uint64_t data_end(const std::vector<Variable>& vars, std::uint64_t records, std::uint64_t header_end) {
+// to 4 bytes, except when there is a single record variable: the library then packs its slices
+// unpadded (checked against what it writes for one short or byte record variable). Data of no
+// bytes occupies nothing and is left out.
+std::vector<Placement> placements(const std::vector<Variable>& vars, std::uint64_t records) {
     std::uint64_t record_size = 0, record_vars = 0;
     for (const Variable& v : vars) {
         if (!v.record) continue;
         record_size = add(record_size, pad4(v.bytes));
         ++record_vars;
     }
-    std::uint64_t end = header_end;
-    for (const Variable& v : vars) {
-        if (v.bytes == 0) continue;
-        if (!v.record) {
-            end = std::max(end, add(v.begin, v.bytes));
-        } else if (records > 0) {
-            const std::uint64_t stride = record_vars == 1 ? v.bytes : record_size;
-            end = std::max(end, add(add(v.begin, mul(records - 1, stride)), v.bytes));
-        }
+    std::vector<Placement> data;
+    for (std::size_t i = 0; i < vars.size(); ++i) {
+        const Variable& v = vars[i];
+        const std::uint64_t count = v.record ? records : 1;
+        if (v.bytes == 0 || count == 0) continue;
+        const std::uint64_t stride = v.record && record_vars > 1 ? record_size : v.bytes;
+        data.push_back({i, v.begin, v.bytes, count, stride});
     }
+    return data;
+}
+
+std::uint64_t data_end(const std::vector<Placement>& data, std::uint64_t header_end) {
+    std::uint64_t end = header_end;
+    for (const Placement& p : data) end = std::max(end, last_end(p));
     return end;
+}
+
+// The stored size repeats what the dimensions and type give, rounded up to 4 bytes. The 32-bit
+// field of the older formats cannot hold a size of 4 GiB or more and stores 2^32 - 1 instead.
+std::string size_damage(const std::vector<Variable>& vars, std::uint64_t version) {
+    constexpr std::uint64_t kTooLarge = 0xFFFFFFFFu;
+    for (const Variable& v : vars) {
+        const std::uint64_t need = pad4(v.bytes);
+        if (v.vsize == need || (version != 5 && v.vsize == kTooLarge && need > kTooLarge)) continue;
+        return "variable " + v.name + " stores " + std::to_string(v.vsize) + " bytes, its dimensions and type need " +
+               std::to_string(need);
+    }
+    return {};
+}
+
+// Whether a slice of p meets [s, e): only the first slice ending after s can be the one.
+bool meets(const Placement& p, std::uint64_t s, std::uint64_t e) {
+    const std::uint64_t first_end = add(p.begin, p.bytes);
+    const std::uint64_t k = s < first_end ? 0 : (s - first_end) / p.stride + 1;
+    return k < p.count && add(p.begin, mul(k, p.stride)) < e;
+}
+
+// Record slices share one stride, so shifting both sides by whole records keeps an overlap:
+// testing each side's first slice against the other's slices finds every one.
+bool overlap(const Placement& a, const Placement& b) {
+    return meets(a, b.begin, add(b.begin, b.bytes)) || meets(b, a.begin, add(a.begin, a.bytes));
+}
+
+// Sweeps the data in file order, testing each placement against those still reaching past its
+// start: few in a sound file (the record variables interleave), so this stays near linear.
+std::string overlap_damage(const std::vector<Variable>& vars, std::vector<Placement> data) {
+    std::stable_sort(data.begin(), data.end(), [](const Placement& a, const Placement& b) { return a.begin < b.begin; });
+    std::vector<const Placement*> open;
+    for (const Placement& p : data) {
+        std::erase_if(open, [&p](const Placement* q) { return last_end(*q) <= p.begin; });
+        for (const Placement* q : open) {
+            if (!overlap(*q, p)) continue;
+            const auto [first, second] = std::minmax(q->var, p.var);
+            return "data of variables " + vars[first].name + " and " + vars[second].name + " overlap";
+        }
+        open.push_back(&p);
+    }
+    return {};
 }
 
 }  // namespace
@@ -191,12 +267,15 @@ Classic_Extent classic_extent(int fd, std::uint64_t file_size) {
         std::vector<Variable> vars;
         for (std::uint64_t n = header.list(kVariableTag); n > 0; --n) vars.push_back(header.variable(dims));
 
-        // 3. The furthest byte any of them needs.
-        return {Classic_Extent::Kind::measured, data_end(vars, records, in.pos())};
+        // 3. The furthest byte any of them needs, and whether their sizes and places agree.
+        const std::vector<Placement> data = placements(vars, records);
+        std::string damage = size_damage(vars, version);
+        if (damage.empty()) damage = overlap_damage(vars, data);
+        return {Classic_Extent::Kind::measured, data_end(data, in.pos()), damage};
     } catch (const Ran_Out& r) {
-        return {Classic_Extent::Kind::measured, r.needed};
+        return {Classic_Extent::Kind::measured, r.needed, {}};
     } catch (const Malformed&) {
-        return {Classic_Extent::Kind::malformed, 0};
+        return {Classic_Extent::Kind::malformed, 0, {}};
     }
 }
 

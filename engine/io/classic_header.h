@@ -1,9 +1,12 @@
 // How many bytes a classic netCDF file ("CDF\1"), a 64-bit-offset file ("CDF\2") or a CDF-5 file
-// ("CDF\5") must hold, worked out from its own header. The netCDF library reads past the end of
-// such a file as zeros, so a sample cut short would otherwise be processed as if whole.
+// ("CDF\5") must hold, worked out from its own header, and whether that header contradicts
+// itself. The netCDF library reads past the end of such a file as zeros and trusts the
+// dimensions over each variable's stored size, so a sample cut short, or one whose dimension or
+// type code was damaged, would otherwise be processed as if whole.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace korvane {
 
@@ -17,10 +20,16 @@ struct Classic_Extent {
     // variable the last record's slice). Saturates at UINT64_MAX. When the file ends inside the
     // header, the offset the header needed next.
     std::uint64_t needed = 0;
+    // For a header read whole, why it contradicts itself, "" when it does not:
+    // "variable <v> stores <n> bytes, its dimensions and type need <m>" (the stored size against
+    // the dimensions and type, rounded up to 4 bytes) or "data of variables <a> and <b> overlap"
+    // (a and b in header order).
+    std::string damage;
 };
 
 // Reads the header of the open file fd, file_size bytes long; never allocates more than the file
-// holds. Variables of a record count left open by a streaming writer are not measured.
+// holds. Variables of a record count left open by a streaming writer are not measured, nor
+// checked for overlap.
 Classic_Extent classic_extent(int fd, std::uint64_t file_size);
 
 }  // namespace korvane

@@ -154,6 +154,9 @@ std::string error_text(int error) {
 
 // Only a regular file is a sample (opening a FIFO would wait for a writer), and a classic-format
 // file must hold all the data its header describes: the library reads the missing part as zeros.
+// Its header must also agree with itself: the library sizes each variable from its dimensions and
+// type alone, so a damaged dimension or type code would fold scans together or turn the data
+// into other numbers without a word.
 std::string check_file(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return error_text(errno);
@@ -166,6 +169,8 @@ std::string check_file(const std::string& path) {
     const korvane::Classic_Extent extent = korvane::classic_extent(fd.get(), size);
     if (extent.kind == korvane::Classic_Extent::Kind::measured && extent.needed > size)
         return "truncated: " + std::to_string(size) + " bytes, its header needs " + std::to_string(extent.needed);
+    if (extent.kind == korvane::Classic_Extent::Kind::measured && !extent.damage.empty())
+        return "header damaged: " + extent.damage;
     return {};
 }
 

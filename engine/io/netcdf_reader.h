@@ -27,6 +27,8 @@ int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan
 // necdf_read that says why a sample could not be read: on a 0 result failure_reason holds a short
 // text without the path: "not a regular file", an operating system's error text ("no such file
 // or directory"), "not a netCDF file", "truncated: <n> bytes, its header needs <m>",
+// "header damaged: variable <v> stores <n> bytes, its dimensions and type need <m>",
+// "header damaged: data of variables <a> and <b> overlap",
 // "missing variable <v>", "variable <v> has the wrong type or shape", "variable <v> could not be
 // read", "inconsistent lengths of <a> (<n>) and <b> (<m>)", "scan_index decreases at scan <k>",
 // "scan_index points outside the point arrays", "non-finite scan time at scan <k>" (k counts the

@@ -8,6 +8,7 @@
 #include <map>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 
 namespace korvane::synth {
 
@@ -58,6 +59,7 @@ public:
         put("scan_index", c_.scan_index);
         put("point_count", c_.point_count);
         if (c_.actual_scan_number) put("actual_scan_number", *c_.actual_scan_number);
+        if (c_.extra_write) c_.extra_write(ncid_);
         nc_check(nc_close(ncid_), "nc_close");
         ncid_ = -1;
     }
@@ -109,56 +111,136 @@ void write_cdf(const std::string& path, const Cdf_Content& content) { Writer(pat
 
 namespace {
 
-// The header's 32-bit big-endian fields: magic, record count, dimension tag and count, then per
-// dimension its name length, its name padded to 4 bytes and its length.
+// The header's big-endian fields: magic, record count, then the dimension, global attribute and
+// variable lists. Counts and lengths take 4 bytes, 8 in CDF-5; a variable's data offset 4 bytes
+// in the classic format, else 8.
 class Classic_Header {
 public:
     explicit Classic_Header(const std::string& path) : path_(path) {
         std::ifstream in(path, std::ios::binary);
         bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (bytes_.size() < 16 || bytes_.compare(0, 3, "CDF") != 0 || (bytes_[3] != 1 && bytes_[3] != 2))
+        const char version = bytes_.size() < 8 ? 0 : bytes_[3];
+        if (bytes_.compare(0, 3, "CDF") != 0 || (version != 1 && version != 2 && version != 5))
             throw std::runtime_error("no classic header in " + path);
+        width_ = version == 5 ? 8 : 4;
+        begin_width_ = version == 1 ? 4 : 8;
     }
 
-    void set(std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<char>(value >> (24 - 8 * i));
+    std::uint64_t get(std::size_t at, unsigned bytes) const {
+        std::uint64_t v = 0;
+        for (unsigned i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(bytes_.at(at + i));
+        return v;
     }
+    void set(std::size_t at, unsigned bytes, std::uint64_t value) {
+        for (unsigned i = 0; i < bytes; ++i) bytes_.at(at + i) = static_cast<char>(value >> (8 * (bytes - 1 - i)));
+    }
+    unsigned width() const { return width_; }
+    unsigned begin_width() const { return begin_width_; }
 
     std::size_t dimension_length_at(const std::string& name) const {
-        std::size_t at = 16;
-        for (std::uint32_t d = get(12); d > 0 && at + 4 <= bytes_.size(); --d) {
-            const std::uint32_t len = get(at);
-            const bool found = bytes_.compare(at + 4, len, name) == 0 && name.size() == len;
-            at += 4 + (len + 3) / 4 * 4;
+        const std::size_t list = dimensions_at();
+        std::size_t at = list + 4 + width_;
+        for (std::uint64_t d = get(list + 4, width_); d > 0; --d) {
+            const bool found = name_is(at, name);
+            at = after_name(at);
             if (found) return at;
-            at += 4;
+            at += width_;
         }
         throw std::runtime_error("no dimension " + name + " in " + path_);
+    }
+
+    // Where the variable's type code is; its stored size and its data offset follow.
+    std::size_t variable_type_at(const std::string& name) const {
+        const std::size_t list = after_attributes(after_dimensions());
+        std::size_t at = list + 4 + width_;
+        for (std::uint64_t v = get(list + 4, width_); v > 0; --v) {
+            const bool found = name_is(at, name);
+            at = after_name(at);
+            at += width_ * (1 + get(at, width_));  // rank and dimension ids
+            at = after_attributes(at);
+            if (found) return at;
+            at += 4 + width_ + begin_width_;
+        }
+        throw std::runtime_error("no variable " + name + " in " + path_);
     }
 
     void save() const { std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes_; }
 
 private:
-    std::uint32_t get(std::size_t at) const {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(bytes_.at(at + i));
-        return v;
+    static std::size_t pad4(std::uint64_t n) { return (n + 3) / 4 * 4; }
+    static std::uint64_t type_size(std::uint64_t type) {
+        switch (type) {
+        case 3: case 8: return 2;            // short, ushort
+        case 4: case 5: case 9: return 4;    // int, float, uint
+        case 6: case 10: case 11: return 8;  // double, int64, uint64
+        default: return 1;                   // byte, char, ubyte
+        }
+    }
+    bool name_is(std::size_t at, const std::string& name) const {
+        return get(at, width_) == name.size() && bytes_.compare(at + width_, name.size(), name) == 0;
+    }
+    std::size_t after_name(std::size_t at) const { return at + width_ + pad4(get(at, width_)); }
+
+    std::size_t dimensions_at() const { return 4 + width_; }
+    std::size_t after_dimensions() const {
+        const std::size_t list = dimensions_at();
+        std::size_t at = list + 4 + width_;
+        for (std::uint64_t d = get(list + 4, width_); d > 0; --d) at = after_name(at) + width_;
+        return at;
+    }
+    std::size_t after_attributes(std::size_t tag_at) const {
+        std::size_t at = tag_at + 4 + width_;
+        for (std::uint64_t n = get(tag_at + 4, width_); n > 0; --n) {
+            at = after_name(at);
+            at += 4 + width_ + pad4(get(at + 4, width_) * type_size(get(at, 4)));
+        }
+        return at;
     }
 
     std::string path_, bytes_;
+    unsigned width_ = 4, begin_width_ = 4;
 };
 
 }  // namespace
 
 void set_record_count(const std::string& path, std::uint32_t records) {
     Classic_Header h(path);
-    h.set(4, records);
+    h.set(4, h.width(), records);
     h.save();
 }
 
 void set_dimension_length(const std::string& path, const std::string& dimension, std::uint32_t length) {
     Classic_Header h(path);
-    h.set(h.dimension_length_at(dimension), length);
+    h.set(h.dimension_length_at(dimension), h.width(), length);
+    h.save();
+}
+
+namespace {
+
+// Where a field of the variable's entry lies, and how many bytes it takes.
+std::pair<std::size_t, unsigned> field_at(const Classic_Header& h, const std::string& variable, Variable_Field field) {
+    const std::size_t type_at = h.variable_type_at(variable);
+    switch (field) {
+    case Variable_Field::type: return {type_at, 4};
+    case Variable_Field::vsize: return {type_at + 4, h.width()};
+    case Variable_Field::begin: break;
+    }
+    return {type_at + 4 + h.width(), h.begin_width()};
+}
+
+}  // namespace
+
+std::uint64_t variable_field(const std::string& path, const std::string& variable, Variable_Field field) {
+    const Classic_Header h(path);
+    const auto [at, bytes] = field_at(h, variable, field);
+    return h.get(at, bytes);
+}
+
+void set_variable_field(const std::string& path, const std::string& variable, Variable_Field field,
+                        std::uint64_t value) {
+    Classic_Header h(path);
+    const auto [at, bytes] = field_at(h, variable, field);
+    h.set(at, bytes, value);
     h.save();
 }
 

@@ -112,22 +112,90 @@ struct Format_Row {
 const Format_Row kClassicFormats[] = {{"classic", Cdf_Content::Format::classic, false},
                                       {"64-bit offset", Cdf_Content::Format::offset64, false},
                                       {"CDF-5", Cdf_Content::Format::cdf5, false},
-                                      {"record dimension for points", Cdf_Content::Format::classic, true}};
+                                      {"record dimension for points", Cdf_Content::Format::classic, true},
+                                      {"64-bit offset, record dimension", Cdf_Content::Format::offset64, true},
+                                      {"CDF-5, record dimension", Cdf_Content::Format::cdf5, true}};
 
 std::string write(const TempDir& dir, const Cdf_Content& c, const std::string& name = "s.CDF") {
     korvane::synth::write_cdf(dir.file(name), c);
     return name;
 }
 
+// A one-dimensional variable `name` of `type` on dimension `dim` (the record dimension, defined
+// here, when the file has no such dimension yet), holding `values`.
+void add_variable(Cdf_Content& c, const std::string& name, nc_type type, const std::string& dim,
+                  const std::vector<double>& values) {
+    c.extra_define = [name, type, dim](int ncid) {
+        int d = -1, id = -1;
+        if (nc_inq_dimid(ncid, dim.c_str(), &d) != NC_NOERR)
+            korvane::synth::nc_check(nc_def_dim(ncid, dim.c_str(), NC_UNLIMITED, &d), "nc_def_dim");
+        korvane::synth::nc_check(nc_def_var(ncid, name.c_str(), type, 1, &d, &id), "nc_def_var");
+    };
+    c.extra_write = [name, values](int ncid) {
+        int id = -1;
+        const std::size_t start = 0, count = values.size();
+        korvane::synth::nc_check(nc_inq_varid(ncid, name.c_str(), &id), "nc_inq_varid");
+        korvane::synth::nc_check(nc_put_vara_double(ncid, id, &start, &count, values.data()), "nc_put_vara_double");
+    };
+}
+
+// A last variable of 2^32 bytes, unfilled so the file stays sparse: too large for the 32-bit
+// stored size of the older formats, which hold 2^32 - 1 for it.
+void add_4_gib_variable(Cdf_Content& c) {
+    c.extra_define = [](int ncid) {
+        int old_mode = 0, d = -1, id = -1;
+        korvane::synth::nc_check(nc_set_fill(ncid, NC_NOFILL, &old_mode), "nc_set_fill");
+        korvane::synth::nc_check(nc_def_dim(ncid, "blob_length", std::size_t{1} << 29, &d), "nc_def_dim");
+        korvane::synth::nc_check(nc_def_var(ncid, "blob", NC_DOUBLE, 1, &d, &id), "nc_def_var");
+    };
+}
+
+// Besides each format, the layouts the library writes that the header checks must accept: a lone
+// record variable of a small type packed unpadded while its stored size is padded, several record
+// variables padded to 4 bytes, 2^32 - 1 stored for a variable of 4 GiB, and intensities in
+// another numeric type.
 TEST(NetcdfReader, ReadsEveryArrayInEachFileFormat) {
-    std::vector<Format_Row> rows(std::begin(kClassicFormats), std::end(kClassicFormats));
-    rows.push_back({"netCDF-4 classic model", Cdf_Content::Format::netcdf4, false});
-    for (const Format_Row& row : rows) {
+    using Format = Cdf_Content::Format;
+    struct Row {
+        const char* name;
+        Format format;
+        bool unlimited;  // points on the record dimension
+        std::function<void(Cdf_Content&)> add;
+    };
+    const auto record_shorts = [](Cdf_Content& c) { add_variable(c, "flag", NC_SHORT, "flag_number", {1, 2, 3, 4, 5, 6, 7}); };
+    const auto record_bytes = [](Cdf_Content& c) { add_variable(c, "flag", NC_BYTE, "flag_number", {1, 2, 3, 4, 5}); };
+    const auto point_bytes = [](Cdf_Content& c) { add_variable(c, "flag", NC_BYTE, "point_number", {1, 0, 1, 0, 1}); };
+    const auto intensities_as = [](nc_type type) {
+        return [type](Cdf_Content& c) {
+            c.omit = {"intensity_values"};
+            add_variable(c, "intensity_values", type, "point_number",
+                         std::vector<double>(c.intensity_values.begin(), c.intensity_values.end()));
+        };
+    };
+    std::vector<Row> rows;
+    for (const Format_Row& f : kClassicFormats) rows.push_back({f.name, f.format, f.unlimited, [](Cdf_Content&) {}});
+    rows.insert(rows.end(), {
+        {"netCDF-4 classic model", Format::netcdf4, false, [](Cdf_Content&) {}},
+        {"one short record variable, classic", Format::classic, false, record_shorts},
+        {"one short record variable, CDF-5", Format::cdf5, false, record_shorts},
+        {"one byte record variable, 64-bit offset", Format::offset64, false, record_bytes},
+        {"three record variables, one of bytes, classic", Format::classic, true, point_bytes},
+        {"three record variables, one of bytes, CDF-5", Format::cdf5, true, point_bytes},
+        {"a 4 GiB variable, classic", Format::classic, false, add_4_gib_variable},
+        {"a 4 GiB variable, 64-bit offset", Format::offset64, false, add_4_gib_variable},
+        {"a 4 GiB variable, CDF-5", Format::cdf5, false, add_4_gib_variable},
+        {"int intensities, classic", Format::classic, false, intensities_as(NC_INT)},
+        {"double intensities, 64-bit offset", Format::offset64, false, intensities_as(NC_DOUBLE)},
+        {"int intensities on the record dimension, classic", Format::classic, true, intensities_as(NC_INT)},
+        {"double intensities, netCDF-4", Format::netcdf4, false, intensities_as(NC_DOUBLE)},
+    });
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const TempDir dir;
         Cdf_Content c = three_scans();
         c.format = row.format;
         c.unlimited_points = row.unlimited;
+        row.add(c);
         const Read r = read_sample(dir.str(), write(dir, c));
         ASSERT_EQ(r.rc, 1) << r.reason;
         EXPECT_EQ(r.reason, "");
@@ -620,6 +688,74 @@ TEST(NetcdfReader, HeadersClaimingMoreThanTheFileHoldsAreRefused) {
         EXPECT_EQ(r.rc, 0);
         EXPECT_TRUE(r.untouched());
         EXPECT_GT(needed_bytes(r.reason, size), size) << r.reason;
+    }
+}
+
+// The library sizes each variable from its dimensions and type and never looks at the size the
+// header stores, so a dimension one short folded the last scans together and a changed type code
+// read the bytes as other numbers, both with exit 0; data of two variables in one place reads one
+// as the other.
+TEST(NetcdfReader, HeadersThatContradictThemselvesAreRefused) {
+    namespace synth = korvane::synth;
+    using synth::Variable_Field;
+    const auto begin_of = [](const std::string& p, const char* v) {
+        return synth::variable_field(p, v, Variable_Field::begin);
+    };
+    struct Row {
+        const char* name;
+        bool records;  // points on the record dimension: 5 records of mass_values and intensity_values
+        std::function<void(const std::string&)> damage;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"scan dimension one short", false, [](const std::string& p) { synth::set_dimension_length(p, "scan_number", 2); },
+         "variable scan_acquisition_time stores 24 bytes, its dimensions and type need 16"},
+        {"intensity_values typed short", false,
+         [](const std::string& p) { synth::set_variable_field(p, "intensity_values", Variable_Field::type, NC_SHORT); },
+         "variable intensity_values stores 20 bytes, its dimensions and type need 12"},
+        {"mass_values typed byte", false,
+         [](const std::string& p) { synth::set_variable_field(p, "mass_values", Variable_Field::type, NC_BYTE); },
+         "variable mass_values stores 20 bytes, its dimensions and type need 8"},
+        {"stored size edited", false,
+         [](const std::string& p) { synth::set_variable_field(p, "total_intensity", Variable_Field::vsize, 32); },
+         "variable total_intensity stores 32 bytes, its dimensions and type need 24"},
+        {"2^32 - 1 stored for a variable that fits", false,
+         [](const std::string& p) { synth::set_variable_field(p, "scan_index", Variable_Field::vsize, 0xFFFFFFFFu); },
+         "variable scan_index stores 4294967295 bytes, its dimensions and type need 12"},
+        {"intensity_values begins inside mass_values", false,
+         [&](const std::string& p) {
+             synth::set_variable_field(p, "intensity_values", Variable_Field::begin, begin_of(p, "mass_values") + 4);
+         },
+         "data of variables mass_values and intensity_values overlap"},
+        {"two record variables in one place", true,
+         [&](const std::string& p) {
+             synth::set_variable_field(p, "intensity_values", Variable_Field::begin, begin_of(p, "mass_values"));
+         },
+         "data of variables mass_values and intensity_values overlap"},
+        {"a record slice running into the next record", true,
+         [&](const std::string& p) {
+             synth::set_variable_field(p, "intensity_values", Variable_Field::begin, begin_of(p, "mass_values") + 6);
+             std::filesystem::resize_file(p, std::filesystem::file_size(p) + 8);  // not refused as cut short
+         },
+         "data of variables mass_values and intensity_values overlap"},
+        {"non-record data in the second record", true,
+         [&](const std::string& p) {
+             synth::set_variable_field(p, "scan_index", Variable_Field::begin, begin_of(p, "mass_values") + 8);
+         },
+         "data of variables mass_values and scan_index overlap"},
+    };
+    for (const Format_Row& format : kClassicFormats) {
+        if (format.unlimited) continue;  // the rows choose
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(format.name) + ": " + row.name);
+            const TempDir dir;
+            Cdf_Content c = three_scans();
+            c.format = format.format;
+            c.unlimited_points = row.records;
+            const std::string name = write(dir, c);
+            row.damage(dir.file(name));
+            expect_refused(read_sample(dir.str(), name), std::string("header damaged: ") + row.reason);
+        }
     }
 }
 
