@@ -201,6 +201,15 @@ std::uint64_t data_end(const std::vector<Placement>& data, std::uint64_t header_
     return end;
 }
 
+// A damaged header's name goes into a message on the user's terminal: control bytes would act on
+// it, and a name may be as long as the file.
+std::string shown_name(const std::string& name) {
+    constexpr std::size_t kShown = 64;
+    std::string shown;
+    for (const char c : name.substr(0, kShown)) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    return name.size() > kShown ? shown + "..." : shown;
+}
+
 // The stored size repeats what the dimensions and type give, rounded up to 4 bytes. The 32-bit
 // field of the older formats cannot hold a size of 4 GiB or more and stores 2^32 - 1 instead.
 std::string size_damage(const std::vector<Variable>& vars, std::uint64_t version) {
@@ -208,7 +217,7 @@ std::string size_damage(const std::vector<Variable>& vars, std::uint64_t version
     for (const Variable& v : vars) {
         const std::uint64_t need = pad4(v.bytes);
         if (v.vsize == need || (version != 5 && v.vsize == kTooLarge && need > kTooLarge)) continue;
-        return "variable " + v.name + " stores " + std::to_string(v.vsize) + " bytes, its dimensions and type need " +
+        return "variable " + shown_name(v.name) + " stores " + std::to_string(v.vsize) + " bytes, its dimensions and type need " +
                std::to_string(need);
     }
     return {};
@@ -237,7 +246,7 @@ std::string overlap_damage(const std::vector<Variable>& vars, std::vector<Placem
         for (const Placement* q : open) {
             if (!overlap(*q, p)) continue;
             const auto [first, second] = std::minmax(q->var, p.var);
-            return "data of variables " + vars[first].name + " and " + vars[second].name + " overlap";
+            return "data of variables " + shown_name(vars[first].name) + " and " + shown_name(vars[second].name) + " overlap";
         }
         open.push_back(&p);
     }

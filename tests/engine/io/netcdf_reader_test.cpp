@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -719,6 +720,15 @@ TEST(NetcdfReader, HeadersThatContradictThemselvesAreRefused) {
         {"stored size edited", false,
          [](const std::string& p) { synth::set_variable_field(p, "total_intensity", Variable_Field::vsize, 32); },
          "variable total_intensity stores 32 bytes, its dimensions and type need 24"},
+        {"stored size edited, an escape byte in the name", false,
+         [](const std::string& p) {
+             synth::set_variable_field(p, "total_intensity", Variable_Field::vsize, 32);
+             std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+             std::string bytes((std::istreambuf_iterator<char>(f)), {});
+             f.seekp(static_cast<std::streamoff>(bytes.find("total_intensity") + 5));
+             f.put('\x1b');
+         },
+         "variable total?intensity stores 32 bytes, its dimensions and type need 24"},
         {"2^32 - 1 stored for a variable that fits", false,
          [](const std::string& p) { synth::set_variable_field(p, "scan_index", Variable_Field::vsize, 0xFFFFFFFFu); },
          "variable scan_index stores 4294967295 bytes, its dimensions and type need 12"},
