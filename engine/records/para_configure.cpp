@@ -81,7 +81,9 @@ const char* value_problem(std::int32_t, const std::string& text) {
     return korvane::is_whole_int32(text) ? nullptr : "is not a whole number";
 }
 const char* value_problem(std::uint32_t, const std::string& text) {
-    return korvane::is_whole_uint32_auto(text) ? nullptr : "is not a whole number";
+    if (!korvane::is_whole_uint32_auto(text)) return "is not a whole number";
+    // The plain reader saturates such a value to 4294967295; a run would take that for the text.
+    return korvane::fits_uint32_auto(text) ? nullptr : "is beyond the 32-bit range";
 }
 const char* value_problem(double, const std::string& text) {
     if (!korvane::is_whole_double(text)) return "is not a number";

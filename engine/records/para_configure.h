@@ -68,9 +68,12 @@ namespace korvane {
 // - a file that cannot be opened, is empty, holds zero bytes (UTF-16) or carriage returns inside
 //   a line (CR-only line ends);
 // - a key of the 31 without a line, or with no value;
-// - a value that is not wholly a number of the key's type, blanks around it aside (an unsigned
-//   key keeps the automatic base and the 32-bit pattern of a negative number, so 0x10, 010 and -1
-//   stay valid), a signed value beyond 32 bits, a real that is not finite;
+// - a value that is not wholly a number of the key's type, blanks around it aside, or beyond 32
+//   bits: a signed value outside -2147483648 to 2147483647, an unsigned one whose digits, sign
+//   aside, pass 4294967295 (an unsigned key keeps the automatic base and the 32-bit pattern of a
+//   negative number, as a 32-bit strtoul reads them, so 0x10, 010, -1 (4294967295) down to
+//   -4294967295 (1) stay valid, while 4294967296 and -4294967296 do not); a real that is not
+//   finite;
 // - Para_PPM not above 0, Para_Min_PeakWidth above Para_Max_PeakWidth, Para_End_Scan below
 //   Para_Start_Scan, a negative Para_Annotate_Mass_Tol, Para_Align_Mass_Tol, Para_Align_Window1
 //   or Para_Align_Window2.
