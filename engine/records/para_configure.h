@@ -3,54 +3,44 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
-// The parameter table, in member order (which is also the order the writer writes the lines in).
-// X(type, name): type is one of i32, u32, f64.
-#define KORVANE_PARA_FIELDS(X)            \
-    X(i32, Para_Profile_Centroid)         \
-    X(i32, Para_Polarity)                 \
-    X(i32, Para_Cutoff_Mode)              \
-    X(f64, Para_Cutoff_Intensity)         \
-    X(i32, Para_Cutoff_TopNumber)         \
-    X(f64, Para_Cutoff_LowPercent)        \
-    X(u32, Para_Start_Scan)               \
-    X(u32, Para_End_Scan)                 \
-    X(f64, Para_PPM)                      \
-    X(u32, Para_Min_EIC)                  \
-    X(u32, Para_Misscount_Allow)          \
-    X(f64, Para_InterTrace_Dist_Min)      \
-    X(u32, Para_Min_PeakWidth)            \
-    X(u32, Para_Max_PeakWidth)            \
-    X(u32, Para_Branch_Gap_Allow)         \
-    X(u32, Para_Min_Branch_Length)        \
-    X(u32, Para_Min_Span)                 \
-    X(u32, Para_MarkerBranch_Dif_Th)      \
-    X(f64, Para_PeakIntensity_Th)         \
-    X(f64, Para_SNR_Th)                   \
-    X(f64, Para_Peak_Significance_Th)     \
-    X(f64, Para_TPASR_Th)                 \
-    X(f64, Para_Zig_Zag_Index_Th)         \
-    X(u32, Para_Group_Scan_Shift_Tol)     \
-    X(f64, Para_Group_Shape_Angle_Th)     \
-    X(f64, Para_Annotate_Mass_Tol)        \
-    X(f64, Para_Refinement_Shape_Th)      \
-    X(i32, Para_One_Two_Phase_Align)      \
-    X(f64, Para_Align_Mass_Tol)           \
-    X(f64, Para_Align_Window1)            \
-    X(f64, Para_Align_Window2)
-
-namespace korvane::para_types {
-using i32 = std::int32_t;
-using u32 = std::uint32_t;
-using f64 = double;
-}  // namespace korvane::para_types
-
-// Members start at zero, so a key missing from the file never leaves a value undefined.
+// Members start at zero, so a key missing from the file never leaves a value undefined. Each
+// member's key is its name; its line in the file, its check and its box on the workbench's page
+// are described in para_fields.h, in the order of the members here.
 struct Para_Configure {
-#define KORVANE_PARA_MEMBER(type, name) korvane::para_types::type name = 0;
-    KORVANE_PARA_FIELDS(KORVANE_PARA_MEMBER)
-#undef KORVANE_PARA_MEMBER
+    std::int32_t Para_Profile_Centroid = 0;
+    std::int32_t Para_Polarity = 0;
+    std::int32_t Para_Cutoff_Mode = 0;
+    double Para_Cutoff_Intensity = 0;
+    std::int32_t Para_Cutoff_TopNumber = 0;
+    double Para_Cutoff_LowPercent = 0;
+    std::uint32_t Para_Start_Scan = 0;
+    std::uint32_t Para_End_Scan = 0;
+    double Para_PPM = 0;
+    std::uint32_t Para_Min_EIC = 0;
+    std::uint32_t Para_Misscount_Allow = 0;
+    double Para_InterTrace_Dist_Min = 0;
+    std::uint32_t Para_Min_PeakWidth = 0;
+    std::uint32_t Para_Max_PeakWidth = 0;
+    std::uint32_t Para_Branch_Gap_Allow = 0;
+    std::uint32_t Para_Min_Branch_Length = 0;
+    std::uint32_t Para_Min_Span = 0;
+    std::uint32_t Para_MarkerBranch_Dif_Th = 0;
+    double Para_PeakIntensity_Th = 0;
+    double Para_SNR_Th = 0;
+    double Para_Peak_Significance_Th = 0;
+    double Para_TPASR_Th = 0;
+    double Para_Zig_Zag_Index_Th = 0;
+    std::uint32_t Para_Group_Scan_Shift_Tol = 0;
+    double Para_Group_Shape_Angle_Th = 0;
+    double Para_Annotate_Mass_Tol = 0;
+    double Para_Refinement_Shape_Th = 0;
+    std::int32_t Para_One_Two_Phase_Align = 0;
+    double Para_Align_Mass_Tol = 0;
+    double Para_Align_Window1 = 0;
+    double Para_Align_Window2 = 0;
 };
 
 // Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened or read (Para
@@ -80,6 +70,11 @@ namespace korvane {
 // Values with a meaning of their own stay valid: any polarity, any alignment mode, any cut-off
 // (the cut-off stage reports its own). Returns what Read_Configured_ParafromCSVFile would read.
 Para_Configure read_run_parameters(const std::string& folder, const std::string& file_name);
+
+// The value text of each key's last line with a value in folder/file_name, split as
+// Read_Configured_ParafromCSVFile splits it, for any key; empty when the file cannot be opened.
+// The workbench's page shows a value the reader would take for 0 as the file has it.
+std::map<std::string, std::string> read_para_value_texts(const std::string& folder, const std::string& file_name);
 }  // namespace korvane
 
 // Writes all 31 members to Path/FileName in member order, reals with 6 significant digits. The
