@@ -1,3 +1,4 @@
+// Reading, checking and writing "config_para.csv", each by the table kParaFields.
 #include "engine/records/para_configure.h"
 
 #include <cmath>
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "engine/records/error.h"
-#include "engine/records/para_fields.h"
+#include "engine/records/para_configure.h"
 #include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 

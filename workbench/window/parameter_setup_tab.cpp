@@ -22,7 +22,7 @@
 #include <utility>
 #include <variant>
 
-#include "engine/records/para_fields.h"
+#include "engine/records/para_configure.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/results/engine_text.h"
 

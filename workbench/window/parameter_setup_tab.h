@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "engine/records/para_fields.h"
+#include "engine/records/para_configure.h"
 
 class CKORVANE_Engine;
 class QButtonGroup;
