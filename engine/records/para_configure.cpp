@@ -1,3 +1,4 @@
+// Reading, checking and writing "config_para.csv", each by the table kParaFields.
 #include "engine/records/para_configure.h"
 
 #include <cmath>
@@ -7,9 +8,11 @@
 #include <stdexcept>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "engine/records/error.h"
+#include "engine/records/para_configure.h"
 #include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
@@ -33,18 +36,39 @@ std::string format(std::int32_t value) { return std::to_string(value); }
 std::string format(std::uint32_t value) { return std::to_string(value); }
 std::string format(double value) { return korvane::format_g6(value); }
 
-// True when the key named a parameter (and the value was stored).
-bool store_parameter(Para_Configure& para, const std::vector<std::string>& pieces) {
-    const std::string& key = pieces[0];
-#define KORVANE_PARA_STORE(type, name)                                            \
-    if (key == #name) {                                                           \
-        if (pieces.size() < 2) throw std::out_of_range("no value");               \
-        store(para.name, pieces[1]);                                              \
-        return true;                                                              \
+// The field's value as the file writes it, and as a double (exact for every 32-bit integer).
+std::string text_of(const Para_Configure& para, const korvane::Para_Field& field) {
+    return std::visit([&para](auto member) { return format(para.*member); }, field.member);
+}
+double value_of(const Para_Configure& para, const korvane::Para_Field& field) {
+    return std::visit([&para](auto member) { return static_cast<double>(para.*member); }, field.member);
+}
+
+void store(Para_Configure& para, const korvane::Para_Field& field, const std::string& text) {
+    std::visit([&](auto member) { store(para.*member, text); }, field.member);
+}
+
+void store_parameter(Para_Configure& para, const std::vector<std::string>& pieces) {
+    const korvane::Para_Field* field = korvane::para_field(pieces[0]);
+    if (!field) return;
+    if (pieces.size() < 2) throw std::out_of_range("no value");
+    store(para, *field, pieces[1]);
+}
+
+// Calls each(line, pieces, n) for every line that is not empty, n counted from 1, the first line
+// without its byte-order mark: the one way the readers and the workbench's page take the lines.
+template <class Each>
+void for_each_line(std::istream& in, Each each) {
+    std::string line;
+    for (std::size_t n = 1; korvane::read_line(in, line); ++n) {
+        if (n == 1) korvane::strip_utf8_bom(line);
+        if (!line.empty()) each(line, korvane::split_commas(line), n);
     }
-    KORVANE_PARA_FIELDS(KORVANE_PARA_STORE)
-#undef KORVANE_PARA_STORE
-    return false;
+}
+
+// The one place the plain readers open the file.
+std::ifstream open_para_file(const std::string& folder, const std::string& file_name) {
+    return std::ifstream(korvane::path_join(folder, file_name));
 }
 
 std::string where(const std::string& path, const std::string& file, const std::string& line) {
@@ -77,72 +101,69 @@ private:
 };
 
 // What the value text is not, or nullptr when it is wholly a number of the member's type.
-const char* value_problem(std::int32_t, const std::string& text) {
-    return korvane::is_whole_int32(text) ? nullptr : "is not a whole number";
+const char* value_problem(std::int32_t Para_Configure::*, std::string_view text) {
+    if (!korvane::is_whole_int32(text)) return "is not a whole number";
+    try {
+        korvane::parse_int32(text);
+    } catch (const std::out_of_range&) {
+        return "is beyond the 32-bit range";
+    }
+    return nullptr;
 }
-const char* value_problem(std::uint32_t, const std::string& text) {
-    return korvane::is_whole_uint32_auto(text) ? nullptr : "is not a whole number";
+const char* value_problem(std::uint32_t Para_Configure::*, std::string_view text) {
+    if (!korvane::is_whole_uint32_auto(text)) return "is not a whole number";
+    // The plain reader saturates such a value to 4294967295; a run would take that for the text.
+    return korvane::fits_uint32_auto(text) ? nullptr : "is beyond the 32-bit range";
 }
-const char* value_problem(double, const std::string& text) {
+const char* value_problem(double Para_Configure::*, std::string_view text) {
     if (!korvane::is_whole_double(text)) return "is not a number";
     return std::isfinite(korvane::parse_double(text)) ? nullptr : "is not a finite number";
 }
 
-template <class T>
-void check_and_store(T& member, const char* key, const std::vector<std::string>& pieces, std::size_t line,
-                     Key_Lines& lines) {
-    const std::string at = std::string(key) + ": ";
-    if (pieces.size() < 2) lines.refuse_at(line, at + "no value");
-    if (const char* problem = value_problem(member, pieces[1]))
-        lines.refuse_at(line, at + "value \"" + pieces[1] + "\" " + problem);
-    try {
-        store(member, pieces[1]);
-    } catch (const std::exception& e) {
-        lines.refuse_at(line, at + e.what());
-    }
-    lines.set(key, line);
-}
-
 void check_line(Para_Configure& para, const std::vector<std::string>& pieces, std::size_t line, Key_Lines& lines) {
-#define KORVANE_PARA_CHECK(type, name)                          \
-    if (pieces[0] == #name) {                                   \
-        check_and_store(para.name, #name, pieces, line, lines); \
-        return;                                                 \
-    }
-    KORVANE_PARA_FIELDS(KORVANE_PARA_CHECK)
-#undef KORVANE_PARA_CHECK
+    const korvane::Para_Field* field = korvane::para_field(pieces[0]);
+    if (!field) return;
+    const std::string at = std::string(field->key) + ": ";
+    if (pieces.size() < 2) lines.refuse_at(line, at + "no value");
+    if (const char* problem = korvane::para_value_problem(*field, pieces[1]))
+        lines.refuse_at(line, at + "value \"" + pieces[1] + "\" " + problem);
+    store(para, *field, pieces[1]);
+    lines.set(field->key, line);
 }
 
 void check_all_keys_present(const Key_Lines& lines) {
     std::string missing;
-#define KORVANE_PARA_MISSING(type, name) \
-    if (!lines.has(#name)) missing += missing.empty() ? #name : ", " #name;
-    KORVANE_PARA_FIELDS(KORVANE_PARA_MISSING)
-#undef KORVANE_PARA_MISSING
+    for (const korvane::Para_Field& field : korvane::kParaFields)
+        if (!lines.has(field.key)) missing += (missing.empty() ? "" : ", ") + std::string(field.key);
     if (!missing.empty()) lines.refuse(": no line for " + missing);
 }
 
 // Values that parse but leave a run without meaning: no mass traces, no peak width or scan range,
 // tolerances that match nothing.
-void check_meaning(const Para_Configure& p, const Key_Lines& lines) {
-    using korvane::format_g6;
-    if (!(p.Para_PPM > 0)) lines.refuse_key("Para_PPM", format_g6(p.Para_PPM) + " is not above 0");
-    if (p.Para_Min_PeakWidth > p.Para_Max_PeakWidth)
-        lines.refuse_key("Para_Min_PeakWidth", std::to_string(p.Para_Min_PeakWidth) + " is above Para_Max_PeakWidth " +
-                                                   std::to_string(p.Para_Max_PeakWidth) + " (" +
-                                                   lines.line_of("Para_Max_PeakWidth") + ")");
-    if (p.Para_End_Scan < p.Para_Start_Scan)
-        lines.refuse_key("Para_End_Scan", std::to_string(p.Para_End_Scan) + " is below Para_Start_Scan " +
-                                              std::to_string(p.Para_Start_Scan) + " (" +
-                                              lines.line_of("Para_Start_Scan") + ")");
-    const std::pair<const char*, double> tolerances[] = {
-        {"Para_Annotate_Mass_Tol", p.Para_Annotate_Mass_Tol},
-        {"Para_Align_Mass_Tol", p.Para_Align_Mass_Tol},
-        {"Para_Align_Window1", p.Para_Align_Window1},
-        {"Para_Align_Window2", p.Para_Align_Window2},
-    };
-    for (const auto& [key, value] : tolerances)
-        if (value < 0) lines.refuse_key(key, format_g6(value) + " is negative");
+void check_rule(const Para_Configure& p, const korvane::Para_Field& field, const Key_Lines& lines) {
+    using korvane::Para_Rule;
+    const double value = value_of(p, field);
+    const std::string shown = text_of(p, field);
+    switch (field.rule) {
+        case Para_Rule::any:
+            return;
+        case Para_Rule::above_zero:
+            if (!(value > 0)) lines.refuse_key(field.key, shown + " is not above 0");
+            return;
+        case Para_Rule::not_negative:
+            if (value < 0) lines.refuse_key(field.key, shown + " is negative");
+            return;
+        case Para_Rule::not_above:
+        case Para_Rule::not_below: {
+            const korvane::Para_Field& other = *korvane::para_field(field.other);
+            const bool above = field.rule == Para_Rule::not_above;
+            const double limit = value_of(p, other);
+            if (above ? value > limit : value < limit)
+                lines.refuse_key(field.key, shown + (above ? " is above " : " is below ") + other.key + " " +
+                                                text_of(p, other) + " (" + lines.line_of(other.key) + ")");
+            return;
+        }
+    }
 }
 
 // The whole file, or "" with ok false when it cannot be opened or read (a folder of that name).
@@ -169,42 +190,47 @@ Para_Configure korvane::read_run_parameters(const std::string& folder, const std
 
     Para_Configure para;
     std::istringstream in(bytes);
-    std::string line;
-    for (std::size_t n = 1; read_line(in, line); ++n) {
-        if (n == 1) strip_utf8_bom(line);
+    for_each_line(in, [&](const std::string& line, const std::vector<std::string>& pieces, std::size_t n) {
         if (const char* problem = text_line_problem(line)) lines.refuse_at(n, problem);
-        const std::vector<std::string> pieces = split_commas(line);
-        if (!pieces.empty()) check_line(para, pieces, n, lines);
-    }
+        check_line(para, pieces, n, lines);
+    });
     if (lines.empty()) lines.refuse(" holds no parameter line");
     check_all_keys_present(lines);
-    check_meaning(para, lines);
+    for (const Para_Field& field : kParaFields) check_rule(para, field, lines);
     return para;
 }
 
+const char* korvane::para_value_problem(const Para_Field& field, std::string_view text) {
+    return std::visit([text](auto member) { return value_problem(member, text); }, field.member);
+}
+
+std::map<std::string, std::string> korvane::read_para_value_texts(const std::string& folder,
+                                                                  const std::string& file_name) {
+    std::map<std::string, std::string> values;
+    std::ifstream in = open_para_file(folder, file_name);
+    for_each_line(in, [&values](const std::string&, const std::vector<std::string>& pieces, std::size_t) {
+        if (pieces.size() >= 2) values[pieces[0]] = pieces[1];
+    });
+    return values;
+}
+
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para) {
-    std::ifstream in(korvane::path_join(Path, Para_FileName));
+    std::ifstream in = open_para_file(Path, Para_FileName);
     if (!in) return 0;
     // A file that opens but cannot be read (a folder of that name, a read error) is as good as a
     // missing one: 0 and Para as it was, not a run on whatever the first lines happened to set.
     Para_Configure read = Para;
-    std::string line;
-    bool first = true;
-    try {
-        while (korvane::read_line(in, line)) {
-            if (first) korvane::strip_utf8_bom(line), first = false;
-            if (line.empty()) continue;
-            const std::vector<std::string> pieces = korvane::split_commas(line);
-            if (pieces.empty()) continue;
+    for_each_line(in, [&](const std::string& line, const std::vector<std::string>& pieces, std::size_t) {
+        try {
             store_parameter(read, pieces);
+        } catch (const std::invalid_argument& e) {
+            Para = read;  // a bad line keeps what the lines before it stored
+            throw std::invalid_argument(where(Path, Para_FileName, line) + e.what());
+        } catch (const std::out_of_range& e) {
+            Para = read;
+            throw std::out_of_range(where(Path, Para_FileName, line) + e.what());
         }
-    } catch (const std::invalid_argument& e) {
-        Para = read;  // a bad line keeps what the lines before it stored
-        throw std::invalid_argument(where(Path, Para_FileName, line) + e.what());
-    } catch (const std::out_of_range& e) {
-        Para = read;
-        throw std::out_of_range(where(Path, Para_FileName, line) + e.what());
-    }
+    });
     if (in.bad()) return 0;
     Para = read;
     return 1;
@@ -212,9 +238,8 @@ int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName,
 
 void OutputConfiguredPara2CSVFile(Para_Configure Para, std::string Path, std::string FileName) {
     std::ostringstream text;
-#define KORVANE_PARA_WRITE(type, name) text << #name "," << format(Para.name) << '\n';
-    KORVANE_PARA_FIELDS(KORVANE_PARA_WRITE)
-#undef KORVANE_PARA_WRITE
+    for (const korvane::Para_Field& field : korvane::kParaFields)
+        text << field.key << ',' << text_of(Para, field) << '\n';
     // Every run reads this file: on a full disk or an unwritable folder the earlier file stays whole.
     korvane::replace_whole_file(korvane::path_join(Path, FileName), text.str());
 }

@@ -120,9 +120,9 @@ double parse_double(std::string_view text) {
 
 namespace {
 
-// Reads what parse_uint32_auto reads into value (saturated); returns where it ends, or 0 when
-// there is no digit.
-std::size_t scan_uint32_auto(std::string_view text, std::uint32_t& value) {
+// Reads what parse_uint32_auto reads into value (saturated, and overflow set); returns where it
+// ends, or 0 when there is no digit.
+std::size_t scan_uint32_auto(std::string_view text, std::uint32_t& value, bool& overflow) {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
     std::size_t i = skip_blanks(text, 0);
     bool negative = false;
@@ -138,7 +138,7 @@ std::size_t scan_uint32_auto(std::string_view text, std::uint32_t& value) {
         }
     }
     std::uint64_t v = 0;
-    bool overflow = false;
+    overflow = false;
     const std::size_t first_digit = i;
     for (int d; i < text.size() && (d = digit_value(text[i], base)) >= 0; ++i) {
         v = v * base + static_cast<std::uint64_t>(d);
@@ -158,8 +158,16 @@ bool only_blanks_after(std::string_view text, std::size_t end) {
 
 std::uint32_t parse_uint32_auto(std::string_view text) {
     std::uint32_t value = 0;
-    scan_uint32_auto(text, value);
+    bool overflow = false;
+    scan_uint32_auto(text, value, overflow);
     return value;
+}
+
+bool fits_uint32_auto(std::string_view text) {
+    std::uint32_t value = 0;
+    bool overflow = false;
+    scan_uint32_auto(text, value, overflow);
+    return !overflow;
 }
 
 bool is_whole_double(std::string_view text) {
@@ -169,7 +177,8 @@ bool is_whole_double(std::string_view text) {
 
 bool is_whole_uint32_auto(std::string_view text) {
     std::uint32_t value = 0;
-    return only_blanks_after(text, scan_uint32_auto(text, value));
+    bool overflow = false;
+    return only_blanks_after(text, scan_uint32_auto(text, value, overflow));
 }
 
 bool is_whole_int32(std::string_view text) {

@@ -57,6 +57,11 @@ bool is_whole_double(std::string_view text);
 bool is_whole_uint32_auto(std::string_view text);
 bool is_whole_int32(std::string_view text);
 
+// Whether the number parse_uint32_auto reads stays within 32 bits, its sign aside, so that it
+// does not saturate: "4294967295", "-1" and "-4294967295" (read as 1) do, "4294967296" and
+// "-4294967296" do not. These are the texts a 32-bit strtoul takes without overflow.
+bool fits_uint32_auto(std::string_view text);
+
 // General notation with 6 significant digits, as printf's "%g" writes it in the C locale.
 std::string format_g6(double value);
 

@@ -12,15 +12,17 @@
 #include <QResizeEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <exception>
-#include <fstream>
 #include <limits>
 #include <map>
-#include <string_view>
+#include <utility>
+#include <variant>
 
-#include "engine/records/text_util.h"
+#include "engine/records/para_configure.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/results/engine_text.h"
 
@@ -29,33 +31,30 @@ namespace {
 using korvane::wb::current_error_text;
 using korvane::wb::engine_text;
 
-enum class Kind { Real, Whole16 };
-enum Group { MassTrace, PeakDetection, PeakFiltering, Grouping, Alignment };
+using korvane::Para_Field;
+using korvane::Para_Group;
 
-// One box: where it stands, what it is called and how it reaches its parameter. Whole boxes take a
-// 16-bit signed number; an unsigned field keeps the 32-bit pattern of a negative one, so "-1" in
-// "End Scan" means the last scan of the file.
-struct Box_Def {
-    Group group;
-    const char* label;  // for the three cut-off boxes: the text of the radio button beside it
-    const char* unit;
-    const char* name;
-    Kind kind;
-    const char* key;                           // its line's key in "config_para.csv"
-    bool (*whole)(std::string_view file_text);  // whether the file's text is wholly its field's number
-    QString (*show)(const Para_Configure&);
-    void (*store)(Para_Configure&, double real, int whole);
-};
+const char* const kConfigFile = "config_para.csv";
 
-template <typename T>
-bool whole_number_text(std::string_view text) {
-    if constexpr (std::is_floating_point_v<T>)
-        return korvane::is_whole_double(text);
-    else if constexpr (std::is_same_v<T, std::uint32_t>)
-        return korvane::is_whole_uint32_auto(text);
-    else
-        return korvane::is_whole_int32(text);
-}
+// The fields with a box, in the order "Apply" converts them and the page fills them; boxes_ is
+// indexed alike.
+constexpr auto kBoxes = [] {
+    std::array<const Para_Field*, korvane::kParaBoxCount> boxes{};
+    for (const Para_Field& f : korvane::kParaFields)
+        if (f.box.group != Para_Group::none) boxes[f.box.apply] = &f;
+    return boxes;
+}();
+
+// The same fields in screen order, group by group and row by row.
+constexpr auto kScreenOrder = [] {
+    auto boxes = kBoxes;
+    std::sort(boxes.begin(), boxes.end(), [](const Para_Field* a, const Para_Field* b) {
+        return std::pair(a->box.group, a->box.row) < std::pair(b->box.group, b->box.row);
+    });
+    return boxes;
+}();
+
+bool is_real(const Para_Field& f) { return std::holds_alternative<double Para_Configure::*>(f.member); }
 
 // An unsigned field that holds the 32-bit pattern of a negative 16-bit number is shown as that
 // number ("End Scan" 4294967295 as -1): the page must accept back what it shows, and "Apply" takes
@@ -70,70 +69,41 @@ QString number_text(T v) {
         return QString::number(v);
 }
 
-#define KORVANE_BOX(group, label, unit, name, kind, field)                                               \
-    Box_Def {                                                                                           \
-        group, label, unit, name, Kind::kind, #field, &whole_number_text<decltype(Para_Configure::field)>,   \
-            [](const Para_Configure& p) { return number_text(p.field); },                               \
-            [](Para_Configure& p, double real, int whole) {                                              \
-                if constexpr (Kind::kind == Kind::Real)                                                  \
-                    p.field = real;                                                                      \
-                else                                                                                     \
-                    p.field = static_cast<decltype(p.field)>(whole);                                     \
-                (void)real;                                                                              \
-                (void)whole;                                                                             \
-            }                                                                                            \
-    }
+QString shown_text(const Para_Field& f, const Para_Configure& p) {
+    return std::visit([&p](auto member) { return number_text(p.*member); }, f.member);
+}
 
-// In the order "Apply" converts them and the page fills them: the alignment boxes come as
-// Window2, Window1, Mass Tol (on screen they stand as Window1, Window2, Mass Tol).
-const Box_Def kBoxes[27] = {
-    KORVANE_BOX(MassTrace, "Cutoff Intensity", "", "m_Para_Config_Cutoff_Intensity", Real, Para_Cutoff_Intensity),
-    KORVANE_BOX(MassTrace, "Cutoff Top Number", "", "m_Para_Config_Cutoff_TopNum", Whole16, Para_Cutoff_TopNumber),
-    KORVANE_BOX(MassTrace, "Cutoff Low Percent", "", "m_Para_Config_Cutoff_Low_Percent", Real, Para_Cutoff_LowPercent),
-    KORVANE_BOX(MassTrace, "Start Scan", "", "m_Para_Config_StartScan", Whole16, Para_Start_Scan),
-    KORVANE_BOX(MassTrace, "End Scan", "", "m_Para_Config_EndScan", Whole16, Para_End_Scan),
-    KORVANE_BOX(MassTrace, "Trace PPM", "", "m_Para_Config_TracePPM", Real, Para_PPM),
-    KORVANE_BOX(MassTrace, "Min Trace Length", "", "m_Para_Config_Min_TraceLength", Whole16, Para_Min_EIC),
-    KORVANE_BOX(MassTrace, "Miss Allow Th", "", "m_Para_Config_MissAllow_Th", Whole16, Para_Misscount_Allow),
-    KORVANE_BOX(MassTrace, "Inter Trace Distance Th", "(Da)", "m_Para_Config_InterTrace_Distance_Th", Real,
-                Para_InterTrace_Dist_Min),
-    KORVANE_BOX(PeakDetection, "Min Peak Width", "", "m_Para_Config_Min_PeakWidth", Whole16, Para_Min_PeakWidth),
-    KORVANE_BOX(PeakDetection, "Max Peak Width", "", "m_Para_Config_Max_PeakWidth", Whole16, Para_Max_PeakWidth),
-    KORVANE_BOX(PeakDetection, "Branch Gap Allow", "", "m_Para_Config_BranchGap_Allow", Whole16, Para_Branch_Gap_Allow),
-    KORVANE_BOX(PeakDetection, "Min Branch Length", "", "m_Para_Config_Min_Branch_Length", Whole16,
-                Para_Min_Branch_Length),
-    KORVANE_BOX(PeakDetection, "Min Search Span", "", "m_Para_Config_Min_Search_Span", Whole16, Para_Min_Span),
-    KORVANE_BOX(PeakDetection, "Marker Branch Dif Th", "", "m_Para_Config_Marker_Branch_Dif_Th", Whole16,
-                Para_MarkerBranch_Dif_Th),
-    KORVANE_BOX(PeakFiltering, "Peak Intensity Th", "", "m_Para_Config_Peak_Intensity_Th", Real, Para_PeakIntensity_Th),
-    KORVANE_BOX(PeakFiltering, "SNR Th", "", "m_Para_Config_SNR_Th", Real, Para_SNR_Th),
-    KORVANE_BOX(PeakFiltering, "Peak Significance Th", "", "m_Para_Config_Peak_Significance_Th", Real,
-                Para_Peak_Significance_Th),
-    KORVANE_BOX(PeakFiltering, "TPASR Th", "", "m_Para_Config_TPASR_Th", Real, Para_TPASR_Th),
-    KORVANE_BOX(PeakFiltering, "Zig Zag Index Th", "", "m_Para_Config_Zig_Zag_Index_Th", Real, Para_Zig_Zag_Index_Th),
-    KORVANE_BOX(Grouping, "Group Scan Shift Tol", "(Scan)", "m_Para_Config_GroupScan_Shift_Tol", Whole16,
-                Para_Group_Scan_Shift_Tol),
-    KORVANE_BOX(Grouping, "Group Shape Angle Tol", "(Degree)", "m_Para_Config_GroupShape_Angle_Tol", Real,
-                Para_Group_Shape_Angle_Th),
-    KORVANE_BOX(Grouping, "Annotate Mass Tol", "(Da)", "m_Para_Config_AnnotateMass_Tol", Real, Para_Annotate_Mass_Tol),
-    KORVANE_BOX(Grouping, "Refinement Shape Tol", "(Degree)", "m_Para_Config_Refinement_Shape_Angle_Tol", Real,
-                Para_Refinement_Shape_Th),
-    KORVANE_BOX(Alignment, "Align Window2:", "(Seconds)", "m_Para_Config_AlignWindwo2", Real, Para_Align_Window2),
-    KORVANE_BOX(Alignment, "Align Window1:", "(Seconds)", "m_Para_Config_AlignWindow1", Real, Para_Align_Window1),
-    KORVANE_BOX(Alignment, "Align Mass Tol:", "(Da)", "m_Para_Config_AlignMass_Tol", Real, Para_Align_Mass_Tol),
-};
-#undef KORVANE_BOX
+// A box's text into its field of p: a decimal for a real field, a whole number from -32768 to
+// 32767 for an integer one, where an unsigned field keeps the 32-bit pattern of a negative number
+// ("-1" in "End Scan" means the last scan). False, p untouched, when the text does not convert.
+bool convert_box(const Para_Field& f, const QString& text, Para_Configure& p) {
+    // C locale without group separators, so "12,5" is refused rather than read as 125.
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    return std::visit(
+        [&](auto member) {
+            using T = std::remove_reference_t<decltype(p.*member)>;
+            bool ok = false;
+            if constexpr (std::is_floating_point_v<T>) {
+                const double v = c.toDouble(text, &ok);
+                if (!ok || !std::isfinite(v)) return false;
+                p.*member = v;
+            } else {
+                const int v = c.toInt(text, &ok);
+                if (!ok || v < std::numeric_limits<qint16>::min() || v > std::numeric_limits<qint16>::max())
+                    return false;
+                p.*member = static_cast<T>(v);
+            }
+            return true;
+        },
+        f.member);
+}
 
-// Screen order of the boxes (indexes into kBoxes): only the alignment group differs.
-const int kScreenOrder[27] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
-                              14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 25, 24, 26};
-
-const char* const kConfigFile = "config_para.csv";
-
-QString label_without_colon(const char* label) {
-    QString l = QString::fromLatin1(label);
-    if (l.endsWith(':')) l.chop(1);
-    return l;
+QString refusal(const Para_Field& f) {
+    QString label = QString::fromLatin1(f.box.label);
+    if (label.endsWith(':')) label.chop(1);
+    return "The value of \"" + label +
+           (is_real(f) ? "\" is not a number!" : "\" is not a whole number from -32768 to 32767!");
 }
 
 QRadioButton* add_radio(QButtonGroup* group, int id, const char* text, const char* name, QWidget* parent) {
@@ -151,19 +121,6 @@ void clear_group(QButtonGroup* group) {
 
 void select_in_group(QButtonGroup* group, int id) {
     if (auto* b = group->button(id)) b->setChecked(true);
-}
-
-// The value text of each key's last line in the parameter file, as the reader takes it.
-std::map<std::string, std::string> file_values(const std::string& path) {
-    std::map<std::string, std::string> values;
-    std::ifstream in(path);
-    std::string line;
-    for (bool first = true; korvane::read_line(in, line); first = false) {
-        if (first) korvane::strip_utf8_bom(line);
-        const std::vector<std::string> pieces = korvane::split_commas(line);
-        if (pieces.size() >= 2) values[pieces[0]] = pieces[1];
-    }
-    return values;
 }
 
 }  // namespace
@@ -201,26 +158,26 @@ ParameterSetupTab::Parameter_Groups ParameterSetupTab::buildParameterGroups() {
         groups[g] = new QGroupBox(QString::fromLatin1(titles[g]), this);
         grids[g] = new QGridLayout(groups[g]);
     }
-    // The alignment radio buttons stand above the alignment boxes.
+    // The alignment radio buttons stand above the alignment boxes, in row 0.
+    const int alignment = static_cast<int>(Para_Group::alignment);
     auto* alignRadios = new QHBoxLayout;
-    add_radio(alignGroup_, 0, "No Alignment", "noAlignmentRadioButton", groups[Alignment]);
-    add_radio(alignGroup_, 1, "One Phase Alignment", "onePhaseAlignmentRadioButton", groups[Alignment]);
-    add_radio(alignGroup_, 2, "Two Phase Alignment", "twoPhaseAlignmentRadioButton", groups[Alignment]);
+    add_radio(alignGroup_, 0, "No Alignment", "noAlignmentRadioButton", groups[alignment]);
+    add_radio(alignGroup_, 1, "One Phase Alignment", "onePhaseAlignmentRadioButton", groups[alignment]);
+    add_radio(alignGroup_, 2, "Two Phase Alignment", "twoPhaseAlignmentRadioButton", groups[alignment]);
     for (auto* b : alignGroup_->buttons()) alignRadios->addWidget(b);
-    grids[Alignment]->addLayout(alignRadios, 0, 0, 1, 3);
+    grids[alignment]->addLayout(alignRadios, 0, 0, 1, 3);
 
-    int rows[5] = {0, 0, 0, 0, 1};
-    for (int k : kScreenOrder) {
-        const Box_Def& def = kBoxes[k];
-        QWidget* page = groups[def.group];
-        QWidget* left = boxLabel(k, page);
+    for (const Para_Field* f : kScreenOrder) {
+        const int g = static_cast<int>(f->box.group);
+        QWidget* page = groups[g];
+        QWidget* left = boxLabel(f->box.apply, page);
         auto* box = new QLineEdit(page);
-        box->setObjectName(QString::fromLatin1(def.name));
-        boxes_[k] = box;
-        const int row = rows[def.group]++;
-        grids[def.group]->addWidget(left, row, 0);
-        grids[def.group]->addWidget(box, row, 1);
-        if (*def.unit) grids[def.group]->addWidget(new QLabel(QString::fromLatin1(def.unit), page), row, 2);
+        box->setObjectName(QString::fromLatin1(f->box.name));
+        boxes_[f->box.apply] = box;
+        const int row = f->box.row + (g == alignment ? 1 : 0);
+        grids[g]->addWidget(left, row, 0);
+        grids[g]->addWidget(box, row, 1);
+        if (*f->box.unit) grids[g]->addWidget(new QLabel(QString::fromLatin1(f->box.unit), page), row, 2);
     }
     return groups;
 }
@@ -229,8 +186,8 @@ QWidget* ParameterSetupTab::boxLabel(int k, QWidget* page) {
     // The three cut-off boxes have their radio button on the left instead of a label.
     const char* const cutoffNames[3] = {"cutoffIntensityRadioButton", "cutoffTopNumberRadioButton",
                                         "cutoffLowPercentRadioButton"};
-    if (k < 3) return add_radio(cutoffGroup_, k + 1, kBoxes[k].label, cutoffNames[k], page);
-    return new QLabel(QString::fromLatin1(kBoxes[k].label), page);
+    if (k < 3) return add_radio(cutoffGroup_, k + 1, kBoxes[k]->box.label, cutoffNames[k], page);
+    return new QLabel(QString::fromLatin1(kBoxes[k]->box.label), page);
 }
 
 QVBoxLayout* ParameterSetupTab::buildModeGroups() {
@@ -255,11 +212,8 @@ QVBoxLayout* ParameterSetupTab::layOutPage(const Parameter_Groups& groups, QVBox
     connect(applyButton, &QPushButton::clicked, this, &ParameterSetupTab::apply);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(groups[MassTrace], 0, 0);
-    grid->addWidget(groups[PeakDetection], 0, 1);
-    grid->addWidget(groups[PeakFiltering], 0, 2);
-    grid->addWidget(groups[Grouping], 1, 0);
-    grid->addWidget(groups[Alignment], 1, 1);
+    // Mass traces, peak detection and filtering above; grouping, alignment and the modes below.
+    for (int g = 0; g < 5; ++g) grid->addWidget(groups[g], g / 3, g % 3);
     grid->addLayout(modes, 1, 2);
     auto* page = new QVBoxLayout(this);
     page->addLayout(grid);
@@ -326,7 +280,7 @@ void ParameterSetupTab::tabSelected(bool selected) {
         }
     }
     if (!folder.isEmpty() && loaded == 1)
-        fillFromPara(file_values(korvane::path_join(engine_text(folder), kConfigFile)));
+        fillFromPara(korvane::read_para_value_texts(engine_text(folder), kConfigFile));
     else
         clearAll();
     reminderTimer_->start();
@@ -341,14 +295,14 @@ void ParameterSetupTab::fillFromPara(const std::map<std::string, std::string>& f
         return it == file.end() ? nullptr : &it->second;
     };
     const Para_Configure& p = engine_->Para;
-    for (int k = 0; k < 27; ++k) {
-        const std::string* text = text_of(kBoxes[k].key);
+    for (std::size_t k = 0; k < kBoxes.size(); ++k) {
+        const std::string* text = text_of(kBoxes[k]->key);
         if (!text)
             boxes_[k]->clear();
-        else if (!kBoxes[k].whole(*text))
+        else if (korvane::para_value_problem(*kBoxes[k], *text))
             boxes_[k]->setText(QString::fromStdString(*text).trimmed());
         else
-            boxes_[k]->setText(kBoxes[k].show(p));
+            boxes_[k]->setText(shown_text(*kBoxes[k], p));
     }
     const struct {
         const char* key;
@@ -361,7 +315,7 @@ void ParameterSetupTab::fillFromPara(const std::map<std::string, std::string>& f
                   {"Para_One_Two_Phase_Align", p.Para_One_Two_Phase_Align, &m_Alignment_Phase_Num, alignGroup_}};
     for (const auto& r : radios) {
         const std::string* text = text_of(r.key);
-        if (!text || !korvane::is_whole_int32(*text)) {
+        if (!text || korvane::para_value_problem(*korvane::para_field(r.key), *text)) {
             clear_group(r.group);
             continue;
         }
@@ -391,44 +345,24 @@ void ParameterSetupTab::apply() {
         showMessage("Please select one of " + names.join(", ") + "!");
         return;
     }
-    double reals[27] = {};
-    int wholes[27] = {};
-    // C locale without group separators, so "12,5" is refused rather than read as 125.
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    for (int k = 0; k < 27; ++k) {
-        const QString text = boxes_[k]->text().trimmed();
-        bool ok = false;
-        if (kBoxes[k].kind == Kind::Real) {
-            reals[k] = c.toDouble(text, &ok);
-            if (!ok || !std::isfinite(reals[k])) {
-                showMessage("The value of \"" + label_without_colon(kBoxes[k].label) + "\" is not a number!");
-                return;
-            }
-        } else {
-            const int v = c.toInt(text, &ok);
-            if (!ok || v < std::numeric_limits<qint16>::min() || v > std::numeric_limits<qint16>::max()) {
-                showMessage("The value of \"" + label_without_colon(kBoxes[k].label) +
-                            "\" is not a whole number from -32768 to 32767!");
-                return;
-            }
-            wholes[k] = v;
-        }
+    Para_Configure next = engine_->Para;
+    next.Para_Cutoff_Mode = m_Cutoff_Model;
+    for (std::size_t k = 0; k < kBoxes.size(); ++k) {
+        if (convert_box(*kBoxes[k], boxes_[k]->text().trimmed(), next)) continue;
+        showMessage(refusal(*kBoxes[k]));
+        return;
     }
+    next.Para_Polarity = m_LC_MS_Positive_Negative;
+    next.Para_Profile_Centroid = m_LC_MS_Profile_Centroid;
+    next.Para_One_Two_Phase_Align = m_Alignment_Phase_Num;
     const std::string folder = engine_text(configPath_());
-    Para_Configure& p = engine_->Para;
-    const Para_Configure before = p;
-    p.Para_Cutoff_Mode = m_Cutoff_Model;
-    for (int k = 0; k < 27; ++k) kBoxes[k].store(p, reals[k], wholes[k]);
-    p.Para_Polarity = m_LC_MS_Positive_Negative;
-    p.Para_Profile_Centroid = m_LC_MS_Profile_Centroid;
-    p.Para_One_Two_Phase_Align = m_Alignment_Phase_Num;
+    const Para_Configure before = std::exchange(engine_->Para, next);
     try {
         engine_->Config_File_Save(folder, kConfigFile);
     } catch (...) {
         // Every run reads the file, not Para: values the file did not take are not applied, and
         // the earlier file is still whole.
-        p = before;
+        engine_->Para = before;
         showMessage("Parameter not applied: " + current_error_text());
         return;
     }

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "engine/records/para_configure.h"
+
 class CKORVANE_Engine;
 class QButtonGroup;
 class QGroupBox;
@@ -49,7 +51,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    using Parameter_Groups = std::array<QGroupBox*, 5>;  // indexed by the groups of the boxes
+    using Parameter_Groups = std::array<QGroupBox*, 5>;  // indexed by korvane::Para_Group
     Parameter_Groups buildParameterGroups();
     QWidget* boxLabel(int box, QWidget* page);
     QVBoxLayout* buildModeGroups();
@@ -69,7 +71,7 @@ private:
     QButtonGroup* dataTypeGroup_ = nullptr;
     QButtonGroup* polarityGroup_ = nullptr;
     QButtonGroup* alignGroup_ = nullptr;
-    QLineEdit* boxes_[27] = {};
+    std::array<QLineEdit*, korvane::kParaBoxCount> boxes_{};  // in the order "Apply" converts them
     QLabel* remindLabel_ = nullptr;
     QTimer* reminderTimer_ = nullptr;
 };

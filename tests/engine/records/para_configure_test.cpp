@@ -356,3 +356,50 @@ TEST(RunParameters, AcceptsValuesWithAMeaningAndReadsWhatThePlainReaderReads) {
         EXPECT_EQ(std::memcmp(&checked, &plain, sizeof plain), 0);
     }
 }
+
+// Unsigned keys read with the automatic base, and a negative value as its 32-bit pattern, as a
+// 32-bit strtoul reads them. Past 32 bits (sign aside) the plain reader saturates; a run refuses
+// the value as it refuses a signed one beyond 32 bits, instead of working on 4294967295.
+TEST(RunParameters, UnsignedValuesPast32BitsAreRefusedWhereThePlainReaderSaturates) {
+    struct Row {
+        const char* key;
+        const char* text;
+        std::uint32_t plain;  // what Read_Configured_ParafromCSVFile stores
+        bool refused;
+    };
+    const Row rows[] = {
+        {"Para_Min_EIC", "99999999999", 4294967295u, true},
+        {"Para_Start_Scan", "4294967296", 4294967295u, true},
+        {"Para_Min_EIC", "0x100000000", 4294967295u, true},
+        {"Para_Min_EIC", "040000000000", 4294967295u, true},
+        {"Para_Min_EIC", "-4294967296", 4294967295u, true},
+        {"Para_Min_EIC", "4294967295", 4294967295u, false},
+        {"Para_Min_EIC", "037777777777", 4294967295u, false},
+        {"Para_Min_EIC", "-1", 4294967295u, false},
+        {"Para_Min_EIC", "-4294967295", 1u, false},
+        {"Para_Min_EIC", " -0xFFFFFFFF ", 1u, false},
+        {"Para_Min_EIC", "0x10", 16u, false},
+        {"Para_Min_EIC", "010", 8u, false},
+    };
+    const Para_Text example;  // before the scratch folder: it makes one of the same name
+    TempDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.key) + "," + row.text);
+        Para_Text text = example;
+        dir.write("config_para.csv", text.set(row.key, row.text).text());
+        Para_Configure plain{};
+        ASSERT_EQ(Read_Configured_ParafromCSVFile(dir.str(), "config_para.csv", plain), 1);
+        const std::uint32_t stored = std::string(row.key) == "Para_Min_EIC" ? plain.Para_Min_EIC : plain.Para_Start_Scan;
+        EXPECT_EQ(stored, row.plain);
+        try {
+            const Para_Configure checked = korvane::read_run_parameters(dir.str(), "config_para.csv");
+            EXPECT_FALSE(row.refused) << "accepted";
+            EXPECT_EQ(checked.Para_Min_EIC, plain.Para_Min_EIC);
+        } catch (const std::runtime_error& e) {
+            EXPECT_TRUE(row.refused) << e.what();
+            EXPECT_EQ(std::string(e.what()), "Parameter file " + dir.file("config_para.csv") + ", line " +
+                                                 std::to_string(text.index(row.key) + 1) + ": " + row.key +
+                                                 ": value \"" + row.text + "\" is beyond the 32-bit range");
+        }
+    }
+}

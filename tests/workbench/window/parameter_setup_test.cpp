@@ -241,6 +241,9 @@ TEST_F(ParameterSetupTest, AMissingKeyOrAValueThatIsNoNumberIsShownAsTheFileHasI
          "The value of \"Min Trace Length\" is not a whole number from -32768 to 32767!"},
         {"real that is no number", replaced("Para_PPM", "12x"), "m_Para_Config_TracePPM", "12x",
          "The value of \"Trace PPM\" is not a number!"},
+        // Read as 4294967295, it would show as -1 and go back into the file as that.
+        {"unsigned past 32 bits", replaced("Para_Min_EIC", "99999999999"), "m_Para_Config_Min_TraceLength",
+         "99999999999", "The value of \"Min Trace Length\" is not a whole number from -32768 to 32767!"},
         {"missing radio key", without("Para_Polarity"), nullptr, "",
          "Please select one of \"LC-MS(+)\", \"LC-MS(-)\"!"},
     };
