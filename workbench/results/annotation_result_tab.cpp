@@ -244,6 +244,7 @@ void AnnotationResultTab::browseOutputDatabase() {
     }
     ui_->cdfFileTextBox->clear();
     cdfFileExitst_ = 0;
+    cdfFailure_.clear();
 }
 
 void AnnotationResultTab::populateOutputGrid(const QString& DataPath1, const QString& DataFile1) {
@@ -269,12 +270,18 @@ void AnnotationResultTab::browseSampleFile() {
         // A file the reader refuses is reported like one that throws, instead of leaving the
         // TIC and binning panes silently empty behind a path that looks loaded.
         cdfFileExitst_ = !error && loaded == 1 ? 1 : 0;
-        if (cdfFileExitst_ == 0) showMessage(QStringLiteral("Could not load the CDF file!"));
+        cdfFailure_ = cdfFileExitst_ == 1 ? QString() : error ? *error : window_text(engine_->load_failure);
+        // Drawn before the message: the previous sample's TIC must not stand behind a box about
+        // this one, and the panes name the file's fault as the box beside them names the file.
         redraw(false);
+        if (cdfFileExitst_ == 0)
+            showMessage(cdfFailure_.isEmpty() ? QStringLiteral("Could not load the CDF file!")
+                                              : QStringLiteral("Could not load the CDF file: ") + cdfFailure_);
         return;
     }
     ui_->cdfFileTextBox->clear();
     cdfFileExitst_ = 0;
+    cdfFailure_.clear();
     showMessage(QStringLiteral("Please select the CDF(.CDF) file!"));
 }
 
@@ -409,6 +416,10 @@ void AnnotationResultTab::drawRowPanes(const std::vector<Chromatogram_Peak_Group
     PlotPane binning = trace_pane(QStringLiteral("Binning EIC Plot"), binned, x_mode);
     if (cdfFileExitst_ == 1) {
         binning.emptyNote = QStringLiteral("No point of the sample in this m/z window");
+    } else if (!cdfFailure_.isEmpty()) {
+        // On two lines: a reason such as "truncated: 200000 bytes, its header needs 3655608" alone
+        // fills the narrow TIC pane.
+        binning.emptyNote = tic_data.emptyNote = QStringLiteral("Could not be read:\n") + cdfFailure_;
     } else {
         binning.emptyNote = QStringLiteral("Select a CDF file to bin its points by m/z");
         tic_data.emptyNote = QStringLiteral("Select a CDF file to see its TIC");

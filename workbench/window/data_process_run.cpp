@@ -1,6 +1,7 @@
 #include "workbench/window/main_form.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -29,6 +30,17 @@ namespace {
 // that it notices soon when the run ends.
 constexpr int kProgressPollMs = 500, kPollSliceMs = 25;
 constexpr double kProgressDone = 100.0;  // percent: the batch driver's value after its last sample
+
+// What ended a failed Parallel Run, as the pipeline or its launcher said it; when the launcher
+// refused the number of processes (Open MPI: "There are not enough slots available in the system
+// to satisfy the 16 slots ..."), also what to change.
+QString parallel_run_failure(const std::string& said) {
+    if (said.empty()) return QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully");
+    QString text = window_text(said);
+    if (said.find("not enough slots available") == std::string::npos) return text;
+    if (text.endsWith(':')) text.chop(1);
+    return text + ". Please enter a smaller number of processes in \"CPU#:\"!";
+}
 
 }  // namespace
 
@@ -134,12 +146,8 @@ void MainForm::startRun(bool batch) {
             } else {
                 engine->Save_Run_Config_Parameter(folders, names, flags, 0, cpu);
                 engine->Parallel_Pipeline(folders, cpu);
-                // The launch has already warned; the run must not then be called completed, and
-                // the message says what stopped it when the pipeline or its launcher said so.
-                if (korvane::wb::last_parallel_run_failed())
-                    error = engine->last_run.failure.empty()
-                                ? QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully")
-                                : window_text(engine->last_run.failure);
+                // One message says that the run failed and why: the launch itself shows none.
+                if (korvane::wb::last_parallel_run_failed()) error = parallel_run_failure(engine->last_run.failure);
             }
         } catch (...) {
             error = current_error_text();
@@ -174,27 +182,49 @@ void MainForm::reportRunWhenDone() {
 }
 
 bool MainForm::stopRunBeforeLeaving() {
-    if (!runBusy() || !batchButtonWasClicked) return true;
+    if (!runBusy()) return true;
     // Already stopping: the first request closes the window once the run has stopped.
     if (closing_) return false;
+    const bool batch = batchButtonWasClicked;
     asking_ = true;
-    const bool stop = askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe "
-                                                 "sample being processed is finished first; the samples after it "
-                                                 "are not processed."));
+    const bool stop = askQuestion(
+        batch ? QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe sample being "
+                               "processed is finished first; the samples after it are not processed.")
+              : QStringLiteral("A Parallel Run is in progress. Stop it and close KORVANE?\n\nThe samples that "
+                               "are not finished yet are not processed."));
     asking_ = false;
     if (!stop) {
         reportRunWhenDone();  // the run may have ended while the question was open
         return false;
     }
     closing_ = true;
-    engine_->stop_requested = true;
+    if (batch) engine_->stop_requested = true;
     reportRunWhenDone();
     centralWidget()->setEnabled(false);
     setCursor(Qt::WaitCursor);
-    // Events keep flowing: the worker may be waiting for this thread to show a warning.
-    while (runBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    waitForStoppedRun(batch);
     centralWidget()->setEnabled(true);
     unsetCursor();
     closing_ = false;
     return true;
+}
+
+void MainForm::waitForStoppedRun(bool batch) {
+    // A Parallel Run's launcher gets SIGTERM, which it passes on to the pipeline's processes: they
+    // remove their unfinished files before they end. Only a launcher still there after the grace
+    // period is killed outright. It may not have started yet when the question was answered.
+    bool signalled = batch, killed = batch;
+    QElapsedTimer since_signal;
+    while (runBusy()) {
+        if (!signalled && korvane::wb::kill_started_launcher(SIGTERM)) {
+            signalled = true;
+            since_signal.start();
+        }
+        if (signalled && !killed && since_signal.elapsed() >= launcherStopGrace.count()) {
+            korvane::wb::kill_started_launcher(SIGKILL);
+            killed = true;
+        }
+        // Events keep flowing: the worker may be waiting for this thread to show a warning.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -56,6 +57,9 @@ public:
     std::function<void(int code)> exitApplication;
     // A Yes/No question; true for Yes.
     std::function<bool(const QString& text)> askQuestion;
+    // How long the launcher of a Parallel Run stopped by closing the window may take to end after
+    // SIGTERM before it is killed.
+    std::chrono::milliseconds launcherStopGrace{10000};
 
     // The handlers, callable directly.
     void DataLoadBrowseButton_Click();
@@ -116,9 +120,10 @@ private:
     void runFinished();
     // Shows how the run ended once both the run and its progress poller have ended.
     void reportRunWhenDone();
-    // During a Batch Run: asks, and on Yes stops the run after its current sample and waits for
-    // it. False when the window is to stay.
+    // During a run: asks, and on Yes stops it and waits for it (a Batch Run after its current
+    // sample, a Parallel Run's launcher by SIGTERM). False when the window is to stay.
     bool stopRunBeforeLeaving();
+    void waitForStoppedRun(bool batch);
     void setRunPanelVisible(bool visible);
     void placeHeaderCheckBoxes();
     void processHeaderToggled(bool checked);

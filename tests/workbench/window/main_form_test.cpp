@@ -144,6 +144,17 @@ protected:
         nextFolder = QString::fromStdString(dir.string());
         form->configFileButton_Click();
     }
+    // One file marked for processing, a configuration and "Parallel Run" chosen: the launcher is
+    // the test's to set.
+    void readyParallelRun() {
+        const fs::path data = dir.path() / "data", config = dir.path() / "config";
+        fs::create_directories(data);
+        copy_example_config(config);
+        loadFiles({QString::fromStdString((data / "a.CDF").string())});
+        chooseConfig(config);
+        form->dataGridView1_CellClick(0, 2);
+        child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
+    }
 
     TempDir dir;
     std::unique_ptr<MainForm> form;
@@ -746,30 +757,6 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
     EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
 
-    // A launcher that ends in failure warns, and the run is not called completed: the message says
-    // what the pipeline said stopped it, or that it failed when nothing was said.
-    std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
-    korvane::wb::set_message_box_handler(
-        [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
-    const std::string failing = dir.write(
-        "failing.sh", "#!/bin/sh\necho 'KORVANE_Pipeline: error in process 0: Parameter file c/config_para.csv: "
-                      "no line for Para_PPM' >&2\nexit 1\n");
-    ::chmod(failing.c_str(), 0755);
-    for (const auto& [launcher, said] :
-         {std::pair<std::string, QString>{failing, "Parameter file c/config_para.csv: no line for Para_PPM"},
-          {"/bin/false", "KORVANE_Pipeline under mpiexec did not finish successfully"}}) {
-        SCOPED_TRACE(launcher);
-        messages.clear();
-        warnings.clear();
-        korvane::wb::set_launcher_programs(launcher, "/bin/true");
-        testing::internal::CaptureStderr();
-        form->mpiButton_Click();
-        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
-        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + said});
-    }
-
     // A job file that cannot be written fails the run before the pipeline could read a stale one.
     const fs::path job_file = data / "Result" / "Job_Run_Config.csv";
     fs::remove(job_file);
@@ -785,7 +772,109 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
         << messages[0].toStdString();
     EXPECT_FALSE(fs::exists(args));
     korvane::wb::set_launcher_programs("mpiexec", "");
+}
+
+// A launcher that ends in failure makes one message, which says what the pipeline or the launcher
+// said stopped it (or that it failed when nothing was said), and what to change when the launcher
+// refused the number of processes; the run is not called completed. There used to be a reasonless
+// "MPI Run Failed" warning first, then this message.
+TEST_F(MainFormTest, AFailedParallelRunIsOneMessageWithItsReason) {
+    readyParallelRun();
+    std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
+    korvane::wb::set_message_box_handler(
+        [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
+    const auto launcher = [this](const char* name, const std::string& error_output) {
+        const std::string path = dir.write(name, "#!/bin/sh\nprintf '%b' '" + error_output + "' >&2\nexit 1\n");
+        ::chmod(path.c_str(), 0755);
+        return path;
+    };
+    const std::string missing = dir.file("no-such-mpiexec");
+    const struct {
+        std::string launcher;
+        QString said;
+    } rows[] = {
+        {launcher("failing.sh", "KORVANE_Pipeline: error in process 0: Parameter file c/config_para.csv: no line "
+                                "for Para_PPM\n"),
+         "Parameter file c/config_para.csv: no line for Para_PPM"},
+        {launcher("slots.sh", "-----\nThere are not enough slots available in the system to satisfy the 3\nslots "
+                              "that were requested by the application:\n\n  KORVANE_Pipeline\n\nEither request "
+                              "fewer slots\n"),
+         "There are not enough slots available in the system to satisfy the 3 slots that were requested by the "
+         "application. Please enter a smaller number of processes in \"CPU#:\"!"},
+        {"/bin/false", "KORVANE_Pipeline under mpiexec did not finish successfully"},
+        {missing, QString::fromStdString("could not start " + missing + ": No such file or directory")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.launcher);
+        messages.clear();
+        warnings.clear();
+        korvane::wb::set_launcher_programs(row.launcher, "/bin/true");
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        form->mpiButton_Click();
+        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+        testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(warnings.empty());
+        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + row.said});
+    }
+    korvane::wb::set_launcher_programs("mpiexec", "");
     korvane::wb::set_message_box_handler(nullptr);
+}
+
+// Closing during a Parallel Run asks first, as during a Batch Run (it used to kill the launcher
+// without asking). No: the window and the launcher stay. Yes: the launcher gets SIGTERM, which it
+// passes on to the pipeline's processes so that they remove their unfinished files; one that
+// ignores it is killed after the grace period. The window closes once the run has ended, without
+// a message.
+TEST_F(MainFormTest, ClosingDuringAParallelRunAsksAndStopsTheLauncherWithSigterm) {
+    readyParallelRun();
+    form->launcherStopGrace = std::chrono::milliseconds(300);
+    const fs::path marks = dir.path() / "signals.txt";
+    const struct {
+        const char* name;
+        std::string on_term;
+        std::string said;  // on standard output, by the window's launch
+    } rows[] = {
+        {"ends on SIGTERM", "echo TERM >> '" + marks.string() + "'; exit 143",
+         "ERROR: MPI run ended with exit status 143\n"},
+        {"ignores SIGTERM", "echo TERM >> '" + marks.string() + "'", "ERROR: MPI run ended by signal 9\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(marks);
+        messages.clear();
+        std::vector<QString> questions;
+        bool answer = false;
+        form->askQuestion = [&](const QString& text) {
+            questions.push_back(text);
+            return answer;
+        };
+        const std::string stub =
+            dir.write("launcher.sh", "#!/bin/sh\ntrap \"" + row.on_term + "\" TERM\nwhile :; do sleep 0.05; done\n");
+        ::chmod(stub.c_str(), 0755);
+        korvane::wb::set_launcher_programs(stub, "/bin/true");
+        testing::internal::CaptureStdout();
+        form->mpiButton_Click();
+        ASSERT_TRUE(form->runBusy());
+        EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));  // the launcher sets its trap
+        EXPECT_FALSE(form->close());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));
+        EXPECT_FALSE(fs::exists(marks));
+        answer = true;
+        EXPECT_TRUE(form->close());
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(form->runBusy());
+        ASSERT_EQ(questions.size(), 2u);
+        EXPECT_TRUE(questions[0].startsWith("A Parallel Run is in progress. Stop it and close KORVANE?"))
+            << questions[0].toStdString();
+        EXPECT_EQ(read_file(marks.string()), "TERM\n");
+        EXPECT_EQ(said, row.said);
+        EXPECT_TRUE(messages.empty());
+        form->show();
+    }
+    korvane::wb::set_launcher_programs("mpiexec", "");
 }
 
 // Exit and close end the launcher this window started, so the blocked run ends too, and leave
@@ -797,6 +886,7 @@ TEST_F(MainFormTest, ExitAndCloseEndOnlyTheLauncherThisWindowStarted) {
     const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nexec sleep 60\n");
     ::chmod(stub.c_str(), 0755);
     korvane::wb::set_launcher_programs(stub, "/bin/true");
+    form->askQuestion = [](const QString&) { return true; };
     for (const char* way : {"E&xit", "close"}) {
         SCOPED_TRACE(way);
         QProcess bystander;
@@ -819,7 +909,7 @@ TEST_F(MainFormTest, ExitAndCloseEndOnlyTheLauncherThisWindowStarted) {
             EXPECT_EQ(exitCodes, std::vector<int>{0});
         }
         EXPECT_TRUE(wait_until([this] { return !form->runBusy(); }, 20));
-        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed!"});
+        EXPECT_TRUE(messages.empty());  // no completion message for a window going away
         EXPECT_EQ(bystander.state(), QProcess::Running);
         bystander.kill();
         bystander.waitForFinished(5000);
