@@ -1,4 +1,4 @@
-#include "workbench/window/main_form.h"
+#include "workbench/window/data_process_tab.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,20 +9,19 @@
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
-#include <exception>
 #include <filesystem>
 
 #include "engine/records/text_util.h"
-#include "sqlitewrap/cppsqlite3.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
 #include "workbench/engine/run_outcome.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
 
-void MainForm::batchButton_Click() { startRun(true); }
-void MainForm::mpiButton_Click() { startRun(false); }
+void DataProcessTab::batchButton_Click() { startRun(true); }
+void DataProcessTab::mpiButton_Click() { startRun(false); }
 
 namespace {
 
@@ -44,7 +43,7 @@ QString parallel_run_failure(const std::string& said) {
 
 }  // namespace
 
-bool MainForm::runInputsReady() {
+bool DataProcessTab::runInputsReady() {
     if (textBox1->toPlainText().isEmpty()) {
         showMessage("Please select LCMS file(s)");
         return false;
@@ -61,10 +60,10 @@ bool MainForm::runInputsReady() {
         showMessage("A run is still in progress; please wait until it has finished!");
         return false;
     }
-    return engine_ != nullptr;
+    return true;
 }
 
-bool MainForm::readCpuCount(int& cpu) {
+bool DataProcessTab::readCpuCount(int& cpu) {
     bool ok = false;
     cpu = plain_locale().toInt(cpuNumberTextBox->text().trimmed(), &ok);
     if (ok && cpu >= 1) return true;
@@ -72,7 +71,7 @@ bool MainForm::readCpuCount(int& cpu) {
     return false;
 }
 
-bool MainForm::createOutputFolder() {
+bool DataProcessTab::createOutputFolder() {
     FilePathOut = window_text(korvane::path_join(engine_text(FilePathData), "Result"));
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(engine_text(FilePathOut)), ec);
@@ -81,7 +80,7 @@ bool MainForm::createOutputFolder() {
     return false;
 }
 
-void MainForm::readMarkedFiles(std::vector<std::string>& names, std::vector<int>& flags) const {
+void DataProcessTab::readMarkedFiles(std::vector<std::string>& names, std::vector<int>& flags) const {
     for (int row = 0; row < dataGridView1->rowCount(); ++row) {
         if (!checked(dataGridView1->item(row, kProcessColumn))) continue;
         names.push_back(engine_text(dataGridView1->item(row, kFileNameColumn)->text()));
@@ -89,7 +88,7 @@ void MainForm::readMarkedFiles(std::vector<std::string>& names, std::vector<int>
     }
 }
 
-void MainForm::startProgressPoller() {
+void DataProcessTab::startProgressPoller() {
     progressBar1->setRange(0, 100);
     progressBar1->setValue(0);
     pollerBusy_ = true;
@@ -111,8 +110,8 @@ void MainForm::startProgressPoller() {
     }));
 }
 
-void MainForm::startRun(bool batch) {
-    if (!runInputsReady()) return;
+void DataProcessTab::startRun(bool batch) {
+    if (!engine_ || !runInputsReady()) return;
     // The CPU box and the marks are read here, on the window's thread: the worker touches no widget.
     int cpu = 1;
     if (!batch && !readCpuCount(cpu)) return;
@@ -130,7 +129,7 @@ void MainForm::startRun(bool batch) {
     // A Parallel Run reports no progress; a bar left full by an earlier batch would say it is done.
     progressBar1->setVisible(batch);
     if (batch) startProgressPoller();
-    CKORVANE_Engine* engine = engine_.get();
+    CKORVANE_Engine* engine = engine_;
     const korvane::wb::Run_Folders folders{engine_text(ConfigPath), engine_text(FilePathData),
                                            engine_text(FilePathOut)};
     // Set here, on the thread that also sets them to load a sample for viewing: the worker runs on
@@ -139,7 +138,7 @@ void MainForm::startRun(bool batch) {
     runWatcher_.setFuture(QtConcurrent::run([this, engine, folders, names, flags, batch, cpu] {
         QString error;
         // The drivers catch nothing; what they raise must reach the user as a failure.
-        try {
+        korvane::wb::guarded([&error](const QString& what) { error = what; }, [&] {
             if (batch) {
                 engine->Save_Run_Config_Parameter(folders, names, flags, 1, 1);
                 engine->Batch_Pipeline(folders, names, flags);
@@ -149,21 +148,19 @@ void MainForm::startRun(bool batch) {
                 // One message says that the run failed and why: the launch itself shows none.
                 if (korvane::wb::last_parallel_run_failed()) error = parallel_run_failure(engine->last_run.failure);
             }
-        } catch (...) {
-            error = current_error_text();
-        }
+        });
         workerRunning_ = false;
         return error;
     }));
 }
 
-void MainForm::runFinished() {
+void DataProcessTab::runFinished() {
     unsetCursor();
     runError_ = runWatcher_.result();
     reportRunWhenDone();
 }
 
-void MainForm::reportRunWhenDone() {
+void DataProcessTab::reportRunWhenDone() {
     // The message waits for the poller's last report, so that the bar shows where the run ended,
     // and for the answer to a close question still open: the window may be going away.
     if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_ || asking_) return;
@@ -181,7 +178,7 @@ void MainForm::reportRunWhenDone() {
     runBusy_ = false;
 }
 
-bool MainForm::stopRunBeforeLeaving() {
+bool DataProcessTab::confirmStopBeforeLeaving() {
     if (!runBusy()) return true;
     // Already stopping: the first request closes the window once the run has stopped.
     if (closing_) return false;
@@ -200,19 +197,14 @@ bool MainForm::stopRunBeforeLeaving() {
     closing_ = true;
     if (batch) engine_->stop_requested = true;
     reportRunWhenDone();
-    centralWidget()->setEnabled(false);
-    setCursor(Qt::WaitCursor);
-    waitForStoppedRun(batch);
-    centralWidget()->setEnabled(true);
-    unsetCursor();
-    closing_ = false;
     return true;
 }
 
-void MainForm::waitForStoppedRun(bool batch) {
+void DataProcessTab::waitForStoppedRun() {
     // A Parallel Run's launcher gets SIGTERM, which it passes on to the pipeline's processes: they
     // remove their unfinished files before they end. Only a launcher still there after the grace
     // period is killed outright. It may not have started yet when the question was answered.
+    const bool batch = batchButtonWasClicked;
     bool signalled = batch, killed = batch;
     QElapsedTimer since_signal;
     while (runBusy()) {
@@ -227,4 +219,13 @@ void MainForm::waitForStoppedRun(bool batch) {
         // Events keep flowing: the worker may be waiting for this thread to show a warning.
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
+    closing_ = false;
+}
+
+void DataProcessTab::endRunNow() {
+    korvane::wb::kill_started_launcher();
+    // Events keep flowing meanwhile: a worker may be waiting for the window's thread to show a
+    // message box.
+    while (runWatcher_.isRunning() || pollWatcher_.isRunning())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }

@@ -23,6 +23,7 @@
 #include "engine/records/text_util.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/results/engine_text.h"
+#include "workbench/results/guarded_slot.h"
 
 namespace {
 
@@ -252,7 +253,9 @@ QVBoxLayout* ParameterSetupTab::buildModeGroups() {
 QVBoxLayout* ParameterSetupTab::layOutPage(const Parameter_Groups& groups, QVBoxLayout* modes) {
     auto* applyButton = new QPushButton("Apply", this);
     applyButton->setObjectName("applyButton");
-    connect(applyButton, &QPushButton::clicked, this, &ParameterSetupTab::apply);
+    korvane::wb::connect_guarded(
+        applyButton, &QPushButton::clicked, this, [this] { apply(); },
+        [this](const QString& what) { showMessage(what); });
 
     auto* grid = new QGridLayout;
     grid->addWidget(groups[MassTrace], 0, 0);

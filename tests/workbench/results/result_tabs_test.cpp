@@ -560,6 +560,30 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     EXPECT_TRUE(child<QLineEdit>(tab, "cdfFileTextBox")->text().isEmpty());
 }
 
+// Without an engine (the window could not allocate one) the pages' actions that need it do
+// nothing: no dialog, no message, no plot. The sample file's "Browse" used the missing engine.
+TEST(ResultTabs, WithoutAnEngineTheirActionsDoNothing) {
+    TempDir dir;
+    const QString files[] = {QString::fromStdString(write_annotation_db(dir)),
+                             QString::fromStdString(dir.write("s.CDF", "not netcdf")),
+                             QString::fromStdString(write_align_db(dir))};
+    AnnotationResultTab annotation(nullptr, [] { return QString(); });
+    AlignmentResultTab alignment(nullptr, [] { return QString(); });
+    Answers a;
+    wire(annotation, a);
+    wire(alignment, a);
+    for (const QString& f : files) a.open_replies.push_back(QStringList{f});
+    annotation.browseOutputDatabase();
+    annotation.browseSampleFile();
+    annotation.selectRow(0);
+    alignment.browseAlignDatabase();
+    alignment.selectRow(0);
+    EXPECT_TRUE(a.titles.empty());
+    EXPECT_TRUE(a.messages.empty());
+    EXPECT_EQ(annotation.cdfFileExitst(), 0);
+    EXPECT_EQ(pane(annotation, "peaksGraph")->graphCount(), 0);
+}
+
 TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSamples) {
     Page<AlignmentResultTab> page;
     auto& [dir, engine, tab, a] = page;
