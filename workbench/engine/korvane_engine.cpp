@@ -198,6 +198,9 @@ void CKORVANE_Engine::Save_Run_Config_Parameter(const korvane::wb::Run_Folders& 
 void CKORVANE_Engine::Parallel_Pipeline(std::vector<std::string> /*Selected_FileName_Vec*/,
                                         std::vector<int> /*Selected_Align_Vec*/, int CPU_NUM) {
     Parallel_Pipeline({config_file_path, data_file_path, output_path}, CPU_NUM);
+    // The window's run, on folders of its own, reports a failure itself in one message with the
+    // reason; this form keeps the warning.
+    if (korvane::wb::last_parallel_run_failed()) korvane::wb::show_message_box("MPI Run Failed", "Warning");
 }
 
 void CKORVANE_Engine::Parallel_Pipeline(const korvane::wb::Run_Folders& folders, int CPU_NUM) {

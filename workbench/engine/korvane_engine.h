@@ -96,9 +96,11 @@ public:
     int Batch_Pipeline(std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec);
     void Save_Run_Config_Parameter(std::vector<std::string> Selected_FileName_Vec,
                                    std::vector<int> Selected_Align_Vec, int Paral_Batch_Mode, int CPU_Num);
+    // A run that failed shows the "MPI Run Failed" warning; its reason is in last_run.failure.
     void Parallel_Pipeline(std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec,
                            int CPU_NUM);
     // The same on the given folders; they touch no folder member, so the window's worker can run them.
+    // Of these, Parallel_Pipeline shows no warning: its caller reports a failure with its reason.
     int Batch_Pipeline(const korvane::wb::Run_Folders& folders, std::vector<std::string> Selected_FileName_Vec,
                        std::vector<int> Selected_Align_Vec);
     void Save_Run_Config_Parameter(const korvane::wb::Run_Folders& folders,

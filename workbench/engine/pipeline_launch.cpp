@@ -42,10 +42,7 @@ std::vector<std::string> launch_arguments(const std::string& launcher, const std
 
 namespace {
 
-void report_failure() {
-    last_run_failed = true;
-    show_message_box("MPI Run Failed", "Warning");
-}
+void note_failure() { last_run_failed = true; }
 
 // Splits what arrives into lines for on_line, a "\r" before the line end dropped.
 class Line_Splitter {
@@ -154,7 +151,9 @@ bool run_launcher(const std::vector<std::string>& argv, const std::function<void
         for (int fd : {out[0], err[0]})
             if (fd >= 0) close(fd);
         std::cout << "ERROR: CreateProcess failed!" << std::flush;
-        report_failure();
+        if (on_error_line) on_error_line("could not start " + (argv.empty() ? std::string() : argv[0]) + ": " +
+                                         std::strerror(rc));
+        note_failure();
         return false;
     }
     std::vector<Relayed_Stream> streams;
@@ -183,7 +182,7 @@ bool run_launcher(const std::vector<std::string>& argv, const std::function<void
         } while (r == -1 && errno == EINTR);
         if (r == -1) {
             std::cout << "ERROR: MPI run could not be waited for: " << std::strerror(errno) << std::endl;
-            report_failure();
+            note_failure();
             return false;
         }
     }
@@ -193,8 +192,8 @@ bool run_launcher(const std::vector<std::string>& argv, const std::function<void
         std::cout << "ERROR: MPI run ended by signal " << WTERMSIG(status) << std::endl;
     else
         std::cout << "ERROR: MPI run ended with exit status " << WEXITSTATUS(status) << std::endl;
-    // Stopped on purpose (the window closing): no warning, which would wait on a closing window.
-    if (!killed_on_request) report_failure();
+    // Stopped on purpose (the window closing): no failure to report.
+    if (!killed_on_request) note_failure();
     return false;
 }
 

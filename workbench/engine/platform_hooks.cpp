@@ -80,13 +80,13 @@ std::string default_pipeline_program() {
     return (self.parent_path() / "KORVANE_Pipeline").string();
 }
 
-bool kill_started_launcher() {
+bool kill_started_launcher(int signal_number) {
     // The waiting thread clears the pid and reaps the child under this lock, so the pid signalled
     // here is still our child's (at worst a zombie that has not been reaped yet).
     std::lock_guard<std::mutex> lock(launcher_mutex);
     const pid_t pid = started_launcher_pid.load();
     if (pid <= 0) return false;
-    if (::kill(pid, SIGTERM) != 0) return false;
+    if (::kill(pid, signal_number) != 0) return false;
     launcher_kill_requested = true;
     return true;
 }

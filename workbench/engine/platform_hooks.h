@@ -2,6 +2,7 @@
 // pipeline. The window installs its own message box; tests override both.
 #pragma once
 
+#include <csignal>
 #include <functional>
 #include <string>
 
@@ -18,14 +19,16 @@ void show_message_box(const std::string& text, const std::string& caption);
 // and the directory of /proc/self/exe + "/KORVANE_Pipeline". Tests override them.
 void set_launcher_programs(std::string launcher, std::string pipeline);
 
-// Kills (SIGTERM) the launcher this process started, if it is still running; true if one was.
-// Only our own child: another user's mpiexec on a shared machine is none of our business. A run
-// stopped this way is not warned about ("MPI Run Failed"): it was stopped on purpose.
-bool kill_started_launcher();
+// Sends signal_number to the launcher this process started, if it is still running; true if one
+// was. Only our own child: another user's mpiexec on a shared machine is none of our business.
+// SIGTERM lets the launcher pass it on to the pipeline's processes, which remove their unfinished
+// files; SIGKILL ends a launcher that did not answer it. A run stopped this way is no failure: it
+// was stopped on purpose.
+bool kill_started_launcher(int signal_number = SIGTERM);
 
-// True when the last Parallel_Pipeline of this process warned "MPI Run Failed": the launcher could
-// not be started or ended in failure. Parallel_Pipeline returns nothing, and the window must not
-// call such a run completed.
+// True when the last Parallel_Pipeline of this process failed: the launcher could not be started
+// or ended in failure. Parallel_Pipeline returns nothing, and the window must not call such a run
+// completed.
 bool last_parallel_run_failed();
 
 }  // namespace korvane::wb

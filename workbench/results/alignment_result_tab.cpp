@@ -17,6 +17,7 @@
 #include <qcustomplot.h>
 
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/results/result_grid.h"
 #include "workbench/results/result_plot_data.h"
 #include "workbench/results/result_widgets.h"
@@ -110,17 +111,22 @@ void AlignmentResultTab::buildUi() {
     ui_->gridPanel->setVisible(false);
     ui_->plotPanel->setVisible(false);
 
-    connect(browse, &QPushButton::clicked, this, [this] { browseAlignDatabase(); });
+    const auto report = [this](const QString& what) { showMessage(what); };
+    connect_guarded(browse, &QPushButton::clicked, this, [this] { browseAlignDatabase(); }, report);
     // A click moves the current row too: both run the plot routine through this one path.
-    on_current_row_change(ui_->grid, this, &selecting_, [this](int row) { selectRow(row); });
+    on_current_row_change(ui_->grid, this, &selecting_, [this](int row) { selectRow(row); }, report);
     for (QRadioButton* b : {ui_->peakPlot, ui_->groupPlot, ui_->compoundPlot, ui_->standard, ui_->nomalized,
                             ui_->scanNumber, ui_->rtOriginal, ui_->rtCorrected})
-        connect(b, &QRadioButton::toggled, this, [this](bool on) {
-            if (on) plotSelectedRow();
-        });
+        connect_guarded(
+            b, &QRadioButton::toggled, this,
+            [this](bool on) {
+                if (on) plotSelectedRow();
+            },
+            report);
 }
 
 void AlignmentResultTab::browseAlignDatabase() {
+    if (!engine_) return;
     const auto info = one_chosen_file(openFileDialog(QStringLiteral("Select a Aligned Result File"),
                                                      runOutputFolder_ ? runOutputFolder_() : QString(),
                                                      QStringLiteral("aligndb Files (*.aligndb)")),
@@ -129,11 +135,11 @@ void AlignmentResultTab::browseAlignDatabase() {
     if (!info) return;
     alignFolderName_ = info->path();
     alignFileName_ = info->fileName();
-    if (const auto error = run_catching([&] { populateAlignGrid(alignFolderName_, alignFileName_); })) {
+    const auto unreadable = [this](const QString& what) {
         for (const Pane* p : {&ui_->aligned, &ui_->perSample}) clear_and_replot(*p);
-        showMessage(*error);
-        return;
-    }
+        showMessage(what);
+    };
+    if (!guarded(unreadable, [&] { populateAlignGrid(alignFolderName_, alignFileName_); })) return;
     arrange_grid_columns(ui_->grid, {kEicColumn, kPeakColumn, kMzColumn, kSampleNameColumn, kAlignIdColumn,
                                      kGroupColumn, kCompoundColumn, kAnnotationColumn});
     ui_->gridPanel->setVisible(true);
@@ -153,9 +159,9 @@ void AlignmentResultTab::selectRow(int row) {
 }
 
 void AlignmentResultTab::plotSelectedRow() {
-    if (alignFileName_.isEmpty()) return;
-    if (const auto error = run_catching([this] { plotRoutine(); }))
-        showMessage(QStringLiteral("Could not plot the selected row: ") + *error);
+    if (!engine_ || alignFileName_.isEmpty()) return;
+    guarded([this](const QString& what) { showMessage(QStringLiteral("Could not plot the selected row: ") + what); },
+            [this] { plotRoutine(); });
 }
 
 void AlignmentResultTab::plotRoutine() {

@@ -17,6 +17,7 @@
 #include <qcustomplot.h>
 
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/results/result_grid.h"
 #include "workbench/results/result_plot_data.h"
 #include "workbench/results/result_widgets.h"
@@ -117,27 +118,28 @@ void AnnotationResultTab::buildUi() {
     ui_->plotPanel->setVisible(false);
     ui_->binningGroup->setVisible(false);
 
-    connect(dbBrowse, &QPushButton::clicked, this, [this] { browseOutputDatabase(); });
-    connect(cdfBrowse, &QPushButton::clicked, this, [this] { browseSampleFile(); });
-    connect(ui_->exportButton, &QPushButton::clicked, this, [this] { exportPseudoSpectrum(); });
+    const auto report = [this](const QString& what) { showMessage(what); };
+    connect_guarded(dbBrowse, &QPushButton::clicked, this, [this] { browseOutputDatabase(); }, report);
+    connect_guarded(cdfBrowse, &QPushButton::clicked, this, [this] { browseSampleFile(); }, report);
+    connect_guarded(ui_->exportButton, &QPushButton::clicked, this, [this] { exportPseudoSpectrum(); }, report);
     // A click moves the current row too: both run the plot routine through this one path.
-    on_current_row_change(ui_->grid, this, &selecting_, [this](int row) { selectRow(row); });
+    on_current_row_change(ui_->grid, this, &selecting_, [this](int row) { selectRow(row); }, report);
+    const auto when_on = [](auto slot) {
+        return [slot](bool on) {
+            if (on) slot();
+        };
+    };
     for (QRadioButton* b : {ui_->peakPlot, ui_->groupPlot, ui_->compoundPlot, ui_->scanNumber, ui_->retentionTime,
                             ui_->standard, ui_->nomalized})
-        connect(b, &QRadioButton::toggled, this, [this](bool on) {
-            if (on) redraw(false);
-        });
-    connect(ui_->ppmRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) binningModeChanged();
-    });
-    connect(ui_->binRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) binningModeChanged();
-    });
+        connect_guarded(b, &QRadioButton::toggled, this, when_on([this] { redraw(false); }), report);
+    for (QRadioButton* b : {ui_->ppmRadio, ui_->binRadio})
+        connect_guarded(b, &QRadioButton::toggled, this, when_on([this] { binningModeChanged(); }), report);
     // Checked and drawn once the entry is finished (Enter, or leaving the box): on every keystroke
     // "3500" would first draw 3, 35 and 350.
-    connect(ui_->mzBox, &QLineEdit::editingFinished, this, [this] { binningEntryFinished(0); });
-    connect(ui_->ppmBox, &QLineEdit::editingFinished, this, [this] { binningEntryFinished(1); });
-    connect(ui_->binBox, &QLineEdit::editingFinished, this, [this] { binningEntryFinished(2); });
+    const QLineEdit* boxes[] = {ui_->mzBox, ui_->ppmBox, ui_->binBox};
+    for (int box = 0; box < 3; ++box)
+        connect_guarded(boxes[box], &QLineEdit::editingFinished, this, [this, box] { binningEntryFinished(box); },
+                        report);
 }
 
 void AnnotationResultTab::buildGridPanel() {
@@ -223,6 +225,7 @@ void AnnotationResultTab::buildBinningGroup() {
 }
 
 void AnnotationResultTab::browseOutputDatabase() {
+    if (!engine_) return;
     const auto info = one_chosen_file(openFileDialog(QStringLiteral("Select a Result File"),
                                                      runOutputFolder_ ? runOutputFolder_() : QString(),
                                                      QStringLiteral("db Files (*.db)")),
@@ -231,10 +234,11 @@ void AnnotationResultTab::browseOutputDatabase() {
     if (!info) return;
     outputFolderName_ = info->path();
     outputFileName_ = info->fileName();
-    if (const auto error = run_catching([&] { populateOutputGrid(outputFolderName_, outputFileName_); })) {
+    const auto unreadable = [this](const QString& what) {
         clearAllPanes();
-        showMessage(*error);
-    } else {
+        showMessage(what);
+    };
+    if (guarded(unreadable, [&] { populateOutputGrid(outputFolderName_, outputFileName_); })) {
         arrange_grid_columns(ui_->grid, {kEicColumn, kPeakColumn, kMzColumn, kGroupColumn, kCompoundColumn,
                                          kAnnotationColumn});
         ui_->gridPanel->setVisible(true);
@@ -244,6 +248,7 @@ void AnnotationResultTab::browseOutputDatabase() {
     }
     ui_->cdfFileTextBox->clear();
     cdfFileExitst_ = 0;
+    cdfFailure_.clear();
 }
 
 void AnnotationResultTab::populateOutputGrid(const QString& DataPath1, const QString& DataFile1) {
@@ -251,6 +256,7 @@ void AnnotationResultTab::populateOutputGrid(const QString& DataPath1, const QSt
 }
 
 void AnnotationResultTab::browseSampleFile() {
+    if (!engine_) return;
     const auto files = openFileDialog(QStringLiteral("Select a CDF File"), runOutputFolder_ ? runOutputFolder_() : QString(),
                                       QStringLiteral("CDF File (*.CDF)"));
     if (files && !files->isEmpty()) {
@@ -264,17 +270,25 @@ void AnnotationResultTab::browseSampleFile() {
         outputCdfFolderName_ = QFileInfo(info.path()).path();
         engine_->data_file_Name = engine_text(info.fileName());
         engine_->data_file_path = engine_text(info.path());
-        int loaded = 0;
-        const auto error = run_catching([&] { loaded = engine_->CDF_File_Load(); });
         // A file the reader refuses is reported like one that throws, instead of leaving the
         // TIC and binning panes silently empty behind a path that looks loaded.
-        cdfFileExitst_ = !error && loaded == 1 ? 1 : 0;
-        if (cdfFileExitst_ == 0) showMessage(QStringLiteral("Could not load the CDF file!"));
+        int loaded = 0;
+        guarded([this](const QString& what) { cdfFailure_ = what; }, [&] {
+            loaded = engine_->CDF_File_Load();
+            cdfFailure_ = loaded == 1 ? QString() : window_text(engine_->load_failure);
+        });
+        cdfFileExitst_ = loaded == 1 ? 1 : 0;
+        // Drawn before the message: the previous sample's TIC must not stand behind a box about
+        // this one, and the panes name the file's fault as the box beside them names the file.
         redraw(false);
+        if (cdfFileExitst_ == 0)
+            showMessage(cdfFailure_.isEmpty() ? QStringLiteral("Could not load the CDF file!")
+                                              : QStringLiteral("Could not load the CDF file: ") + cdfFailure_);
         return;
     }
     ui_->cdfFileTextBox->clear();
     cdfFileExitst_ = 0;
+    cdfFailure_.clear();
     showMessage(QStringLiteral("Please select the CDF(.CDF) file!"));
 }
 
@@ -288,9 +302,12 @@ void AnnotationResultTab::selectRow(int row) {
 void AnnotationResultTab::plotSelectedRow() { redraw(false); }
 
 void AnnotationResultTab::redraw(bool quiet) {
-    if (outputFileName_.isEmpty()) return;
-    const auto error = run_catching([this] { plotRoutine(); });
-    if (error && !quiet) showMessage(QStringLiteral("Could not plot the selected row: ") + *error);
+    if (!engine_ || outputFileName_.isEmpty()) return;
+    guarded(
+        [this, quiet](const QString& what) {
+            if (!quiet) showMessage(QStringLiteral("Could not plot the selected row: ") + what);
+        },
+        [this] { plotRoutine(); });
 }
 
 void AnnotationResultTab::clearAllPanes() {
@@ -409,6 +426,10 @@ void AnnotationResultTab::drawRowPanes(const std::vector<Chromatogram_Peak_Group
     PlotPane binning = trace_pane(QStringLiteral("Binning EIC Plot"), binned, x_mode);
     if (cdfFileExitst_ == 1) {
         binning.emptyNote = QStringLiteral("No point of the sample in this m/z window");
+    } else if (!cdfFailure_.isEmpty()) {
+        // On two lines: a reason such as "truncated: 200000 bytes, its header needs 3655608" alone
+        // fills the narrow TIC pane.
+        binning.emptyNote = tic_data.emptyNote = QStringLiteral("Could not be read:\n") + cdfFailure_;
     } else {
         binning.emptyNote = QStringLiteral("Select a CDF file to bin its points by m/z");
         tic_data.emptyNote = QStringLiteral("Select a CDF file to see its TIC");
@@ -459,8 +480,6 @@ void AnnotationResultTab::exportPseudoSpectrum() {
                                                            : PlotMode::PeakPlot;
     const PseudoSpectrum spectrum{pseudoMz_, pseudoIntensity_, pseudoAnnotation_};
     // A file that could not be written is reported as such, never as exported.
-    if (const auto error = run_catching([&] { write_pseudo_spectrum_file(path, pseudo_spectrum_file_bytes(spectrum, mode)); }))
-        showMessage(*error);
-    else
+    if (guarded(showMessage, [&] { write_pseudo_spectrum_file(path, pseudo_spectrum_file_bytes(spectrum, mode)); }))
         showMessage(QStringLiteral("Pseudo spectrum file has been exported!"));
 }

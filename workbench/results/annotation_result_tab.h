@@ -77,6 +77,7 @@ private:
     std::function<QString()> runOutputFolder_;
     QString outputFolderName_, outputFileName_, outputCdfFolderName_;
     int cdfFileExitst_ = 0;
+    QString cdfFailure_;  // why the chosen sample file could not be loaded; empty otherwise
     QString finishedEntry_[3] = {QStringLiteral("100"), QStringLiteral("40"), QStringLiteral("0.1")};
     std::vector<double> pseudoMz_, pseudoIntensity_;
     std::vector<QString> pseudoAnnotation_;

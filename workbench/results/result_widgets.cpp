@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <qcustomplot.h>
 
+#include "workbench/results/guarded_slot.h"
 #include "workbench/results/plot_frame.h"
 #include "workbench/results/result_grid.h"
 
@@ -117,11 +118,14 @@ void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns)
     grid->resizeColumnsToContents();
 }
 
-void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row) {
-    QObject::connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, context,
-                     [quiet, on_row = std::move(on_row)](const QModelIndex& current) {
-                         if (!*quiet && current.isValid()) on_row(current.row());
-                     });
+void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row,
+                           std::function<void(const QString&)> report) {
+    connect_guarded(
+        grid->selectionModel(), &QItemSelectionModel::currentRowChanged, context,
+        [quiet, on_row = std::move(on_row)](const QModelIndex& current) {
+            if (!*quiet && current.isValid()) on_row(current.row());
+        },
+        std::move(report));
 }
 
 void select_grid_row(QTableView* grid, int row, bool* selecting) {

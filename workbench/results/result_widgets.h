@@ -1,5 +1,5 @@
 // Building blocks the two result pages share: a graph pane with its title, the peak grid, small
-// control factories, the default dialogs and the catching of a query's error.
+// control factories and the default dialogs.
 #pragma once
 
 #include <QFileInfo>
@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,8 +48,10 @@ QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidg
 // model's own column order, which the plot routines read by position, is unchanged.
 void arrange_grid_columns(QTableView* grid, const std::vector<int>& key_columns);
 // Calls on_row(row) for every change of the grid's current row, by a click or by a key (arrows,
-// Page Up/Down, Home/End), except while *quiet is true (the page selecting a row itself).
-void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row);
+// Page Up/Down, Home/End), except while *quiet is true (the page selecting a row itself). What
+// on_row throws goes to report.
+void on_current_row_change(QTableView* grid, QObject* context, const bool* quiet, std::function<void(int)> on_row,
+                           std::function<void(const QString&)> report);
 // Makes row the grid's current and selected row while *selecting is true, so that the page's
 // handler of current-row changes leaves the plotting to the caller.
 void select_grid_row(QTableView* grid, int row, bool* selecting);
@@ -69,16 +70,5 @@ QLineEdit* make_box(const QString& text, const QString& object_name, bool read_o
 void default_message(QWidget* parent, const QString& text);
 std::optional<QStringList> default_open_dialog(QWidget* parent, const QString& title, const QString& start,
                                                const QString& filter);
-
-// The error's own text, whatever the engine or the grid provider threw.
-template <class F>
-std::optional<QString> run_catching(F&& f) {
-    try {
-        f();
-    } catch (...) {
-        return current_error_text();
-    }
-    return std::nullopt;
-}
 
 }  // namespace korvane::wb

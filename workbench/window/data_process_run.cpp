@@ -1,6 +1,7 @@
-#include "workbench/window/main_form.h"
+#include "workbench/window/data_process_tab.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -8,20 +9,19 @@
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
-#include <exception>
 #include <filesystem>
 
 #include "engine/records/text_util.h"
-#include "sqlitewrap/cppsqlite3.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
 #include "workbench/engine/run_outcome.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
 
-void MainForm::batchButton_Click() { startRun(true); }
-void MainForm::mpiButton_Click() { startRun(false); }
+void DataProcessTab::batchButton_Click() { startRun(true); }
+void DataProcessTab::mpiButton_Click() { startRun(false); }
 
 namespace {
 
@@ -30,9 +30,20 @@ namespace {
 constexpr int kProgressPollMs = 500, kPollSliceMs = 25;
 constexpr double kProgressDone = 100.0;  // percent: the batch driver's value after its last sample
 
+// What ended a failed Parallel Run, as the pipeline or its launcher said it; when the launcher
+// refused the number of processes (Open MPI: "There are not enough slots available in the system
+// to satisfy the 16 slots ..."), also what to change.
+QString parallel_run_failure(const std::string& said) {
+    if (said.empty()) return QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully");
+    QString text = window_text(said);
+    if (said.find("not enough slots available") == std::string::npos) return text;
+    if (text.endsWith(':')) text.chop(1);
+    return text + ". Please enter a smaller number of processes in \"CPU#:\"!";
+}
+
 }  // namespace
 
-bool MainForm::runInputsReady() {
+bool DataProcessTab::runInputsReady() {
     if (textBox1->toPlainText().isEmpty()) {
         showMessage("Please select LCMS file(s)");
         return false;
@@ -49,10 +60,10 @@ bool MainForm::runInputsReady() {
         showMessage("A run is still in progress; please wait until it has finished!");
         return false;
     }
-    return engine_ != nullptr;
+    return true;
 }
 
-bool MainForm::readCpuCount(int& cpu) {
+bool DataProcessTab::readCpuCount(int& cpu) {
     bool ok = false;
     cpu = plain_locale().toInt(cpuNumberTextBox->text().trimmed(), &ok);
     if (ok && cpu >= 1) return true;
@@ -60,7 +71,7 @@ bool MainForm::readCpuCount(int& cpu) {
     return false;
 }
 
-bool MainForm::createOutputFolder() {
+bool DataProcessTab::createOutputFolder() {
     FilePathOut = window_text(korvane::path_join(engine_text(FilePathData), "Result"));
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(engine_text(FilePathOut)), ec);
@@ -69,7 +80,7 @@ bool MainForm::createOutputFolder() {
     return false;
 }
 
-void MainForm::readMarkedFiles(std::vector<std::string>& names, std::vector<int>& flags) const {
+void DataProcessTab::readMarkedFiles(std::vector<std::string>& names, std::vector<int>& flags) const {
     for (int row = 0; row < dataGridView1->rowCount(); ++row) {
         if (!checked(dataGridView1->item(row, kProcessColumn))) continue;
         names.push_back(engine_text(dataGridView1->item(row, kFileNameColumn)->text()));
@@ -77,7 +88,7 @@ void MainForm::readMarkedFiles(std::vector<std::string>& names, std::vector<int>
     }
 }
 
-void MainForm::startProgressPoller() {
+void DataProcessTab::startProgressPoller() {
     progressBar1->setRange(0, 100);
     progressBar1->setValue(0);
     pollerBusy_ = true;
@@ -99,8 +110,8 @@ void MainForm::startProgressPoller() {
     }));
 }
 
-void MainForm::startRun(bool batch) {
-    if (!runInputsReady()) return;
+void DataProcessTab::startRun(bool batch) {
+    if (!engine_ || !runInputsReady()) return;
     // The CPU box and the marks are read here, on the window's thread: the worker touches no widget.
     int cpu = 1;
     if (!batch && !readCpuCount(cpu)) return;
@@ -118,7 +129,7 @@ void MainForm::startRun(bool batch) {
     // A Parallel Run reports no progress; a bar left full by an earlier batch would say it is done.
     progressBar1->setVisible(batch);
     if (batch) startProgressPoller();
-    CKORVANE_Engine* engine = engine_.get();
+    CKORVANE_Engine* engine = engine_;
     const korvane::wb::Run_Folders folders{engine_text(ConfigPath), engine_text(FilePathData),
                                            engine_text(FilePathOut)};
     // Set here, on the thread that also sets them to load a sample for viewing: the worker runs on
@@ -127,35 +138,29 @@ void MainForm::startRun(bool batch) {
     runWatcher_.setFuture(QtConcurrent::run([this, engine, folders, names, flags, batch, cpu] {
         QString error;
         // The drivers catch nothing; what they raise must reach the user as a failure.
-        try {
+        korvane::wb::guarded([&error](const QString& what) { error = what; }, [&] {
             if (batch) {
                 engine->Save_Run_Config_Parameter(folders, names, flags, 1, 1);
                 engine->Batch_Pipeline(folders, names, flags);
             } else {
                 engine->Save_Run_Config_Parameter(folders, names, flags, 0, cpu);
                 engine->Parallel_Pipeline(folders, cpu);
-                // The launch has already warned; the run must not then be called completed, and
-                // the message says what stopped it when the pipeline or its launcher said so.
-                if (korvane::wb::last_parallel_run_failed())
-                    error = engine->last_run.failure.empty()
-                                ? QStringLiteral("KORVANE_Pipeline under mpiexec did not finish successfully")
-                                : window_text(engine->last_run.failure);
+                // One message says that the run failed and why: the launch itself shows none.
+                if (korvane::wb::last_parallel_run_failed()) error = parallel_run_failure(engine->last_run.failure);
             }
-        } catch (...) {
-            error = current_error_text();
-        }
+        });
         workerRunning_ = false;
         return error;
     }));
 }
 
-void MainForm::runFinished() {
+void DataProcessTab::runFinished() {
     unsetCursor();
     runError_ = runWatcher_.result();
     reportRunWhenDone();
 }
 
-void MainForm::reportRunWhenDone() {
+void DataProcessTab::reportRunWhenDone() {
     // The message waits for the poller's last report, so that the bar shows where the run ended,
     // and for the answer to a close question still open: the window may be going away.
     if (runWatcher_.isRunning() || pollerBusy_ || !runBusy_ || asking_) return;
@@ -173,28 +178,54 @@ void MainForm::reportRunWhenDone() {
     runBusy_ = false;
 }
 
-bool MainForm::stopRunBeforeLeaving() {
-    if (!runBusy() || !batchButtonWasClicked) return true;
+bool DataProcessTab::confirmStopBeforeLeaving() {
+    if (!runBusy()) return true;
     // Already stopping: the first request closes the window once the run has stopped.
     if (closing_) return false;
+    const bool batch = batchButtonWasClicked;
     asking_ = true;
-    const bool stop = askQuestion(QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe "
-                                                 "sample being processed is finished first; the samples after it "
-                                                 "are not processed."));
+    const bool stop = askQuestion(
+        batch ? QStringLiteral("A Batch Run is in progress. Stop it and close KORVANE?\n\nThe sample being "
+                               "processed is finished first; the samples after it are not processed.")
+              : QStringLiteral("A Parallel Run is in progress. Stop it and close KORVANE?\n\nThe samples that "
+                               "are not finished yet are not processed."));
     asking_ = false;
     if (!stop) {
         reportRunWhenDone();  // the run may have ended while the question was open
         return false;
     }
     closing_ = true;
-    engine_->stop_requested = true;
+    if (batch) engine_->stop_requested = true;
     reportRunWhenDone();
-    centralWidget()->setEnabled(false);
-    setCursor(Qt::WaitCursor);
-    // Events keep flowing: the worker may be waiting for this thread to show a warning.
-    while (runBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    centralWidget()->setEnabled(true);
-    unsetCursor();
-    closing_ = false;
     return true;
+}
+
+void DataProcessTab::waitForStoppedRun() {
+    // A Parallel Run's launcher gets SIGTERM, which it passes on to the pipeline's processes: they
+    // remove their unfinished files before they end. Only a launcher still there after the grace
+    // period is killed outright. It may not have started yet when the question was answered.
+    const bool batch = batchButtonWasClicked;
+    bool signalled = batch, killed = batch;
+    QElapsedTimer since_signal;
+    while (runBusy()) {
+        if (!signalled && korvane::wb::kill_started_launcher(SIGTERM)) {
+            signalled = true;
+            since_signal.start();
+        }
+        if (signalled && !killed && since_signal.elapsed() >= launcherStopGrace.count()) {
+            korvane::wb::kill_started_launcher(SIGKILL);
+            killed = true;
+        }
+        // Events keep flowing: the worker may be waiting for this thread to show a warning.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    closing_ = false;
+}
+
+void DataProcessTab::endRunNow() {
+    korvane::wb::kill_started_launcher();
+    // Events keep flowing meanwhile: a worker may be waiting for the window's thread to show a
+    // message box.
+    while (runWatcher_.isRunning() || pollWatcher_.isRunning())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }

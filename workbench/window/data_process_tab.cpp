@@ -1,13 +1,15 @@
-#include "workbench/window/main_form.h"
+#include "workbench/window/data_process_tab.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,12 +17,13 @@
 #include <QTableWidget>
 #include <QStyle>
 #include <QVBoxLayout>
-#include <exception>
 
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
+using korvane::wb::connect_guarded;
 
 namespace {
 
@@ -39,7 +42,9 @@ int mark_column_width(const QHeaderView* header, int column) {
 
 }  // namespace
 
-void MainForm::buildDataProcessTab(QWidget* page) {
+DataProcessTab::DataProcessTab(CKORVANE_Engine* engine, QWidget* parent) : QWidget(parent), engine_(engine) {
+    setObjectName("dataProcessTab");
+    installDialogs();
     QGridLayout* top = buildInputRows();
     runPanel = new QWidget;
     runPanel->setObjectName("panel1");
@@ -61,13 +66,50 @@ void MainForm::buildDataProcessTab(QWidget* page) {
     // plot panel is hidden and jump left when a file is first clicked.
     body->addWidget(runPanel, 0, Qt::AlignTop | Qt::AlignLeft);
     body->addWidget(plotPanel, 1);
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(body, 1);
+
+    // The ends of a run's worker and of its progress poller.
+    const auto report = [this](const QString& what) { reportError(what); };
+    connect_guarded(&runWatcher_, &QFutureWatcher<QString>::finished, this, [this] { runFinished(); }, report);
+    connect_guarded(
+        &pollWatcher_, &QFutureWatcher<void>::finished, this,
+        [this] {
+            progressValue = 0;
+            pollerBusy_ = false;
+            reportRunWhenDone();
+        },
+        report);
 }
 
+DataProcessTab::~DataProcessTab() { endRunNow(); }
+
+void DataProcessTab::installDialogs() {
+    showMessage = [this](const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    openFilesDialog = [this](const QString& title, const QString& filter) -> std::optional<QStringList> {
+        QFileDialog dialog(this, title, QString(), filter);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        return dialog.selectedFiles();
+    };
+    folderDialog = [this](const QString& proposed) {
+        const QString chosen = QFileDialog::getExistingDirectory(this, QString(), proposed);
+        return chosen.isEmpty() ? proposed : chosen;
+    };
+    askQuestion = [this](const QString& text) {
+        return QMessageBox::question(this, QStringLiteral("KORVANE"), text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
+}
+
+QString DataProcessTab::configBoxText() const { return configFileTextBox->text(); }
+
 // The sample files and the configuration folder, each with its box and buttons.
-QGridLayout* MainForm::buildInputRows() {
+QGridLayout* DataProcessTab::buildInputRows() {
     auto* top = new QGridLayout;
     textBox1 = new QPlainTextEdit;
     textBox1->setObjectName("textBox1");
@@ -89,13 +131,14 @@ QGridLayout* MainForm::buildInputRows() {
     top->addWidget(new QLabel("Configuration Folder :"), 1, 0);
     top->addWidget(configFileTextBox, 1, 1);
     top->addWidget(configBrowse, 1, 2);
-    connect(browse, &QPushButton::clicked, this, &MainForm::DataLoadBrowseButton_Click);
-    connect(load, &QPushButton::clicked, this, &MainForm::LoadDataFileButton_Click);
-    connect(configBrowse, &QPushButton::clicked, this, &MainForm::configFileButton_Click);
+    const auto report = [this](const QString& what) { reportError(what); };
+    connect_guarded(browse, &QPushButton::clicked, this, [this] { DataLoadBrowseButton_Click(); }, report);
+    connect_guarded(load, &QPushButton::clicked, this, [this] { LoadDataFileButton_Click(); }, report);
+    connect_guarded(configBrowse, &QPushButton::clicked, this, [this] { configFileButton_Click(); }, report);
     return top;
 }
 
-void MainForm::buildFileGrid(QVBoxLayout* run) {
+void DataProcessTab::buildFileGrid(QVBoxLayout* run) {
     dataGridView1 = new QTableWidget(0, 4);
     dataGridView1->setObjectName("dataGridView1");
     dataGridView1->setHorizontalHeaderLabels({"File Name", "Folder Name", "   Process", "   Align"});
@@ -110,16 +153,22 @@ void MainForm::buildFileGrid(QVBoxLayout* run) {
     dataGridView1->setSortingEnabled(false);
     dataGridView1->setMinimumHeight(420);
     run->addWidget(dataGridView1);
-    connect(dataGridView1, &QTableWidget::cellClicked, this, &MainForm::dataGridView1_CellClick);
+    const auto report = [this](const QString& what) { reportError(what); };
+    connect_guarded(
+        dataGridView1, &QTableWidget::cellClicked, this,
+        [this](int row, int column) { dataGridView1_CellClick(row, column); }, report);
     // A key that moves the current row among the file names (arrows, Page Up/Down) shows that
     // sample as a click does; a click is left to its own handler, which comes on release.
-    connect(dataGridView1, &QTableWidget::currentCellChanged, this, [this](int row, int column) {
-        const bool by_key = QGuiApplication::mouseButtons() == Qt::NoButton;
-        if (row >= 0 && row != shownRow_ && column == kFileNameColumn && by_key) showSample(row);
-    });
+    connect_guarded(
+        dataGridView1, &QTableWidget::currentCellChanged, this,
+        [this](int row, int column) {
+            const bool by_key = QGuiApplication::mouseButtons() == Qt::NoButton;
+            if (row >= 0 && row != shownRow_ && column == kFileNameColumn && by_key) showSample(row);
+        },
+        report);
 }
 
-void MainForm::buildRunModes(QVBoxLayout* run) {
+void DataProcessTab::buildRunModes(QVBoxLayout* run) {
     batchRunRadioButton = new QRadioButton("Batch Run");
     batchRunRadioButton->setObjectName("batchRunRadioButton");
     batchRunRadioButton->setChecked(true);
@@ -138,7 +187,7 @@ void MainForm::buildRunModes(QVBoxLayout* run) {
 }
 
 // The two run buttons and the CPU box, all hidden until the grid is filled.
-void MainForm::buildRunButtons(QVBoxLayout* run) {
+void DataProcessTab::buildRunButtons(QVBoxLayout* run) {
     batchButton = new QPushButton("Batch Run");
     batchButton->setObjectName("batchButton");
     mpiButton = new QPushButton("Parallel Run");
@@ -156,11 +205,12 @@ void MainForm::buildRunButtons(QVBoxLayout* run) {
     buttons->addWidget(cpuNumberTextBox);
     buttons->addStretch();
     run->addLayout(buttons);
-    connect(batchButton, &QPushButton::clicked, this, &MainForm::batchButton_Click);
-    connect(mpiButton, &QPushButton::clicked, this, &MainForm::mpiButton_Click);
+    const auto report = [this](const QString& what) { reportError(what); };
+    connect_guarded(batchButton, &QPushButton::clicked, this, [this] { batchButton_Click(); }, report);
+    connect_guarded(mpiButton, &QPushButton::clicked, this, [this] { mpiButton_Click(); }, report);
 }
 
-void MainForm::DataLoadBrowseButton_Click() {
+void DataProcessTab::DataLoadBrowseButton_Click() {
     textBox1->clear();
     const auto chosen = openFilesDialog("Select LC-MS CDF Files", "CDF Files (*.CDF *.cdf)");
     if (!chosen) return;
@@ -182,9 +232,9 @@ void MainForm::DataLoadBrowseButton_Click() {
     textBox1->setPlainText(text);
 }
 
-void MainForm::setRunPanelVisible(bool visible) { runPanel->setVisible(visible); }
+void DataProcessTab::setRunPanelVisible(bool visible) { runPanel->setVisible(visible); }
 
-void MainForm::LoadDataFileButton_Click() {
+void DataProcessTab::LoadDataFileButton_Click() {
     if (textBox1->toPlainText().isEmpty()) {
         setRunPanelVisible(false);
         plotPanel->hide();
@@ -224,7 +274,7 @@ void MainForm::LoadDataFileButton_Click() {
     placeHeaderCheckBoxes();
 }
 
-void MainForm::placeHeaderCheckBoxes() {
+void DataProcessTab::placeHeaderCheckBoxes() {
     delete checkboxHeader;
     delete checkboxHeader2;
     QHeaderView* header = dataGridView1->horizontalHeader();
@@ -238,24 +288,24 @@ void MainForm::placeHeaderCheckBoxes() {
     };
     checkboxHeader = place(kProcessColumn, "checkboxHeader");
     checkboxHeader2 = place(kAlignColumn, "checkboxHeader2");
-    connect(checkboxHeader, &QCheckBox::toggled, this, &MainForm::processHeaderToggled);
-    connect(checkboxHeader2, &QCheckBox::toggled, this, &MainForm::alignHeaderToggled);
+    connect(checkboxHeader, &QCheckBox::toggled, this, &DataProcessTab::processHeaderToggled);
+    connect(checkboxHeader2, &QCheckBox::toggled, this, &DataProcessTab::alignHeaderToggled);
 }
 
-void MainForm::setAlignEditable(int row, bool editable) {
+void DataProcessTab::setAlignEditable(int row, bool editable) {
     QTableWidgetItem* align = dataGridView1->item(row, kAlignColumn);
     if (!align) return;
     align->setFlags(editable ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable : Qt::ItemIsEnabled);
     if (!editable) align->setCheckState(Qt::Unchecked);
 }
 
-void MainForm::endGridEdit() {
+void DataProcessTab::endGridEdit() {
     dataGridView1->setCurrentItem(nullptr);
     dataGridView1->clearSelection();
     dataGridView1->viewport()->update();
 }
 
-void MainForm::processHeaderToggled(bool on) {
+void DataProcessTab::processHeaderToggled(bool on) {
     endGridEdit();
     const int rows = dataGridView1->rowCount();
     for (int row = 0; row < rows; ++row) {
@@ -266,7 +316,7 @@ void MainForm::processHeaderToggled(bool on) {
     if (!on) checkboxHeader2->setChecked(false);
 }
 
-void MainForm::alignHeaderToggled(bool on) {
+void DataProcessTab::alignHeaderToggled(bool on) {
     endGridEdit();
     for (int row = 0; row < dataGridView1->rowCount(); ++row) {
         if (!on)
@@ -275,7 +325,7 @@ void MainForm::alignHeaderToggled(bool on) {
             dataGridView1->item(row, kAlignColumn)->setCheckState(Qt::Checked);
     }
 }
-void MainForm::dataGridView1_CellClick(int row, int column) {
+void DataProcessTab::dataGridView1_CellClick(int row, int column) {
     if (row < 0 || row >= dataGridView1->rowCount()) return;
     if (column == kProcessColumn) {
         QTableWidgetItem* process = dataGridView1->item(row, kProcessColumn);
@@ -290,19 +340,15 @@ void MainForm::dataGridView1_CellClick(int row, int column) {
     showSample(row);
 }
 
-void MainForm::configFileButton_Click() {
+void DataProcessTab::configFileButton_Click() {
+    if (!engine_) return;
     const QString folder = folderDialog(QDir::currentPath() + "/configFiles");
     ConfigPath = folder;
     configFileTextBox->setText(folder);
     int loaded = 0;
     QString error;
-    if (engine_) {
-        try {
-            loaded = engine_->Config_File_Load(engine_text(ConfigPath), "config_para.csv");
-        } catch (...) {
-            error = current_error_text();
-        }
-    }
+    korvane::wb::guarded([&](const QString& what) { error = what; },
+                         [&] { loaded = engine_->Config_File_Load(engine_text(ConfigPath), "config_para.csv"); });
     if (loaded == 0) {
         showMessage(error.isEmpty() ? QString("Could not find configure files!")
                                     : "Could not read configure files: " + error);

@@ -15,7 +15,6 @@ constexpr int kFolderColumn = 1;
 constexpr int kProcessColumn = 2;
 constexpr int kAlignColumn = 3;
 
-using korvane::wb::current_error_text;
 using korvane::wb::engine_text;
 using korvane::wb::window_text;
 

@@ -2,9 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -15,16 +13,18 @@
 #include <algorithm>
 #include <iostream>
 #include <new>
+#include <utility>
 
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
 #include "workbench/results/alignment_result_tab.h"
 #include "workbench/results/annotation_result_tab.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/window/about_window.h"
-#include "workbench/window/form_util.h"
+#include "workbench/window/data_process_tab.h"
 #include "workbench/window/parameter_setup_tab.h"
 
-using namespace korvane::wb::form;
+using korvane::wb::connect_guarded;
 
 namespace korvane::wb {
 
@@ -53,8 +53,8 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
                     Qt::WindowCloseButtonHint | Qt::WindowTitleHint) &
                    ~Qt::WindowMaximizeButtonHint);
 
-    // 1. The dialogs, which tests replace, and the menus.
-    installDialogs();
+    // 1. The menus; exitApplication, which tests replace, ends the program.
+    exitApplication = [](int code) { QCoreApplication::exit(code); };
     buildMenus();
 
     // 2. The engine comes first so that the pages can hold its address; without memory for it the
@@ -68,67 +68,46 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
     // 3. The four pages, in a window no larger than the screen.
     buildPages();
     placePagesInWindow();
-
-    // 4. The ends of a run's worker and of its progress poller.
-    connect(&runWatcher_, &QFutureWatcher<QString>::finished, this, &MainForm::runFinished);
-    connect(&pollWatcher_, &QFutureWatcher<void>::finished, this, [this] {
-        progressValue = 0;
-        pollerBusy_ = false;
-        reportRunWhenDone();
-    });
-}
-
-void MainForm::installDialogs() {
-    showMessage = [this](const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
-        box.exec();
-    };
-    openFilesDialog = [this](const QString& title, const QString& filter) -> std::optional<QStringList> {
-        QFileDialog dialog(this, title, QString(), filter);
-        dialog.setFileMode(QFileDialog::ExistingFiles);
-        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-        return dialog.selectedFiles();
-    };
-    folderDialog = [this](const QString& proposed) {
-        const QString chosen = QFileDialog::getExistingDirectory(this, QString(), proposed);
-        return chosen.isEmpty() ? proposed : chosen;
-    };
-    exitApplication = [](int code) { QCoreApplication::exit(code); };
-    askQuestion = [this](const QString& text) {
-        return QMessageBox::question(this, QStringLiteral("KORVANE"), text, QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
-    };
 }
 
 void MainForm::buildMenus() {
     auto* fileMenu = menuBar()->addMenu("&File");
     auto* exitAction = fileMenu->addAction("E&xit");
     exitAction->setObjectName("exitToolStripMenuItem");
-    connect(exitAction, &QAction::triggered, this, &MainForm::exitMenu_Click);
+    const auto report = [this](const QString& what) { reportError(what); };
+    connect_guarded(exitAction, &QAction::triggered, this, [this] { exitMenu_Click(); }, report);
     auto* helpMenu = menuBar()->addMenu("&Help");
     auto* aboutAction = helpMenu->addAction("&About...");
     aboutAction->setObjectName("aboutToolStripMenuItem");
-    connect(aboutAction, &QAction::triggered, this, &MainForm::aboutMenu_Click);
+    connect_guarded(aboutAction, &QAction::triggered, this, [this] { aboutMenu_Click(); }, report);
 }
 
 void MainForm::buildPages() {
     tabs_ = new QTabWidget;
     tabs_->setObjectName("tabControl1");
-    auto* dataPage = new QWidget;
-    dataPage->setObjectName("dataProcessTab");
-    buildDataProcessTab(dataPage);
-    tabs_->addTab(dataPage, "Data Process");
+    dataTab_ = new DataProcessTab(engine_.get());
+    // The window's modals are the page's own dialogs, and the page's go through the window's
+    // seams, which tests replace.
+    showMessage = std::exchange(dataTab_->showMessage, [this](const QString& text) { showMessage(text); });
+    openFilesDialog = std::exchange(dataTab_->openFilesDialog, [this](const QString& title, const QString& filter) {
+        return openFilesDialog(title, filter);
+    });
+    folderDialog = std::exchange(dataTab_->folderDialog, [this](const QString& proposed) { return folderDialog(proposed); });
+    askQuestion = std::exchange(dataTab_->askQuestion, [this](const QString& text) { return askQuestion(text); });
+    tabs_->addTab(dataTab_, "Data Process");
     paramTab_ = new ParameterSetupTab(
-        engine_.get(), [this] { return ConfigPath; }, [this] { return configFileTextBox->text(); });
+        engine_.get(), [this] { return dataTab_->configPath(); }, [this] { return dataTab_->configBoxText(); });
     paramTab_->showMessage = [this](const QString& text) { showMessage(text); };
     tabs_->addTab(paramTab_, "Parameter Setup");
-    const auto runOutputFolder = [this] { return FilePathOut; };
+    const auto runOutputFolder = [this] { return dataTab_->filePathOut(); };
     annotationTab_ = new AnnotationResultTab(engine_.get(), runOutputFolder);
     tabs_->addTab(annotationTab_, "Annotation Result");
     alignmentTab_ = new AlignmentResultTab(engine_.get(), runOutputFolder);
     tabs_->addTab(alignmentTab_, "Alignment Result");
-    connect(tabs_, &QTabWidget::currentChanged, this,
-            [this](int index) { paramTab_->tabSelected(tabs_->widget(index) == paramTab_); });
+    connect_guarded(
+        tabs_, &QTabWidget::currentChanged, this,
+        [this](int index) { paramTab_->tabSelected(tabs_->widget(index) == paramTab_); },
+        [this](const QString& what) { reportError(what); });
 }
 
 void MainForm::placePagesInWindow() {
@@ -147,13 +126,23 @@ void MainForm::placePagesInWindow() {
 }
 
 MainForm::~MainForm() {
-    // The worker uses the engine and this window's flags: both must outlive it.
-    korvane::wb::kill_started_launcher();
-    // Events keep flowing meanwhile: a worker may be waiting for the window's thread to show a
-    // message box.
-    while (runWatcher_.isRunning() || pollWatcher_.isRunning())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // The run's worker uses the engine, which goes before the pages do.
+    dataTab_->endRunNow();
 }
+
+bool MainForm::runBusy() const { return dataTab_->runBusy(); }
+
+bool MainForm::stopRunBeforeLeaving() {
+    if (!runBusy()) return true;
+    if (!dataTab_->confirmStopBeforeLeaving()) return false;
+    centralWidget()->setEnabled(false);
+    setCursor(Qt::WaitCursor);
+    dataTab_->waitForStoppedRun();
+    centralWidget()->setEnabled(true);
+    unsetCursor();
+    return true;
+}
+
 void MainForm::exitMenu_Click() {
     if (!stopRunBeforeLeaving()) return;
     korvane::wb::kill_started_launcher();

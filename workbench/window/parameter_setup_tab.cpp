@@ -25,6 +25,7 @@
 #include "engine/records/para_configure.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/results/engine_text.h"
+#include "workbench/results/guarded_slot.h"
 
 namespace {
 
@@ -209,7 +210,9 @@ QVBoxLayout* ParameterSetupTab::buildModeGroups() {
 QVBoxLayout* ParameterSetupTab::layOutPage(const Parameter_Groups& groups, QVBoxLayout* modes) {
     auto* applyButton = new QPushButton("Apply", this);
     applyButton->setObjectName("applyButton");
-    connect(applyButton, &QPushButton::clicked, this, &ParameterSetupTab::apply);
+    korvane::wb::connect_guarded(
+        applyButton, &QPushButton::clicked, this, [this] { apply(); },
+        [this](const QString& what) { showMessage(what); });
 
     auto* grid = new QGridLayout;
     // Mass traces, peak detection and filtering above; grouping, alignment and the modes below.

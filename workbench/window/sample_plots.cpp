@@ -1,4 +1,4 @@
-#include "workbench/window/main_form.h"
+#include "workbench/window/data_process_tab.h"
 
 #include <qcustomplot.h>
 
@@ -8,13 +8,15 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <exception>
 
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/guarded_slot.h"
 #include "workbench/results/plot_frame.h"
 #include "workbench/window/form_util.h"
 
 using namespace korvane::wb::form;
+using korvane::wb::connect_guarded;
+using korvane::wb::guarded;
 
 namespace {
 
@@ -44,7 +46,7 @@ void reset_plot(QCustomPlot* plot) {
 
 }  // namespace
 
-void MainForm::buildSamplePlotPanel() {
+void DataProcessTab::buildSamplePlotPanel() {
     plotPanel = new QWidget;
     plotPanel->setObjectName("panel2");
     auto* plots = new QVBoxLayout(plotPanel);
@@ -68,25 +70,34 @@ void MainForm::buildSamplePlotPanel() {
         plotModes->addWidget(w);
     plotModes->addStretch();
     plots->addLayout(plotModes);
+    const auto report = [this](const QString& what) { reportError(what); };
     for (QRadioButton* b : {ScanNumberRadioButton, RetentionTimeRadioButton, twoDRadioButton})
-        connect(b, &QRadioButton::toggled, this, [this](bool on) {
-            if (on) redrawDataPlot();
-        });
-    connect(textBox5, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (text.isEmpty()) {
-            textBox5->setText("0");  // redraws through this same signal
-            return;
-        }
-        bool ok = false;
-        const int t = plain_locale().toInt(text.trimmed(), &ok);
-        // Text that is no whole number keeps the last threshold that was one.
-        if (ok) threshold_ = t;
-        redrawDataPlot();
-    });
+        connect_guarded(
+            b, &QRadioButton::toggled, this,
+            [this](bool on) {
+                if (on) redrawDataPlot();
+            },
+            report);
+    connect_guarded(
+        textBox5, &QLineEdit::textChanged, this,
+        [this](const QString& text) {
+            if (text.isEmpty()) {
+                textBox5->setText("0");  // redraws through this same signal
+                return;
+            }
+            bool ok = false;
+            const int t = plain_locale().toInt(text.trimmed(), &ok);
+            // Text that is no whole number keeps the last threshold that was one.
+            if (ok) threshold_ = t;
+            redrawDataPlot();
+        },
+        report);
 
     zedGraphControl1 = new QCustomPlot;
     dataTitle_ = set_up_plot(zedGraphControl1, "zedGraphControl1", 340);
-    connect(zedGraphControl1, &QCustomPlot::mousePress, this, &MainForm::dataPlotMousePress);
+    connect_guarded(
+        zedGraphControl1, &QCustomPlot::mousePress, this, [this](QMouseEvent* event) { dataPlotMousePress(event); },
+        report);
     zedGraphControl2 = new QCustomPlot;
     spectrumTitle_ = set_up_plot(zedGraphControl2, "zedGraphControl2", 280);
     plots->addWidget(zedGraphControl1, 3);
@@ -94,10 +105,11 @@ void MainForm::buildSamplePlotPanel() {
     plotPanel->hide();
 }
 
-QString MainForm::dataPlotTitle() const { return dataTitle_->text(); }
-QString MainForm::spectrumPlotTitle() const { return spectrumTitle_->text(); }
+QString DataProcessTab::dataPlotTitle() const { return dataTitle_->text(); }
+QString DataProcessTab::spectrumPlotTitle() const { return spectrumTitle_->text(); }
 
-void MainForm::showSample(int row) {
+void DataProcessTab::showSample(int row) {
+    if (!engine_) return;
     plotPanel->show();
     reset_plot(zedGraphControl2);
     spectrumTitle_->setText(QString());
@@ -108,36 +120,30 @@ void MainForm::showSample(int row) {
     dataGridView1->selectRow(row);
     const QString name = dataGridView1->item(row, kFileNameColumn)->text();
     const QString folder = dataGridView1->item(row, kFolderColumn)->text();
-    if (engine_) {
-        engine_->data_file_Name = engine_text(name);
-        engine_->data_file_path = engine_text(folder);
-        // A file that cannot be read shows as an empty plot under its name, saying why.
-        try {
-            sampleFailure_ = engine_->CDF_File_Load() == 1 ? QString() : window_text(engine_->load_failure);
-        } catch (...) {
-            sampleFailure_ = current_error_text();
-        }
-    }
+    engine_->data_file_Name = engine_text(name);
+    engine_->data_file_path = engine_text(folder);
+    // A file that cannot be read shows as an empty plot under its name, saying why.
+    guarded([this](const QString& what) { sampleFailure_ = what; }, [this] {
+        sampleFailure_ = engine_->CDF_File_Load() == 1 ? QString() : window_text(engine_->load_failure);
+    });
     fileNameTitle = name;
     redrawDataPlot();
 }
 
-korvane::wb::Plot_Mode MainForm::plotMode() const {
+korvane::wb::Plot_Mode DataProcessTab::plotMode() const {
     if (twoDRadioButton->isChecked()) return korvane::wb::Plot_Mode::TwoD;
     if (RetentionTimeRadioButton->isChecked()) return korvane::wb::Plot_Mode::RetentionTime;
     return korvane::wb::Plot_Mode::ScanNumber;
 }
 
-void MainForm::redrawDataPlot() {
+void DataProcessTab::redrawDataPlot() {
+    if (!engine_) return;
     QCustomPlot* plot = zedGraphControl1;
     reset_plot(plot);
     // A sample too large to copy for the plot shows as an empty plot saying why.
-    try {
-        view_ = engine_ ? korvane::wb::make_sample_view(*engine_) : korvane::wb::Sample_View{};
-    } catch (...) {
-        view_ = korvane::wb::Sample_View{};
-        sampleFailure_ = current_error_text();
-    }
+    const bool copied = guarded([this](const QString& what) { sampleFailure_ = what; },
+                                [this] { view_ = korvane::wb::make_sample_view(*engine_); });
+    if (!copied) view_ = korvane::wb::Sample_View{};
     const auto mode = plotMode();
     QCPGraph* graph = plot->addGraph();
     graph->setPen(QPen(Qt::blue));
@@ -174,7 +180,7 @@ void MainForm::redrawDataPlot() {
     plot->replot();
 }
 
-void MainForm::dataPlotMousePress(QMouseEvent* event) {
+void DataProcessTab::dataPlotMousePress(QMouseEvent* event) {
     QCustomPlot* spectrum = zedGraphControl2;
     reset_plot(spectrum);
     bool near = false;

@@ -100,6 +100,7 @@ TEST_F(Launch, MissingLauncherIsReported) {
     e.Parallel_Pipeline({}, {}, 2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: CreateProcess failed!");
     EXPECT_EQ(messages_, std::vector<Message>{kRunFailed});
+    EXPECT_EQ(e.last_run.failure, "could not start " + dir_.file("no-such-mpiexec") + ": No such file or directory");
     EXPECT_FALSE(korvane::wb::kill_started_launcher());
 }
 

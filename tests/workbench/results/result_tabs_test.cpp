@@ -24,6 +24,7 @@
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/sample_file.h"
 #include "workbench/engine/korvane_engine.h"
+#include "workbench/results/plot_frame.h"
 
 namespace {
 
@@ -378,14 +379,46 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
     tab.browseSampleFile();
     EXPECT_EQ(a.messages, (std::vector<QString>{"Please select the CDF(.CDF) file!"}));
     EXPECT_EQ(tab.cdfFileExitst(), 0);
+}
 
-    // A sample file that cannot be read is reported, not shown as loaded.
-    a.messages.clear();
-    const std::string bad_cdf = dir.write("bad.CDF", "not netcdf");
-    a.open_replies.push_back(QStringList{QString::fromStdString(bad_cdf)});
+// A sample file that cannot be read after one that could: the message says why, the earlier
+// sample's TIC is gone before the message shows, and the box keeps the file's name while the
+// panes say why it shows nothing (they asked for a file, beside a box naming one).
+TEST(AnnotationResultTab, AnUnreadableSampleFileSaysWhyAndLeavesNoOldPlotBehind) {
+    Page<AnnotationResultTab> page;
+    auto& [dir, engine, tab, a] = page;
+    const std::string db = write_annotation_db(dir);
+    const std::string good = dir.file("good.CDF");
+    korvane::synth::Options o;
+    o.scans = 30;
+    o.points_per_scan = 50;
+    o.compounds = 5;
+    korvane::synth::write_sample_cdf(good, korvane::synth::generate_sample(o));
+    const std::string bad = dir.write("bad.CDF", "not netcdf");
+    QCustomPlot* tic = pane(tab, "ticGraph");
+    std::vector<bool> tic_drawn_at_message;
+    tab.showMessage = [&](const QString& text) {
+        a.messages.push_back(text);
+        tic_drawn_at_message.push_back(korvane::wb::plot_has_points(tic));
+    };
+    a.open_replies = {QStringList{QString::fromStdString(db)}, QStringList{QString::fromStdString(good)},
+                      QStringList{QString::fromStdString(bad)}};
+    tab.browseOutputDatabase();
     tab.browseSampleFile();
-    EXPECT_EQ(a.messages, (std::vector<QString>{"Could not load the CDF file!"}));
+    ASSERT_TRUE(korvane::wb::plot_has_points(tic));
+    tab.browseSampleFile();
+    EXPECT_EQ(a.messages, (std::vector<QString>{"Could not load the CDF file: not a netCDF file"}));
+    EXPECT_EQ(tic_drawn_at_message, std::vector<bool>{false});
     EXPECT_EQ(tab.cdfFileExitst(), 0);
+    EXPECT_EQ(child<QLineEdit>(tab, "cdfFileTextBox")->text().toStdString(), bad);
+    for (const char* name : {"ticGraph", "binningEicGraph"}) {
+        SCOPED_TRACE(name);
+        QCustomPlot* p = pane(tab, name);
+        ASSERT_EQ(p->itemCount(), 1);
+        const auto* note = dynamic_cast<QCPItemText*>(p->item(0));
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(note->text().toStdString(), "Could not be read:\nnot a netCDF file");
+    }
 }
 
 TEST(AnnotationResultTab, AQueryErrorIsShownNotSwallowed) {
@@ -525,6 +558,30 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     tab.browseOutputDatabase();
     EXPECT_EQ(tab.cdfFileExitst(), 0);
     EXPECT_TRUE(child<QLineEdit>(tab, "cdfFileTextBox")->text().isEmpty());
+}
+
+// Without an engine (the window could not allocate one) the pages' actions that need it do
+// nothing: no dialog, no message, no plot. The sample file's "Browse" used the missing engine.
+TEST(ResultTabs, WithoutAnEngineTheirActionsDoNothing) {
+    TempDir dir;
+    const QString files[] = {QString::fromStdString(write_annotation_db(dir)),
+                             QString::fromStdString(dir.write("s.CDF", "not netcdf")),
+                             QString::fromStdString(write_align_db(dir))};
+    AnnotationResultTab annotation(nullptr, [] { return QString(); });
+    AlignmentResultTab alignment(nullptr, [] { return QString(); });
+    Answers a;
+    wire(annotation, a);
+    wire(alignment, a);
+    for (const QString& f : files) a.open_replies.push_back(QStringList{f});
+    annotation.browseOutputDatabase();
+    annotation.browseSampleFile();
+    annotation.selectRow(0);
+    alignment.browseAlignDatabase();
+    alignment.selectRow(0);
+    EXPECT_TRUE(a.titles.empty());
+    EXPECT_TRUE(a.messages.empty());
+    EXPECT_EQ(annotation.cdfFileExitst(), 0);
+    EXPECT_EQ(pane(annotation, "peaksGraph")->graphCount(), 0);
 }
 
 TEST(AlignmentResultTab, OpeningAnAlignedDatabaseFillsTheGridAndOverlaysTheSamples) {

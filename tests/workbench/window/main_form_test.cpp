@@ -36,6 +36,7 @@
 #include "tools/generate_sample/sample_file.h"
 #include "workbench/engine/korvane_engine.h"
 #include "workbench/engine/platform_hooks.h"
+#include "workbench/window/data_process_tab.h"
 
 // This program is linked with --wrap=dlopen, so the engine's loading of the netCDF library comes
 // here: a test can play a machine where no netCDF library loads.
@@ -129,6 +130,7 @@ protected:
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
+    DataProcessTab* tab() { return form->dataProcessTab(); }
     QTableWidget* grid() { return child<QTableWidget>("dataGridView1"); }
     bool mark(int row, int column) { return grid()->item(row, column)->checkState() == Qt::Checked; }
     bool alignEditable(int row) { return grid()->item(row, 3)->flags().testFlag(Qt::ItemIsUserCheckable); }
@@ -136,13 +138,24 @@ protected:
     // Chooses the given files and loads them into the grid.
     void loadFiles(const QStringList& paths) {
         nextFiles = paths;
-        form->DataLoadBrowseButton_Click();
-        form->LoadDataFileButton_Click();
+        tab()->DataLoadBrowseButton_Click();
+        tab()->LoadDataFileButton_Click();
         process_events();
     }
     void chooseConfig(const fs::path& dir) {
         nextFolder = QString::fromStdString(dir.string());
-        form->configFileButton_Click();
+        tab()->configFileButton_Click();
+    }
+    // One file marked for processing, a configuration and "Parallel Run" chosen: the launcher is
+    // the test's to set.
+    void readyParallelRun() {
+        const fs::path data = dir.path() / "data", config = dir.path() / "config";
+        fs::create_directories(data);
+        copy_example_config(config);
+        loadFiles({QString::fromStdString((data / "a.CDF").string())});
+        chooseConfig(config);
+        tab()->dataGridView1_CellClick(0, 2);
+        child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
     }
 
     TempDir dir;
@@ -162,8 +175,8 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     EXPECT_EQ(dialogTitles, std::vector<QString>{"Select LC-MS CDF Files"});
     EXPECT_EQ(dialogFilters, std::vector<QString>{"CDF Files (*.CDF *.cdf)"});
     EXPECT_EQ(child<QPlainTextEdit>("textBox1")->toPlainText(), "/data/run/c.CDF;/data/run/a.CDF;/data/run/b.cdf;");
-    EXPECT_EQ(form->fileNumberValue(), 3);
-    EXPECT_EQ(form->filePathData(), "/data/run");
+    EXPECT_EQ(tab()->fileNumberValue(), 3);
+    EXPECT_EQ(tab()->filePathData(), "/data/run");
     QTableWidget* g = grid();
     ASSERT_EQ(g->rowCount(), 3);
     ASSERT_EQ(g->columnCount(), 4);
@@ -183,7 +196,7 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     EXPECT_TRUE(g->isColumnHidden(1));
     EXPECT_EQ(g->columnWidth(0), 145);
     EXPECT_TRUE(g->selectedItems().isEmpty());
-    EXPECT_EQ(form->checkboxCountValue(), 0);
+    EXPECT_EQ(tab()->checkboxCountValue(), 0);
     EXPECT_FALSE(child<QWidget>("panel1")->isHidden());
     EXPECT_FALSE(child<QPushButton>("batchButton")->isHidden());
     EXPECT_TRUE(child<QPushButton>("mpiButton")->isHidden());
@@ -206,12 +219,12 @@ TEST_F(MainFormTest, ThreeFilesShowInTheTextBoxAndTheGridInDialogOrder) {
     }
     // The file panel stays where it is when the first click on a file shows the plot panel.
     const int panel_left = child<QWidget>("panel1")->x();
-    form->dataGridView1_CellClick(0, 0);
+    tab()->dataGridView1_CellClick(0, 0);
     process_events();
     EXPECT_FALSE(child<QWidget>("panel2")->isHidden());
     EXPECT_EQ(child<QWidget>("panel1")->x(), panel_left);
     // Loading again replaces the header boxes instead of stacking more.
-    form->LoadDataFileButton_Click();
+    tab()->LoadDataFileButton_Click();
     EXPECT_EQ(header->viewport()->findChildren<QCheckBox*>().size(), 2);
 }
 
@@ -219,17 +232,17 @@ TEST_F(MainFormTest, ChoosingNoFileAndLoadingNothing) {
     loadFiles({"/d/x.CDF"});
     // Cancelled: the text box is emptied, the earlier table stays, nothing is said.
     nextFiles = std::nullopt;
-    form->DataLoadBrowseButton_Click();
+    tab()->DataLoadBrowseButton_Click();
     EXPECT_TRUE(child<QPlainTextEdit>("textBox1")->toPlainText().isEmpty());
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(form->fileNumberValue(), 1);
+    EXPECT_EQ(tab()->fileNumberValue(), 1);
     // Confirmed with no file.
     nextFiles = QStringList{};
-    form->DataLoadBrowseButton_Click();
+    tab()->DataLoadBrowseButton_Click();
     EXPECT_EQ(messages, std::vector<QString>{"Please select the LCMS Data(.CDF) file(s) before loading!"});
     // "Load Data" with an empty text box hides both panels.
     messages.clear();
-    form->LoadDataFileButton_Click();
+    tab()->LoadDataFileButton_Click();
     EXPECT_EQ(messages, std::vector<QString>{"Please load the LCMS Data(.CDF) file(s)!"});
     EXPECT_TRUE(child<QWidget>("panel1")->isHidden());
     EXPECT_TRUE(child<QWidget>("panel2")->isHidden());
@@ -259,7 +272,7 @@ TEST_F(MainFormTest, RunStartChecksComeInOrderAndStartNothing) {
         if (row.config) chooseConfig(config);
         for (bool batch : {true, false}) {
             messages.clear();
-            batch ? form->batchButton_Click() : form->mpiButton_Click();
+            batch ? tab()->batchButton_Click() : tab()->mpiButton_Click();
             EXPECT_EQ(messages, std::vector<QString>{row.message});
             EXPECT_FALSE(form->runBusy());
         }
@@ -269,9 +282,9 @@ TEST_F(MainFormTest, RunStartChecksComeInOrderAndStartNothing) {
 
 TEST_F(MainFormTest, MarksKeepTheCountAndAlignFollowsProcess) {
     loadFiles({"/d/a.CDF", "/d/b.CDF", "/d/c.CDF"});
-    form->dataGridView1_CellClick(0, 2);
-    form->dataGridView1_CellClick(2, 2);
-    EXPECT_EQ(form->checkboxCountValue(), 2);
+    tab()->dataGridView1_CellClick(0, 2);
+    tab()->dataGridView1_CellClick(2, 2);
+    EXPECT_EQ(tab()->checkboxCountValue(), 2);
     EXPECT_TRUE(mark(0, 2));
     EXPECT_TRUE(alignEditable(0));
     EXPECT_FALSE(alignEditable(1));
@@ -285,14 +298,14 @@ TEST_F(MainFormTest, MarksKeepTheCountAndAlignFollowsProcess) {
     EXPECT_TRUE(mark(2, 3));
 
     // Clearing a row's Process mark clears its Align mark and locks it.
-    form->dataGridView1_CellClick(2, 2);
-    EXPECT_EQ(form->checkboxCountValue(), 1);
+    tab()->dataGridView1_CellClick(2, 2);
+    EXPECT_EQ(tab()->checkboxCountValue(), 1);
     EXPECT_FALSE(mark(2, 3));
     EXPECT_FALSE(alignEditable(2));
 
     // The Process header marks every row and unlocks every Align cell.
     child<QCheckBox>("checkboxHeader")->setChecked(true);
-    EXPECT_EQ(form->checkboxCountValue(), 3);
+    EXPECT_EQ(tab()->checkboxCountValue(), 3);
     for (int row = 0; row < 3; ++row) EXPECT_TRUE(mark(row, 2) && alignEditable(row)) << row;
     child<QCheckBox>("checkboxHeader2")->setChecked(false);
     child<QCheckBox>("checkboxHeader2")->setChecked(true);
@@ -300,7 +313,7 @@ TEST_F(MainFormTest, MarksKeepTheCountAndAlignFollowsProcess) {
 
     // Clearing it clears every Process and Align mark and the Align header.
     child<QCheckBox>("checkboxHeader")->setChecked(false);
-    EXPECT_EQ(form->checkboxCountValue(), 0);
+    EXPECT_EQ(tab()->checkboxCountValue(), 0);
     EXPECT_FALSE(child<QCheckBox>("checkboxHeader2")->isChecked());
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(row);
@@ -308,8 +321,8 @@ TEST_F(MainFormTest, MarksKeepTheCountAndAlignFollowsProcess) {
         EXPECT_FALSE(mark(row, 3));
         EXPECT_FALSE(alignEditable(row));
     }
-    form->dataGridView1_CellClick(1, 2);
-    EXPECT_EQ(form->checkboxCountValue(), 1);
+    tab()->dataGridView1_CellClick(1, 2);
+    EXPECT_EQ(tab()->checkboxCountValue(), 1);
 }
 
 TEST_F(MainFormTest, RunModeShowsTheButtonsOfTheMode) {
@@ -329,10 +342,10 @@ TEST_F(MainFormTest, RunModeShowsTheButtonsOfTheMode) {
 
 TEST_F(MainFormTest, ConfigurationFolderIsKeptOnlyWhenItsParameterFileReads) {
     nextFolder = QString::fromStdString(dir.str());  // no config_para.csv there
-    form->configFileButton_Click();
+    tab()->configFileButton_Click();
     EXPECT_EQ(proposedFolder, QDir::currentPath() + "/configFiles");
     EXPECT_EQ(messages, std::vector<QString>{"Could not find configure files!"});
-    EXPECT_TRUE(form->configPath().isEmpty());
+    EXPECT_TRUE(tab()->configPath().isEmpty());
     EXPECT_TRUE(child<QLineEdit>("configFileTextBox")->text().isEmpty());
 
     messages.clear();
@@ -340,7 +353,7 @@ TEST_F(MainFormTest, ConfigurationFolderIsKeptOnlyWhenItsParameterFileReads) {
     copy_example_config(config);
     chooseConfig(config);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(form->configPath().toStdString(), config.string());
+    EXPECT_EQ(tab()->configPath().toStdString(), config.string());
     EXPECT_EQ(child<QLineEdit>("configFileTextBox")->text().toStdString(), config.string());
     EXPECT_EQ(form->engine()->Para.Para_Cutoff_TopNumber, 500);
 
@@ -350,7 +363,7 @@ TEST_F(MainFormTest, ConfigurationFolderIsKeptOnlyWhenItsParameterFileReads) {
     chooseConfig(config);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith("Could not read configure files: ")) << messages[0].toStdString();
-    EXPECT_TRUE(form->configPath().isEmpty());
+    EXPECT_TRUE(tab()->configPath().isEmpty());
 }
 
 class SampleViewTest : public MainFormTest {
@@ -359,7 +372,7 @@ protected:
         MainFormTest::SetUp();
         write_sample(dir.path() / "s1.CDF", 11, 60);
         loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string())});
-        form->dataGridView1_CellClick(0, 0);
+        tab()->dataGridView1_CellClick(0, 0);
         process_events();
     }
     QCustomPlot* dataPlot() { return child<QCustomPlot>("zedGraphControl1"); }
@@ -380,13 +393,13 @@ TEST_F(SampleViewTest, ClickingAFileNameLoadsAndPlotsItsTic) {
     EXPECT_FALSE(child<QWidget>("panel2")->isHidden());
     EXPECT_EQ(form->engine()->data_file_Name, "s1.CDF");
     EXPECT_EQ(form->engine()->data_file_path, dir.str());
-    EXPECT_EQ(form->dataPlotTitle(), "TIC Plot: s1.CDF");
-    ASSERT_EQ(form->sampleView().scan_count(), 60u);
+    EXPECT_EQ(tab()->dataPlotTitle(), "TIC Plot: s1.CDF");
+    ASSERT_EQ(tab()->sampleView().scan_count(), 60u);
     QCustomPlot* plot = dataPlot();
     ASSERT_EQ(plot->graphCount(), 1);
     EXPECT_EQ(plot->graph(0)->data()->size(), 60);
     EXPECT_EQ(plot->graph(0)->data()->at(0)->key, 1.0);
-    EXPECT_EQ(plot->graph(0)->data()->at(0)->value, form->sampleView().tic[0]);
+    EXPECT_EQ(plot->graph(0)->data()->at(0)->value, tab()->sampleView().tic[0]);
     EXPECT_EQ(plot->xAxis->label(), "Scan Number");
     EXPECT_EQ(plot->yAxis->label(), "Total Intensity");
     EXPECT_EQ(plot->graph(0)->pen().color(), QColor(Qt::blue));
@@ -396,17 +409,17 @@ TEST_F(SampleViewTest, ClickingAFileNameLoadsAndPlotsItsTic) {
 
     child<QRadioButton>("RetentionTimeRadioButton")->setChecked(true);
     EXPECT_EQ(plot->xAxis->label(), "Retention Time (seconds)");
-    EXPECT_EQ(plot->graph(0)->data()->at(0)->key, form->sampleView().retentionTime[0]);
+    EXPECT_EQ(plot->graph(0)->data()->at(0)->key, tab()->sampleView().retentionTime[0]);
 
     child<QRadioButton>("twoDRadioButton")->setChecked(true);
-    EXPECT_EQ(form->dataPlotTitle(), "2D Plot: s1.CDF");
+    EXPECT_EQ(tab()->dataPlotTitle(), "2D Plot: s1.CDF");
     EXPECT_EQ(plot->yAxis->label(), "M/Z");
     EXPECT_EQ(plot->graph(0)->lineStyle(), QCPGraph::lsNone);
     EXPECT_EQ(plot->graph(0)->scatterStyle().size(), 1.0);
     EXPECT_FALSE(child<QLineEdit>("textBox5")->isHidden());
     const int above10 = plot->graph(0)->data()->size();
     std::size_t positive = 0;
-    for (double v : form->sampleView().intensity_value_arry1) positive += v > 0;
+    for (double v : tab()->sampleView().intensity_value_arry1) positive += v > 0;
     // Emptying the threshold box puts "0" in it and draws every point of positive intensity.
     child<QLineEdit>("textBox5")->clear();
     EXPECT_EQ(child<QLineEdit>("textBox5")->text(), "0");
@@ -419,9 +432,9 @@ TEST_F(SampleViewTest, ClickingAFileNameLoadsAndPlotsItsTic) {
 
 TEST_F(SampleViewTest, AFileThatCannotBeLoadedShowsAnEmptyPlotUnderItsName) {
     loadFiles({QString::fromStdString((dir.path() / "missing.CDF").string())});
-    form->dataGridView1_CellClick(0, 0);
-    EXPECT_EQ(form->dataPlotTitle(), "TIC Plot: missing.CDF");
-    EXPECT_EQ(form->sampleView().scan_count(), 0u);
+    tab()->dataGridView1_CellClick(0, 0);
+    EXPECT_EQ(tab()->dataPlotTitle(), "TIC Plot: missing.CDF");
+    EXPECT_EQ(tab()->sampleView().scan_count(), 0u);
     ASSERT_EQ(dataPlot()->graphCount(), 1);
     EXPECT_EQ(dataPlot()->graph(0)->data()->size(), 0);
     // The plot says why, as the runs do.
@@ -442,7 +455,7 @@ TEST_F(SampleViewTest, KeyboardMovesInTheFileGridShowTheSampleOfTheNewRow) {
     write_sample(dir.path() / "s2.CDF", 12, 40);
     loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string()),
                QString::fromStdString((dir.path() / "s2.CDF").string())});
-    form->dataGridView1_CellClick(0, 0);
+    tab()->dataGridView1_CellClick(0, 0);
     grid()->setCurrentCell(0, 0);
     const auto key = [this](Qt::Key k) {
         QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
@@ -459,16 +472,16 @@ TEST_F(SampleViewTest, KeyboardMovesInTheFileGridShowTheSampleOfTheNewRow) {
     for (const auto& m : moves) {
         SCOPED_TRACE(QKeySequence(m.key).toString().toStdString());
         key(m.key);
-        EXPECT_EQ(form->dataPlotTitle(), m.title);
-        EXPECT_EQ(form->sampleView().scan_count(), m.scans);
+        EXPECT_EQ(tab()->dataPlotTitle(), m.title);
+        EXPECT_EQ(tab()->sampleView().scan_count(), m.scans);
     }
     EXPECT_FALSE(mark(0, 2));
-    EXPECT_EQ(form->checkboxCountValue(), 0);
+    EXPECT_EQ(tab()->checkboxCountValue(), 0);
 }
 
 TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
     QCustomPlot* plot = dataPlot();
-    const auto& view = form->sampleView();
+    const auto& view = tab()->sampleView();
     // Ten pixels per scan, starting two scans left of the first; the press lands 0.6 scans left
     // of the first point (6 px, within the plot's selection tolerance): x rounds to 0, clamped to 1.
     const double width = plot->axisRect()->width();
@@ -479,7 +492,7 @@ TEST_F(SampleViewTest, PressNearTheCurveShowsTheSpectrumOfTheScanUnderIt) {
     plot->replot();
     const QPointF at(plot->xAxis->coordToPixel(view.scanNumber[0] - 0.6), plot->yAxis->coordToPixel(view.tic[0]));
     press(plot, at);
-    EXPECT_EQ(form->spectrumPlotTitle(), "Spectrum at Scan Number = 1");
+    EXPECT_EQ(tab()->spectrumPlotTitle(), "Spectrum at Scan Number = 1");
     QCustomPlot* spectrum = spectrumPlot();
     ASSERT_EQ(spectrum->graphCount(), 1);
     EXPECT_EQ(spectrum->graph(0)->lineStyle(), QCPGraph::lsImpulse);
@@ -516,14 +529,14 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
     // list it in the job file. The last cannot be read: the run goes on and says so at its end.
     loadFiles({folder + "/sample_a.CDF", folder + "/ghost.CDF", folder + "/sample_b.CDF", folder + "/bad.CDF"});
     chooseConfig(config);
-    form->dataGridView1_CellClick(0, 2);
-    form->dataGridView1_CellClick(1, 2);
+    tab()->dataGridView1_CellClick(0, 2);
+    tab()->dataGridView1_CellClick(1, 2);
     grid()->item(1, 3)->setCheckState(Qt::Checked);  // as the grid's own editing would
-    form->dataGridView1_CellClick(1, 2);              // Process cleared again
-    form->dataGridView1_CellClick(2, 2);
-    form->dataGridView1_CellClick(3, 2);
+    tab()->dataGridView1_CellClick(1, 2);              // Process cleared again
+    tab()->dataGridView1_CellClick(2, 2);
+    tab()->dataGridView1_CellClick(3, 2);
     child<QCheckBox>("checkboxHeader2")->setChecked(true);
-    ASSERT_EQ(form->checkboxCountValue(), 3);
+    ASSERT_EQ(tab()->checkboxCountValue(), 3);
 
     child<QPushButton>("batchButton")->click();
     EXPECT_TRUE(form->runBusy());
@@ -538,7 +551,7 @@ TEST_F(MainFormTest, BatchRunProcessesTheMarkedRowsAndReportsCompletion) {
                 messages[1].endsWith(")"))
         << messages[1].toStdString();
     EXPECT_EQ(barAtMessage[1], 100);  // the message never stands beside a bar short of its end
-    EXPECT_EQ(form->filePathOut().toStdString(), (data / "Result").string());
+    EXPECT_EQ(tab()->filePathOut().toStdString(), (data / "Result").string());
     for (const char* name : {"sample_a", "sample_b"})
         for (const char* suffix : {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
                                    "_annotated_grouped_chromatograph_peaklist.csv",
@@ -592,7 +605,7 @@ TEST_F(MainFormTest, ClosingDuringABatchRunAsksAndStopsBetweenSamples) {
         questions.push_back(text);
         return answer;
     };
-    form->batchButton_Click();
+    tab()->batchButton_Click();
     ASSERT_TRUE(form->runBusy());
     EXPECT_FALSE(form->close());
     EXPECT_TRUE(form->isVisible());
@@ -643,7 +656,7 @@ TEST_F(MainFormTest, ARunThatEndsWhileTheCloseQuestionIsOpenIsReportedOnlyIfTheW
             messagesWhileAsked.push_back(messages.size());
             return stop;
         };
-        form->batchButton_Click();
+        tab()->batchButton_Click();
         ASSERT_TRUE(form->runBusy());
         EXPECT_EQ(form->close(), stop);
         EXPECT_FALSE(form->runBusy());
@@ -661,7 +674,7 @@ TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
     copy_example_config(config);
     loadFiles({QString::fromStdString((data / "sample_a.CDF").string())});
     chooseConfig(config);
-    form->dataGridView1_CellClick(0, 2);  // ticks Process for both runs
+    tab()->dataGridView1_CellClick(0, 2);  // ticks Process for both runs
     const fs::path blocked = data / "Result" / "sample_a_annotated_grouped_chromatograph_peaklist.db";
     struct Case {
         const char* name;
@@ -682,7 +695,7 @@ TEST_F(MainFormTest, BatchRunStoppedByAnErrorIsReportedAsAFailure) {
         SCOPED_TRACE(c.name);
         c.spoil();
         messages.clear();
-        form->batchButton_Click();
+        tab()->batchButton_Click();
         ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 120));
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_TRUE(messages[0].startsWith("Batch Run failed: ")) << messages[0].toStdString();
@@ -699,11 +712,11 @@ TEST_F(MainFormTest, ClickedSampleWithoutANetcdfLibrarySaysSo) {
     write_sample(dir.path() / "s1.CDF", 11, 60);
     loadFiles({QString::fromStdString((dir.path() / "s1.CDF").string())});
     refuse_netcdf = true;
-    form->dataGridView1_CellClick(0, 0);
+    tab()->dataGridView1_CellClick(0, 0);
     process_events();
     refuse_netcdf = false;
     QCustomPlot* plot = child<QCustomPlot>("zedGraphControl1");
-    EXPECT_EQ(form->dataPlotTitle(), "TIC Plot: s1.CDF");
+    EXPECT_EQ(tab()->dataPlotTitle(), "TIC Plot: s1.CDF");
     ASSERT_EQ(plot->itemCount(), 1);
     const auto* note = dynamic_cast<QCPItemText*>(plot->item(0));
     ASSERT_NE(note, nullptr);
@@ -724,17 +737,17 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     korvane::wb::set_launcher_programs(stub, "/bin/true");
     loadFiles({QString::fromStdString((data / "a.CDF").string()), QString::fromStdString((data / "b.CDF").string())});
     chooseConfig(config);
-    form->dataGridView1_CellClick(1, 2);
+    tab()->dataGridView1_CellClick(1, 2);
     child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
 
     child<QLineEdit>("cpuNumberTextBox")->setText("two");
-    form->mpiButton_Click();
+    tab()->mpiButton_Click();
     EXPECT_EQ(messages, std::vector<QString>{"Please enter a whole number of processes (1 or more) in \"CPU#:\"!"});
     EXPECT_FALSE(form->runBusy());
 
     messages.clear();
     child<QLineEdit>("cpuNumberTextBox")->setText("3");
-    form->mpiButton_Click();
+    tab()->mpiButton_Click();
     EXPECT_TRUE(child<QProgressBar>("progressBar1")->isHidden());  // no progress for parallel runs
     ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
     korvane::wb::set_launcher_programs("mpiexec", "");
@@ -746,30 +759,6 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     EXPECT_NE(job.find("b.CDF,0"), std::string::npos) << job;
     EXPECT_EQ(job.find("a.CDF"), std::string::npos) << job;
 
-    // A launcher that ends in failure warns, and the run is not called completed: the message says
-    // what the pipeline said stopped it, or that it failed when nothing was said.
-    std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
-    korvane::wb::set_message_box_handler(
-        [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
-    const std::string failing = dir.write(
-        "failing.sh", "#!/bin/sh\necho 'KORVANE_Pipeline: error in process 0: Parameter file c/config_para.csv: "
-                      "no line for Para_PPM' >&2\nexit 1\n");
-    ::chmod(failing.c_str(), 0755);
-    for (const auto& [launcher, said] :
-         {std::pair<std::string, QString>{failing, "Parameter file c/config_para.csv: no line for Para_PPM"},
-          {"/bin/false", "KORVANE_Pipeline under mpiexec did not finish successfully"}}) {
-        SCOPED_TRACE(launcher);
-        messages.clear();
-        warnings.clear();
-        korvane::wb::set_launcher_programs(launcher, "/bin/true");
-        testing::internal::CaptureStderr();
-        form->mpiButton_Click();
-        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(warnings, std::vector<std::string>{"MPI Run Failed"});
-        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + said});
-    }
-
     // A job file that cannot be written fails the run before the pipeline could read a stale one.
     const fs::path job_file = data / "Result" / "Job_Run_Config.csv";
     fs::remove(job_file);
@@ -777,7 +766,7 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
     fs::remove(args);
     messages.clear();
     korvane::wb::set_launcher_programs(stub, "/bin/true");
-    form->mpiButton_Click();
+    tab()->mpiButton_Click();
     ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith("Parallel Run failed: could not write " +
@@ -785,7 +774,109 @@ TEST_F(MainFormTest, ParallelRunStartsTheLauncherWithTheCpuCount) {
         << messages[0].toStdString();
     EXPECT_FALSE(fs::exists(args));
     korvane::wb::set_launcher_programs("mpiexec", "");
+}
+
+// A launcher that ends in failure makes one message, which says what the pipeline or the launcher
+// said stopped it (or that it failed when nothing was said), and what to change when the launcher
+// refused the number of processes; the run is not called completed. There used to be a reasonless
+// "MPI Run Failed" warning first, then this message.
+TEST_F(MainFormTest, AFailedParallelRunIsOneMessageWithItsReason) {
+    readyParallelRun();
+    std::vector<std::string> warnings;  // written by the run's worker, read after it has ended
+    korvane::wb::set_message_box_handler(
+        [&warnings](const std::string& text, const std::string&) { warnings.push_back(text); });
+    const auto launcher = [this](const char* name, const std::string& error_output) {
+        const std::string path = dir.write(name, "#!/bin/sh\nprintf '%b' '" + error_output + "' >&2\nexit 1\n");
+        ::chmod(path.c_str(), 0755);
+        return path;
+    };
+    const std::string missing = dir.file("no-such-mpiexec");
+    const struct {
+        std::string launcher;
+        QString said;
+    } rows[] = {
+        {launcher("failing.sh", "KORVANE_Pipeline: error in process 0: Parameter file c/config_para.csv: no line "
+                                "for Para_PPM\n"),
+         "Parameter file c/config_para.csv: no line for Para_PPM"},
+        {launcher("slots.sh", "-----\nThere are not enough slots available in the system to satisfy the 3\nslots "
+                              "that were requested by the application:\n\n  KORVANE_Pipeline\n\nEither request "
+                              "fewer slots\n"),
+         "There are not enough slots available in the system to satisfy the 3 slots that were requested by the "
+         "application. Please enter a smaller number of processes in \"CPU#:\"!"},
+        {"/bin/false", "KORVANE_Pipeline under mpiexec did not finish successfully"},
+        {missing, QString::fromStdString("could not start " + missing + ": No such file or directory")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.launcher);
+        messages.clear();
+        warnings.clear();
+        korvane::wb::set_launcher_programs(row.launcher, "/bin/true");
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        tab()->mpiButton_Click();
+        ASSERT_TRUE(wait_until([this] { return !form->runBusy(); }, 60));
+        testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(warnings.empty());
+        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run failed: " + row.said});
+    }
+    korvane::wb::set_launcher_programs("mpiexec", "");
     korvane::wb::set_message_box_handler(nullptr);
+}
+
+// Closing during a Parallel Run asks first, as during a Batch Run (it used to kill the launcher
+// without asking). No: the window and the launcher stay. Yes: the launcher gets SIGTERM, which it
+// passes on to the pipeline's processes so that they remove their unfinished files; one that
+// ignores it is killed after the grace period. The window closes once the run has ended, without
+// a message.
+TEST_F(MainFormTest, ClosingDuringAParallelRunAsksAndStopsTheLauncherWithSigterm) {
+    readyParallelRun();
+    tab()->launcherStopGrace = std::chrono::milliseconds(300);
+    const fs::path marks = dir.path() / "signals.txt";
+    const struct {
+        const char* name;
+        std::string on_term;
+        std::string said;  // on standard output, by the window's launch
+    } rows[] = {
+        {"ends on SIGTERM", "echo TERM >> '" + marks.string() + "'; exit 143",
+         "ERROR: MPI run ended with exit status 143\n"},
+        {"ignores SIGTERM", "echo TERM >> '" + marks.string() + "'", "ERROR: MPI run ended by signal 9\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(marks);
+        messages.clear();
+        std::vector<QString> questions;
+        bool answer = false;
+        form->askQuestion = [&](const QString& text) {
+            questions.push_back(text);
+            return answer;
+        };
+        const std::string stub =
+            dir.write("launcher.sh", "#!/bin/sh\ntrap \"" + row.on_term + "\" TERM\nwhile :; do sleep 0.05; done\n");
+        ::chmod(stub.c_str(), 0755);
+        korvane::wb::set_launcher_programs(stub, "/bin/true");
+        testing::internal::CaptureStdout();
+        tab()->mpiButton_Click();
+        ASSERT_TRUE(form->runBusy());
+        EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));  // the launcher sets its trap
+        EXPECT_FALSE(form->close());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));
+        EXPECT_FALSE(fs::exists(marks));
+        answer = true;
+        EXPECT_TRUE(form->close());
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(form->runBusy());
+        ASSERT_EQ(questions.size(), 2u);
+        EXPECT_TRUE(questions[0].startsWith("A Parallel Run is in progress. Stop it and close KORVANE?"))
+            << questions[0].toStdString();
+        EXPECT_EQ(read_file(marks.string()), "TERM\n");
+        EXPECT_EQ(said, row.said);
+        EXPECT_TRUE(messages.empty());
+        form->show();
+    }
+    korvane::wb::set_launcher_programs("mpiexec", "");
 }
 
 // Exit and close end the launcher this window started, so the blocked run ends too, and leave
@@ -797,6 +888,7 @@ TEST_F(MainFormTest, ExitAndCloseEndOnlyTheLauncherThisWindowStarted) {
     const std::string stub = dir.write("launcher.sh", "#!/bin/sh\nexec sleep 60\n");
     ::chmod(stub.c_str(), 0755);
     korvane::wb::set_launcher_programs(stub, "/bin/true");
+    form->askQuestion = [](const QString&) { return true; };
     for (const char* way : {"E&xit", "close"}) {
         SCOPED_TRACE(way);
         QProcess bystander;
@@ -806,9 +898,9 @@ TEST_F(MainFormTest, ExitAndCloseEndOnlyTheLauncherThisWindowStarted) {
         exitCodes.clear();
         loadFiles({QString::fromStdString((data / "a.CDF").string())});
         chooseConfig(config);
-        form->dataGridView1_CellClick(0, 2);
+        tab()->dataGridView1_CellClick(0, 2);
         child<QRadioButton>("mpiRunRadioButton")->setChecked(true);
-        form->mpiButton_Click();
+        tab()->mpiButton_Click();
         ASSERT_TRUE(form->runBusy());
         // Let the launcher start; the run stays blocked on it.
         EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));
@@ -819,7 +911,7 @@ TEST_F(MainFormTest, ExitAndCloseEndOnlyTheLauncherThisWindowStarted) {
             EXPECT_EQ(exitCodes, std::vector<int>{0});
         }
         EXPECT_TRUE(wait_until([this] { return !form->runBusy(); }, 20));
-        EXPECT_EQ(messages, std::vector<QString>{"Parallel Run completed!"});
+        EXPECT_TRUE(messages.empty());  // no completion message for a window going away
         EXPECT_EQ(bystander.state(), QProcess::Running);
         bystander.kill();
         bystander.waitForFinished(5000);
