@@ -29,7 +29,7 @@
 
 namespace {
 
-using korvane::wb::current_error_text;
+using korvane::wb::guarded;
 using korvane::wb::engine_text;
 
 using korvane::Para_Field;
@@ -273,15 +273,11 @@ void ParameterSetupTab::tabSelected(bool selected) {
     }
     const QString folder = configBoxText_();
     int loaded = 0;
-    if (engine_) {
-        try {
-            loaded = engine_->Config_File_Load(engine_text(folder), kConfigFile);
-        } catch (...) {
-            // The page is cleared, like for a missing file, but a file that is there and cannot
-            // be read must say why, or its values would seem to be gone.
-            showMessage("Could not read configure files: " + current_error_text());
-        }
-    }
+    // The page is cleared, like for a missing file, but a file that is there and cannot be read
+    // must say why, or its values would seem to be gone.
+    if (engine_)
+        guarded([this](const QString& what) { showMessage("Could not read configure files: " + what); },
+                [&] { loaded = engine_->Config_File_Load(engine_text(folder), kConfigFile); });
     if (!folder.isEmpty() && loaded == 1)
         fillFromPara(korvane::read_para_value_texts(engine_text(folder), kConfigFile));
     else
@@ -360,22 +356,17 @@ void ParameterSetupTab::apply() {
     next.Para_One_Two_Phase_Align = m_Alignment_Phase_Num;
     const std::string folder = engine_text(configPath_());
     const Para_Configure before = std::exchange(engine_->Para, next);
-    try {
-        engine_->Config_File_Save(folder, kConfigFile);
-    } catch (...) {
-        // Every run reads the file, not Para: values the file did not take are not applied, and
-        // the earlier file is still whole.
+    // Every run reads the file, not Para: values the file did not take are not applied, and the
+    // earlier file is still whole.
+    const auto not_applied = [this, &before](const QString& what) {
         engine_->Para = before;
-        showMessage("Parameter not applied: " + current_error_text());
+        showMessage("Parameter not applied: " + what);
+    };
+    if (!guarded(not_applied, [&] { engine_->Config_File_Save(folder, kConfigFile); })) return;
+    // The reload passes the values through the file's text, so Para holds what a run will read.
+    if (!guarded([this](const QString& what) { showMessage("Could not read configure files: " + what); },
+                 [&] { engine_->Config_File_Load(folder, kConfigFile); }))
         return;
-    }
-    try {
-        // The reload passes the values through the file's text, so Para holds what a run will read.
-        engine_->Config_File_Load(folder, kConfigFile);
-    } catch (...) {
-        showMessage("Could not read configure files: " + current_error_text());
-        return;
-    }
     showMessage("Parameter applied!");
 }
 
