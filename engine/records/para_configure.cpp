@@ -159,6 +159,8 @@ std::string read_bytes(const std::string& path, bool& ok) {
 
 Para_Configure korvane::read_run_parameters(const std::string& folder, const std::string& file_name) {
     const std::string path = path_join(folder, file_name);
+    if (is_not_regular_file(path))
+        throw korvane::Error("Parameter file could not be opened: " + path + " (not a regular file)");
     bool ok = false;
     const std::string bytes = read_bytes(path, ok);
     if (!ok) throw korvane::Error("Parameter file could not be opened: " + path);
@@ -183,7 +185,9 @@ Para_Configure korvane::read_run_parameters(const std::string& folder, const std
 }
 
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para) {
-    std::ifstream in(korvane::path_join(Path, Para_FileName));
+    const std::string path = korvane::path_join(Path, Para_FileName);
+    if (korvane::is_not_regular_file(path)) return 0;
+    std::ifstream in(path);
     if (!in) return 0;
     // A file that opens but cannot be read (a folder of that name, a read error) is as good as a
     // missing one: 0 and Para as it was, not a run on whatever the first lines happened to set.

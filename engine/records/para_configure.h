@@ -54,7 +54,7 @@ struct Para_Configure {
 };
 
 // Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened or read (Para
-// unchanged) and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
+// unchanged; what is no regular file is not opened) and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
 // repeated key's later line wins. A known key without a value column throws std::out_of_range; a
 // signed value without digits throws std::invalid_argument and one beyond 32 bits
 // std::out_of_range. Members set by earlier lines keep their values when it throws.
@@ -65,8 +65,8 @@ namespace korvane {
 // (the Parameter Setup tab shows it as it is); a run on such values would end as a success with
 // wrong or no results, so this refuses, with a std::runtime_error naming the file, the line and
 // the key:
-// - a file that cannot be opened, is empty, holds zero bytes (UTF-16) or carriage returns inside
-//   a line (CR-only line ends);
+// - a file that cannot be opened or is no regular file (never opened: a FIFO would block), is
+//   empty, holds zero bytes (UTF-16) or carriage returns inside a line (CR-only line ends);
 // - a key of the 31 without a line, or with no value;
 // - a value that is not wholly a number of the key's type, blanks around it aside (an unsigned
 //   key keeps the automatic base and the 32-bit pattern of a negative number, so 0x10, 010 and -1

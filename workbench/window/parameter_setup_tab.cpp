@@ -156,6 +156,7 @@ void select_in_group(QButtonGroup* group, int id) {
 // The value text of each key's last line in the parameter file, as the reader takes it.
 std::map<std::string, std::string> file_values(const std::string& path) {
     std::map<std::string, std::string> values;
+    if (korvane::is_not_regular_file(path)) return values;  // a FIFO would hang the window
     std::ifstream in(path);
     std::string line;
     for (bool first = true; korvane::read_line(in, line); first = false) {
