@@ -23,11 +23,15 @@ private:
 };
 
 // What a run made of its sample list, the same in every process: how many samples were listed
-// and how many of them were skipped (unreadable, a repeated name, a name outside the data folder).
+// and how many of them were skipped (unreadable, a repeated name, a name outside the data folder,
+// out of memory), and whether the data folder held no sample at all.
 struct Run_Counts {
     std::size_t listed = 0;
     std::size_t skipped = 0;
+    bool no_samples = false;
     bool none_read() const { return listed > 0 && skipped == listed; }
+    // The run ends as failed: it made no result from any sample.
+    bool failed() const { return no_samples || none_read(); }
 };
 
 }  // namespace korvane
@@ -37,8 +41,9 @@ struct Run_Counts {
 // rows on rank 0, which aligns them and writes the aligned CSV and database (or removes those of
 // an earlier run when this run aligns nothing), and ends MPI. A sample that cannot be processed is
 // said and skipped, its earlier result files removed when it could not be read; rank 0 ends with
-// one line naming every skipped sample. Any error is rethrown as korvane::ProcessFailure with MPI
-// still initialised.
+// one line naming every skipped sample. A data folder without samples stops the run before any
+// sample, rank 0 saying so on standard error (no_samples set). Any error is rethrown as
+// korvane::ProcessFailure with MPI still initialised.
 korvane::Run_Counts batch_par_pipeline_process(int argc, char* argv[], std::string Config_FileDir,
                                                std::string Data_FileDir, std::string Output_FileDir,
                                                std::vector<std::string> Selected_FileName_Vec,
