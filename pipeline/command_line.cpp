@@ -42,7 +42,8 @@ void require_job_file(const std::string& path) {
     std::error_code ec;
     if (korvane::is_not_regular_file(path))
         throw korvane::Error("Job file could not be opened: " + path + " (not a regular file)");
-    if (!std::filesystem::exists(path, ec)) throw korvane::Error("Job file could not be opened: " + path + " (no such file)");
+    if (!std::filesystem::exists(path, ec))
+        throw korvane::Error("Job file could not be opened: " + path + " (no such file)");
 }
 
 }  // namespace
