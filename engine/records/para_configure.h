@@ -54,10 +54,11 @@ struct Para_Configure {
 };
 
 // Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened or read (Para
-// unchanged; what is no regular file is not opened) and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
-// repeated key's later line wins. A known key without a value column throws std::out_of_range; a
-// signed value without digits throws std::invalid_argument and one beyond 32 bits
-// std::out_of_range. Members set by earlier lines keep their values when it throws.
+// unchanged; what is no regular file is not opened) and 1 when it was read to the end. Keys may
+// come in any order; unknown keys are ignored and a repeated key's later line wins. A known key
+// without a value column throws std::out_of_range; a signed value without digits throws
+// std::invalid_argument and one beyond 32 bits std::out_of_range. Members set by earlier lines
+// keep their values when it throws.
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para);
 
 namespace korvane {

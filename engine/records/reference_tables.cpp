@@ -27,7 +27,8 @@ std::string fields_expected(std::size_t found, std::size_t expected) {
 
 // Opened, with its header line read into header.
 std::ifstream open_table(const std::string& path, const std::string& cannot_open, std::string& header) {
-    if (korvane::is_not_regular_file(path)) throw korvane::TableOpenError(cannot_open + path + " (not a regular file)");
+    if (korvane::is_not_regular_file(path))
+        throw korvane::TableOpenError(cannot_open + path + " (not a regular file)");
     std::ifstream in(path);
     if (!in) throw korvane::TableOpenError(cannot_open + path);
     korvane::read_line(in, header);
