@@ -40,10 +40,10 @@ bool parse_job_line(const std::string& line, std::string& file, std::int32_t& fl
 
 void require_job_file(const std::string& path) {
     std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) return;
-    // A folder opens as a stream on Linux and a FIFO would block the read.
-    throw korvane::Error("Job file could not be opened: " + path +
-                             (std::filesystem::exists(path, ec) ? " (not a regular file)" : " (no such file)"));
+    if (korvane::is_not_regular_file(path))
+        throw korvane::Error("Job file could not be opened: " + path + " (not a regular file)");
+    if (!std::filesystem::exists(path, ec))
+        throw korvane::Error("Job file could not be opened: " + path + " (no such file)");
 }
 
 }  // namespace

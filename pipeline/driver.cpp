@@ -106,6 +106,13 @@ korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mp
     const korvane::Sample_Batch batch = korvane::open_sample_batch(in.config_dir, in.data_dir, in.output_dir,
                                                                    in.selected_files, in.selected_align, true);
     require_same_sample_list(world, batch);
+    // Every process has the same listing, so all of them stop here; one line says why for all.
+    if (const std::string none = korvane::no_samples_reason(batch); !none.empty()) {
+        if (rank == 0) say(std::cerr, "KORVANE_Pipeline: error: " + none);
+        korvane::Run_Counts counts;
+        counts.no_samples = true;
+        return counts;
+    }
     ensure_output_folder(in.output_dir);
     const int N = static_cast<int>(batch.files.size());
 

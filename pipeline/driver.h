@@ -23,18 +23,23 @@ private:
 };
 
 // What a run made of its sample list, the same in every process: how many samples were listed
-// and how many of them were skipped (unreadable, a repeated name, a name outside the data folder).
+// and how many of them were skipped (unreadable, a repeated name, a name outside the data folder,
+// out of memory), and whether the data folder held no sample at all.
 struct Run_Counts {
     std::size_t listed = 0;
     std::size_t skipped = 0;
+    bool no_samples = false;
     bool none_read() const { return listed > 0 && skipped == listed; }
+    // The run ends as failed: it made no result from any sample.
+    bool failed() const { return no_samples || none_read(); }
 };
 
 }  // namespace korvane
 
 // Starts MPI, then in every process:
 //  1. reads the configuration, lists the samples (the job file's list in its order, else the
-//     folder's "*.CDF" files in name order) and makes sure of the output folder;
+//     folder's "*.CDF" files in name order) and makes sure of the output folder; a data folder
+//     without samples stops the run here, rank 0 saying so on standard error (no_samples set);
 //  2. processes the samples i with i mod size == rank; a sample that cannot be processed is said
 //     and skipped, its earlier result files removed when it could not be read;
 //  3. gathers the aligned rows on rank 0, which aligns them and writes the aligned CSV and

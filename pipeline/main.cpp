@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
         const korvane::Run_Counts counts =
             batch_par_pipeline_process(argc, argv, Config_FileDir, Data_FileDir, Output_FileDir,
                                        Selected_FileName_Vec, Selected_Align_Vec);
-        return counts.none_read() ? 1 : 0;
+        return counts.failed() ? 1 : 0;
     } catch (const korvane::ProcessFailure& e) {
         print_error("error in process " + std::to_string(e.rank()) + ": " + e.what());
     } catch (...) {

@@ -67,8 +67,16 @@ void for_each_line(std::istream& in, Each each) {
 }
 
 // The one place the plain readers open the file.
+// A FIFO under the file's name would block the open until something wrote to it: anything but a
+// regular file is left unopened, as good as a missing file.
 std::ifstream open_para_file(const std::string& folder, const std::string& file_name) {
-    return std::ifstream(korvane::path_join(folder, file_name));
+    const std::string path = korvane::path_join(folder, file_name);
+    std::ifstream in;
+    if (korvane::is_not_regular_file(path))
+        in.setstate(std::ios::failbit);  // reads as a file that did not open
+    else
+        in.open(path);
+    return in;
 }
 
 std::string where(const std::string& path, const std::string& file, const std::string& line) {
@@ -180,6 +188,8 @@ std::string read_bytes(const std::string& path, bool& ok) {
 
 Para_Configure korvane::read_run_parameters(const std::string& folder, const std::string& file_name) {
     const std::string path = path_join(folder, file_name);
+    if (is_not_regular_file(path))
+        throw korvane::Error("Parameter file could not be opened: " + path + " (not a regular file)");
     bool ok = false;
     const std::string bytes = read_bytes(path, ok);
     if (!ok) throw korvane::Error("Parameter file could not be opened: " + path);

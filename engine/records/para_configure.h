@@ -219,10 +219,11 @@ static_assert(para_detail::consistent(), "kParaFields does not describe Para_Con
 }  // namespace korvane
 
 // Reads Path/Para_FileName into Para. Returns 0 when the file cannot be opened or read (Para
-// unchanged) and 1 when it was read to the end. Keys may come in any order; unknown keys are ignored and a
-// repeated key's later line wins. A known key without a value column throws std::out_of_range; a
-// signed value without digits throws std::invalid_argument and one beyond 32 bits
-// std::out_of_range. Members set by earlier lines keep their values when it throws.
+// unchanged; what is no regular file is not opened) and 1 when it was read to the end. Keys may
+// come in any order; unknown keys are ignored and a repeated key's later line wins. A known key
+// without a value column throws std::out_of_range; a signed value without digits throws
+// std::invalid_argument and one beyond 32 bits std::out_of_range. Members set by earlier lines
+// keep their values when it throws.
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para);
 
 namespace korvane {
@@ -230,8 +231,8 @@ namespace korvane {
 // (the Parameter Setup tab shows it as it is); a run on such values would end as a success with
 // wrong or no results, so this refuses, with a std::runtime_error naming the file, the line and
 // the key:
-// - a file that cannot be opened, is empty, holds zero bytes (UTF-16) or carriage returns inside
-//   a line (CR-only line ends);
+// - a file that cannot be opened or is no regular file (never opened: a FIFO would block), is
+//   empty, holds zero bytes (UTF-16) or carriage returns inside a line (CR-only line ends);
 // - a key of the 31 without a line, or with no value;
 // - a value that is not wholly a number of the key's type, blanks around it aside, or beyond 32
 //   bits: a signed value outside -2147483648 to 2147483647, an unsigned one whose digits, sign
@@ -247,7 +248,8 @@ namespace korvane {
 Para_Configure read_run_parameters(const std::string& folder, const std::string& file_name);
 
 // The value text of each key's last line with a value in folder/file_name, split as
-// Read_Configured_ParafromCSVFile splits it, for any key; empty when the file cannot be opened.
+// Read_Configured_ParafromCSVFile splits it, for any key; empty when the file cannot be opened
+// or is no regular file (a FIFO would block the window).
 // The workbench's page shows a value the reader would take for 0 as the file has it.
 std::map<std::string, std::string> read_para_value_texts(const std::string& folder, const std::string& file_name);
 }  // namespace korvane

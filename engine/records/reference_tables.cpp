@@ -27,11 +27,12 @@ std::string fields_expected(std::size_t found, std::size_t expected) {
 
 // Opened, with its header line read into header.
 std::ifstream open_table(const std::string& path, const std::string& cannot_open, std::string& header) {
+    if (korvane::is_not_regular_file(path))
+        throw korvane::TableOpenError(cannot_open + path + " (not a regular file)");
     std::ifstream in(path);
     if (!in) throw korvane::TableOpenError(cannot_open + path);
     korvane::read_line(in, header);
-    // A folder of that name opens as a stream here and fails on the first read; it is no table,
-    // and an empty list would go unnoticed.
+    // A table that fails at its first read is no table, and an empty list would go unnoticed.
     if (in.bad()) throw korvane::TableOpenError(cannot_open + path);
     return in;
 }

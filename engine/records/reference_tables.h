@@ -19,13 +19,14 @@ public:
 
 // Appends field 8 (average mass) and field 9 (monoisotopic mass) of every data line of the
 // quoted 9-field export. A line with another field count prints a message and ends reading,
-// keeping what was read. Throws korvane::TableOpenError "HMDB_file could not be opened: <path>".
+// keeping what was read. Throws korvane::TableOpenError "HMDB_file could not be opened: <path>",
+// followed by " (not a regular file)" for a folder, FIFO or device, which is never opened.
 void read_hmdb_file(std::string HMDB_Filename, std::vector<double>& mass_weight_average_arry,
                     std::vector<double>& mass_weight_mono_arry);
 
 // Appends one row per data line of the 5-field adduct table. A line with another field count
 // prints a message and ends reading, keeping what was read. Throws korvane::TableOpenError
-// "Adduct Config File could not be opened: <path>".
+// "Adduct Config File could not be opened: <path>", with the same addition.
 void read_adduct_configure_file(std::string adduct_config_filename,
                                 std::vector<adduct_configure_node>& adduct_configure_arry);
 

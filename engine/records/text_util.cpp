@@ -4,9 +4,11 @@
 #include <cmath>
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <locale.h>
 #include <stdexcept>
+#include <system_error>
 
 namespace korvane {
 
@@ -226,6 +228,12 @@ std::string path_join(std::string_view folder, std::string_view name) {
     path += '/';
     path += name;
     return path;
+}
+
+bool is_not_regular_file(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
+    return !ec && type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular;
 }
 
 }  // namespace korvane

@@ -68,4 +68,11 @@ std::string format_g6(double value);
 // folder + "/" + name; an empty folder means the current one, so the bare name comes back.
 std::string path_join(std::string_view folder, std::string_view name);
 
+// Whether something other than a regular file stands at path (a folder, FIFO, device or socket,
+// or a symbolic link to one), found without opening it: opening a FIFO for reading waits for a
+// writer that never comes, and a folder opens as a stream that fails only at its first read.
+// Readers of input files refuse such a path with "(not a regular file)" after their own message.
+// A path with nothing behind it is not one: the reader's own open says so.
+bool is_not_regular_file(const std::string& path);
+
 }  // namespace korvane

@@ -32,37 +32,53 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
                       std::string Output_Dir,
                       std::vector<Chromatogram_Peak_Group_Compound>& peaklist_adduct_annotated) {
     // Every stage takes its inputs by value; an input that is not needed afterwards is moved in
-    // rather than copied, which hands the stage the same values.
+    // rather than copied, which hands the stage the same values. Each stage is a named step, so
+    // that running out of memory says where.
+    using korvane::run_step;
 
     // 1. Spectrum preprocessing.
-    korvane::preprocess_spectra(spectrum_arry, Para);
+    run_step("spectrum preprocessing", [&] { korvane::preprocess_spectra(spectrum_arry, Para); });
 
     // 2. Mass traces; the list stays whole for the database of step 5.
     std::list<Mass_Trace> mass_trace_list;
-    korvane::extract_mass_traces(mass_trace_list, std::move(spectrum_arry), Para);
+    run_step("mass trace extraction",
+             [&] { korvane::extract_mass_traces(mass_trace_list, std::move(spectrum_arry), Para); });
     std::cout << "Totally, " << mass_trace_list.size() << "Mass traces are extracted!" << std::endl;
 
     // 3. Peak detection on a copy of the trace list.
     std::vector<Chromatogram_Peak> peaks;
-    korvane::detect_peaks(peaks, mass_trace_list, Para);
+    run_step("peak detection", [&] { korvane::detect_peaks(peaks, mass_trace_list, Para); });
     std::cout << "Totally, " << peaks.size() << "Peaks are detected!" << std::endl;
-    OutputChromatographPeaklist2CSVFile(peaks, Output_Dir, Sample_Name + "_chromatograph_peaklist.csv");
+    run_step("writing the peak list", [&] {
+        OutputChromatographPeaklist2CSVFile(peaks, Output_Dir, Sample_Name + "_chromatograph_peaklist.csv");
+    });
 
     // 4. Grouping.
     std::vector<Chromatogram_Peak_Group> groups;
-    peak_group(groups, std::move(peaks), Para.Para_Group_Scan_Shift_Tol, Para.Para_Group_Shape_Angle_Th);
-    OutputGroupedChromatographPeaklist2CSVFile(groups, Output_Dir, Sample_Name + "_grouped_chromatograph_peaklist.csv");
+    run_step("peak grouping", [&] {
+        peak_group(groups, std::move(peaks), Para.Para_Group_Scan_Shift_Tol, Para.Para_Group_Shape_Angle_Th);
+    });
+    run_step("writing the grouped peak list", [&] {
+        OutputGroupedChromatographPeaklist2CSVFile(groups, Output_Dir,
+                                                   Sample_Name + "_grouped_chromatograph_peaklist.csv");
+    });
 
     // 5. Annotation and the annotated outputs.
     const LC_Polar_Mode polar_mode = Para.Para_Polarity == 0 ? LC_Positive_Mode : LC_Negative_Mode;
-    adduct_annotation(std::move(groups), std::move(adduct_configure_arry), std::move(hmdb_mass_weight_arry),
-                      Para.Para_Annotate_Mass_Tol, Para.Para_Refinement_Shape_Th, polar_mode,
-                      peaklist_adduct_annotated);
-    OutputAnnotatedGroupedChromatographPeaklist2CSVFile(
-        peaklist_adduct_annotated, Output_Dir, Sample_Name + "_annotated_grouped_chromatograph_peaklist.csv");
-    OutputAnnotatedGroupedChromatographPeaklist2database(
-        peaklist_adduct_annotated, std::move(mass_trace_list), Output_Dir,
-        Sample_Name + "_annotated_grouped_chromatograph_peaklist.db");
+    run_step("adduct annotation", [&] {
+        adduct_annotation(std::move(groups), std::move(adduct_configure_arry), std::move(hmdb_mass_weight_arry),
+                          Para.Para_Annotate_Mass_Tol, Para.Para_Refinement_Shape_Th, polar_mode,
+                          peaklist_adduct_annotated);
+    });
+    run_step("writing the annotated peak list", [&] {
+        OutputAnnotatedGroupedChromatographPeaklist2CSVFile(
+            peaklist_adduct_annotated, Output_Dir, Sample_Name + "_annotated_grouped_chromatograph_peaklist.csv");
+    });
+    run_step("writing the sample database", [&] {
+        OutputAnnotatedGroupedChromatographPeaklist2database(
+            peaklist_adduct_annotated, std::move(mass_trace_list), Output_Dir,
+            Sample_Name + "_annotated_grouped_chromatograph_peaklist.db");
+    });
 }
 
 std::string extract_sample_name(std::string sample_file_name) {

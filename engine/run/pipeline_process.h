@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <list>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/records/para_configure.h"
@@ -19,7 +21,8 @@
 // The four files are Sample_Name followed by "_chromatograph_peaklist.csv",
 // "_grouped_chromatograph_peaklist.csv", "_annotated_grouped_chromatograph_peaklist.csv" and
 // "_annotated_grouped_chromatograph_peaklist.db" in Output_Dir. The sample's annotated compounds
-// are appended to peaklist_adduct_annotated (the caller passes it empty).
+// are appended to peaklist_adduct_annotated (the caller passes it empty). A stage that runs out
+// of memory raises korvane::Out_Of_Memory_In_Step naming it ("adduct annotation").
 void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure Para,
                       std::vector<adduct_configure_node> adduct_configure_arry,
                       std::vector<double> hmdb_mass_weight_arry, std::string Sample_Name,
@@ -36,6 +39,30 @@ std::string format_elapsed_time(double seconds);
 // Steps the console program's MPI driver, the workbench's in-process batch run and its single
 // stages share.
 namespace korvane {
+
+// A std::bad_alloc that names the step of a sample's processing that ran out of memory, so that
+// the drivers can skip the sample saying where. pipeline_process raises it for its stages.
+class Out_Of_Memory_In_Step : public std::bad_alloc {
+public:
+    explicit Out_Of_Memory_In_Step(const char* step) noexcept : step_(step) {}
+    const char* step() const noexcept { return step_; }
+
+private:
+    const char* step_;  // a string literal: nothing to allocate while memory is short
+};
+
+// Runs step(); a std::bad_alloc it raises leaves as Out_Of_Memory_In_Step naming `name` (one that
+// already names its step, unchanged).
+template <class Step>
+void run_step(const char* name, Step&& step) {
+    try {
+        std::forward<Step>(step)();
+    } catch (const Out_Of_Memory_In_Step&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw Out_Of_Memory_In_Step(name);
+    }
+}
 
 // The first stages with their arguments taken from the run parameters, for every program that runs
 // them: centroiding when Para_Profile_Centroid is 0 and the intensity cut-off (in place), mass

@@ -1,8 +1,10 @@
 #include "engine/run/sample_batch.h"
 
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -15,8 +17,9 @@ namespace korvane {
 
 namespace {
 
-void say_removed(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) say(std::cout, "Removed a result file of an earlier run: " + path);
+void say_removed(const std::vector<std::string>& paths,
+                 const std::string& what = "Removed a result file of an earlier run: ") {
+    for (const std::string& path : paths) say(std::cout, what + path);
 }
 
 void require_readable_folder(const std::string& data_dir) {
@@ -31,6 +34,23 @@ std::vector<std::string> list_samples(const std::string& data_dir, const std::ve
     std::vector<std::string> files;
     load_filename_from_filedir(data_dir, "*.CDF", files);
     return files;
+}
+
+// How many entries of data_dir end in ".cdf" in another case than ".CDF", and those endings.
+std::size_t count_other_case_samples(const std::string& data_dir, std::set<std::string>& endings) {
+    std::vector<std::string> entries;
+    load_filename_from_filedir(data_dir, "*.*", entries);
+    std::size_t count = 0;
+    for (const std::string& name : entries) {
+        const std::size_t dot = name.rfind('.');
+        if (dot == std::string::npos || name.size() - dot != 4) continue;
+        std::string lower = name.substr(dot);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower != ".cdf") continue;
+        ++count;
+        endings.insert(name.substr(dot));
+    }
+    return count;
 }
 
 // The reason a listed name is refused before anything is read ("" when it goes on).
@@ -50,10 +70,36 @@ std::string refuse_listed_sample(const std::string& file, bool repeated) {
 std::string read_listed_sample(const std::string& data_dir, const std::string& output_dir, const std::string& file,
                                const Para_Configure& para, std::vector<Spectrum_Scan>& scans) {
     std::string reason;
-    if (load_sample_scans(data_dir, file, para, scans, reason)) return {};
+    bool read = false;
+    run_step("reading the sample", [&] { read = load_sample_scans(data_dir, file, para, scans, reason); });
+    if (read) return {};
     if (reason.empty()) reason = "unreadable";
     say(std::cerr, "Sample file could not be read, skipped: " + path_join(data_dir, file) + ": " + reason);
     say_removed(remove_result_files(sample_result_files(output_dir, extract_sample_name(file))));
+    return reason;
+}
+
+// The sample's compounds, or the reason it could not be read.
+std::string read_and_process(const Sample_Batch& batch, const std::string& file,
+                             std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
+    std::vector<Spectrum_Scan> scans;
+    if (std::string reason = read_listed_sample(batch.data_dir, batch.output_dir, file, batch.config.para, scans);
+        !reason.empty())
+        return reason;
+    pipeline_process(std::move(scans), batch.config.para, batch.config.adducts, batch.config.hmdb_mono_masses,
+                     extract_sample_name(file), batch.output_dir, compounds);
+    return {};
+}
+
+// The memory that ran short is free again once the sample's data are gone. The files the sample
+// had written, beside an earlier run's it had not come to, would pass for its results.
+std::string skip_out_of_memory(const Sample_Batch& batch, const std::string& file, const char* step,
+                               std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
+    compounds = {};
+    const std::string reason = "out of memory while processing " + file + ": " + step;
+    say(std::cerr, "Sample " + file + " skipped: " + reason);
+    say_removed(remove_result_files(sample_result_files(batch.output_dir, extract_sample_name(file))),
+                "Removed a result file of a skipped sample: ");
     return reason;
 }
 
@@ -63,12 +109,11 @@ std::string run_sample(const Sample_Batch& batch, std::size_t i,
     const std::string& file = batch.files[i];
     if (std::string reason = refuse_listed_sample(file, batch.repeated[i]); !reason.empty()) return reason;
     if (batch.announce) std::cout << "Begin to process for File " << file << std::endl;
-    std::vector<Spectrum_Scan> scans;
-    if (std::string reason = read_listed_sample(batch.data_dir, batch.output_dir, file, batch.config.para, scans);
-        !reason.empty())
-        return reason;
-    pipeline_process(std::move(scans), batch.config.para, batch.config.adducts, batch.config.hmdb_mono_masses,
-                     extract_sample_name(file), batch.output_dir, compounds);
+    try {
+        if (std::string reason = read_and_process(batch, file, compounds); !reason.empty()) return reason;
+    } catch (const Out_Of_Memory_In_Step& e) {
+        return skip_out_of_memory(batch, file, e.step(), compounds);
+    }
     if (batch.announce) std::cout << "End of process for File " << file << std::endl;
     return {};
 }
@@ -88,6 +133,20 @@ Sample_Batch open_sample_batch(const std::string& config_dir, const std::string&
     batch.align_flags = align_flags;
     batch.announce = announce;
     return batch;
+}
+
+std::string no_samples_reason(const Sample_Batch& batch) {
+    if (batch.listed || !batch.files.empty()) return {};
+    const std::string folder = batch.data_dir.empty() ? std::string(".") : batch.data_dir;
+    std::string reason = "No sample file ending in .CDF in " + folder;
+    std::set<std::string> endings;
+    if (const std::size_t n = count_other_case_samples(batch.data_dir, endings); n > 0) {
+        std::string joined;
+        for (const std::string& ending : endings) joined += (joined.empty() ? "" : " or ") + ending;
+        reason += " (" + std::to_string(n) + (n == 1 ? " file ends in " : " files end in ") + joined +
+                  ": the extension is case-sensitive)";
+    }
+    return reason;
 }
 
 std::uint64_t sample_list_fingerprint(const Sample_Batch& batch) {

@@ -33,10 +33,17 @@ struct Sample_Batch {
 // Reads the configuration (read_run_configuration) and the sample list. Without a list a data
 // folder that cannot be opened throws std::runtime_error "Data folder could not be opened: <dir>
 // (<why>)": the listing cannot tell it from a folder without samples, and the run would pass as
-// a success that processed nothing.
+// a success that processed nothing. A folder without samples is no_samples_reason's to say.
 Sample_Batch open_sample_batch(const std::string& config_dir, const std::string& data_dir,
                                const std::string& output_dir, const std::vector<std::string>& selected,
                                const std::vector<std::int32_t>& align_flags, bool announce);
+
+// Why a run of this batch would process nothing, or "" when it has samples: a data folder, listed
+// for want of a job list, holding no file whose name ends in ".CDF". Files ending in another case
+// of ".cdf" (a common export), which the listing passes over, are counted: "No sample file ending
+// in .CDF in /d (3 files end in .cdf: the extension is case-sensitive)". A driver stops such a run
+// as failed; it would otherwise end as a success with no results and no word why.
+std::string no_samples_reason(const Sample_Batch& batch);
 
 // A fingerprint of what decides which sample each process of a job takes and under which
 // SAMPLE_ID: the names in their order, whether they came from a list, and the alignment flags.
@@ -56,8 +63,11 @@ bool joins_alignment(const Sample_Batch& batch, std::size_t i);
 // Sample i through pipeline_process into its four result files, unless its name is no file of the
 // data folder, repeats an earlier sample's, or the file cannot be read; such a sample is said on
 // standard error (an unreadable one also has its earlier result files removed) and returned as
-// skipped. When it joins the alignment its compounds are appended to rows as SAMPLE_ID i (none
-// for a skipped sample).
+// skipped. So is a sample whose reading or processing runs out of memory, with the reason "out of
+// memory while processing <file>: <step>" (the step's short name, "adduct annotation"); the
+// files it had written, and any of an earlier run, are removed, since an incomplete set would
+// pass for its results. When it joins the alignment its compounds are appended to rows as
+// SAMPLE_ID i (none for a skipped sample).
 std::optional<Skipped_Sample> process_listed_sample(const Sample_Batch& batch, std::size_t i,
                                                     std::vector<Chromatogram_Peak_Group_Compound_Align>& rows);
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -24,6 +25,7 @@
 #include "engine/records/text_util.h"
 #include "engine/run/pipeline_process.h"
 #include "tools/generate_sample/cdf_writer.h"
+#include "tests/support/fifo.h"
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/sample_file.h"
 
@@ -333,16 +335,26 @@ TEST_F(PipelineRun, JobFileFlagsChooseTheAlignedSamples) {
     EXPECT_EQ(read_file(t.file("out/" + kAlignedCsv)), expected_aligned_csv({{3, 0}, {4, 2}}, 2, t.path() / "e"));
 }
 
-TEST_F(PipelineRun, EmptyFolderReachesTheEndAndMissingFolderStops) {
+// A data folder without samples is no successful run of nothing: the job stops before any sample,
+// saying why once, and leaves no output folder behind.
+TEST_F(PipelineRun, FolderWithoutSamplesAndMissingFolderStop) {
     TempDir t;
     fs::create_directories(t.path() / "empty");
-    const auto r = run_pipeline(3, {"-c", config_dir(2).string(), "-d", t.file("empty"), "-o", t.file("out")}, t.path());
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
-    EXPECT_EQ(count_lines_starting(r.out, " At CPU "), 0);
-    EXPECT_TRUE(has_line(r.out, "Begin to process Compound Align"));
-    EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 1);
-    EXPECT_FALSE(fs::exists(t.file("out/" + kAlignedCsv)));
+    fs::create_directories(t.path() / "lower");
+    fs::copy_file(data_dir() / sample_file(0), t.path() / "lower" / "x.cdf");
+    const std::pair<std::string, std::string> folders[] = {
+        {"empty", ""}, {"lower", " (1 file ends in .cdf: the extension is case-sensitive)"}};
+    for (const auto& [folder, why] : folders) {
+        SCOPED_TRACE(folder);
+        const auto r =
+            run_pipeline(3, {"-c", config_dir(2).string(), "-d", t.file(folder), "-o", t.file("out")}, t.path());
+        EXPECT_EQ(r.exit_code, 1);
+        const std::string said = "KORVANE_Pipeline: error: No sample file ending in .CDF in " + t.file(folder) + why;
+        EXPECT_TRUE(has_line(r.err, said)) << r.err;
+        EXPECT_EQ(count_lines_starting(r.err, "KORVANE_Pipeline: "), 1) << r.err;
+        EXPECT_EQ(count_lines_starting(r.out, "The total processing time is"), 0);
+        EXPECT_FALSE(fs::exists(t.file("out")));
+    }
 
     // A data folder that does not exist is no empty run: the job stops with the folder's name.
     const auto missing =
@@ -359,26 +371,31 @@ TEST_F(PipelineRun, FailuresEndTheWholeJob) {
     struct Case {
         const char* name;
         std::string remove;  // file of the configuration folder to take away
+        bool fifo;           // and to put a FIFO in its place, which must not be opened
         std::string message;
     };
     const Case cases[] = {
-        {"missing hmdb.csv", "hmdb.csv", "HMDB_file could not be opened: "},
-        {"missing config_para.csv", "config_para.csv", "Parameter file could not be opened: "},
-        {"missing adduct table", "Adduct_Config_Positive.csv", "Adduct Config File could not be opened: "},
+        {"missing hmdb.csv", "hmdb.csv", false, "HMDB_file could not be opened: "},
+        {"missing config_para.csv", "config_para.csv", false, "Parameter file could not be opened: "},
+        {"missing adduct table", "Adduct_Config_Positive.csv", false, "Adduct Config File could not be opened: "},
+        {"hmdb.csv a FIFO", "hmdb.csv", true, "HMDB_file could not be opened: "},
     };
     for (const Case& c : cases)
         for (int np : {0, 1, 4}) {
             SCOPED_TRACE(std::string(c.name) + ", np " + std::to_string(np));
             TempDir t;
             write_config(t.path() / "config", 2);
-            fs::remove(t.path() / "config" / c.remove);
+            const std::string path = (t.path() / "config" / c.remove).string();
+            fs::remove(path);
+            std::optional<korvane::test::Fifo> fifo;
+            if (c.fifo) fifo.emplace(path);
             const auto r = run_pipeline(np, {"-c", t.file("config"), "-d", data_dir().string(), "-o", t.file("out")},
                                         t.path());
             EXPECT_LT(r.seconds, 30.0);
             const std::string error = "KORVANE_Pipeline: error in process ";
-            EXPECT_NE(r.err.find(error + "0: " + c.message + (t.path() / "config" / c.remove).string() + "\n"),
-                      std::string::npos)
-                << r.err;
+            const std::string why = c.fifo ? " (not a regular file)" : "";
+            EXPECT_NE(r.err.find(error + "0: " + c.message + path + why + "\n"), std::string::npos) << r.err;
+            EXPECT_FALSE(fifo && fifo->opened());
             EXPECT_EQ(count_lines_starting(r.out, "Begin to process for File "), 0);
             if (np <= 1) {
                 EXPECT_EQ(r.exit_code, 1);

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,34 @@ private:
     rlimit previous_{};
     void (*previous_signal_)(int) = SIG_DFL;
 };
+
+// While it lives, this process can map at most `headroom` bytes beyond what it has mapped now, so
+// an allocation that needs more fails with std::bad_alloc. Under AddressSanitizer a failed
+// allocation ends the process instead: skip such a test there (korvane::test::kAddressSanitizer).
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(rlim_t headroom) {
+        getrlimit(RLIMIT_AS, &previous_);
+        rlimit limited = previous_;
+        unsigned long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        limited.rlim_cur = std::min<rlim_t>(pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom,
+                                            previous_.rlim_max);
+        setrlimit(RLIMIT_AS, &limited);
+    }
+    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &previous_); }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+
+private:
+    rlimit previous_{};
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
 
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/io/netcdf_reader.h"
+#include "engine/records/error.h"
 #include "engine/records/para_configure.h"
 #include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
@@ -79,11 +80,11 @@ void korvane::wb::batch_par_pipeline_process(std::string Config_FileDir, std::st
     //    the sample list.
     const korvane::Sample_Batch batch = korvane::open_sample_batch(Config_FileDir, Data_FileDir, Output_FileDir,
                                                                    Selected_FileName_Vec, Selected_Align_Vec, false);
+    // A folder without samples is a failed run, not one that completes having done nothing.
+    if (const std::string none = korvane::no_samples_reason(batch); !none.empty()) throw korvane::Error(none);
     const std::size_t N = batch.files.size();
     outcome = Run_Outcome{};
     outcome.total = N;
-    // An empty list is a finished run; the window's poller waits for exactly 100.
-    if (N == 0) progressValue = 100.0;
 
     // 2. Every sample in this thread, in list order, until a stop is asked for. Without a usable
     //    netCDF library every sample would be skipped as unreadable.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "engine/records/error.h"
@@ -311,13 +312,14 @@ TEST(RunParameters, RefusesWhatARunWouldGoWrongOnNamingFileLineAndKey) {
     }
     std::filesystem::remove(dir.file("config_para.csv"));
     std::filesystem::create_directories(dir.path() / "config_para.csv");
-    for (const char* name : {"absent.csv", "config_para.csv"}) {
+    for (const auto& [name, why] :
+         {std::pair{"absent.csv", ""}, std::pair{"config_para.csv", " (not a regular file)"}}) {
         SCOPED_TRACE(name);
         try {
             korvane::read_run_parameters(dir.str(), name);
             ADD_FAILURE() << "accepted";
         } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()), "Parameter file could not be opened: " + dir.file(name));
+            EXPECT_EQ(std::string(e.what()), "Parameter file could not be opened: " + dir.file(name) + why);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "tests/support/temp_dir.h"
 
@@ -74,13 +75,14 @@ TEST(HmdbReader, HeaderOnlyAndMissingFile) {
     EXPECT_TRUE(mono.empty());
     // A folder under the table's name is no table: it must not pass for an empty one.
     std::filesystem::create_directories(dir.path() / "folder.csv");
-    for (const std::string& missing : {dir.file("none.csv"), dir.file("folder.csv")}) {
+    for (const auto& [missing, why] : {std::pair{dir.file("none.csv"), ""},
+                                        std::pair{dir.file("folder.csv"), " (not a regular file)"}}) {
         SCOPED_TRACE(missing);
         try {
             read_hmdb_file(missing, avg, mono);
             ADD_FAILURE() << "no exception";
         } catch (const korvane::TableOpenError& e) {
-            EXPECT_EQ(std::string(e.what()), "HMDB_file could not be opened: " + missing);
+            EXPECT_EQ(std::string(e.what()), "HMDB_file could not be opened: " + missing + why);
         }
     }
 }
@@ -122,13 +124,14 @@ TEST(AdductReader, EmptyFieldCountsAndWrongFieldCountStopsWithMessage) {
     EXPECT_EQ(rows[1].Charge_Count, 0);
 
     std::filesystem::create_directories(dir.path() / "folder.csv");
-    for (const std::string& missing : {dir.file("none.csv"), dir.file("folder.csv")}) {
+    for (const auto& [missing, why] : {std::pair{dir.file("none.csv"), ""},
+                                        std::pair{dir.file("folder.csv"), " (not a regular file)"}}) {
         SCOPED_TRACE(missing);
         try {
             read_adduct_configure_file(missing, rows);
             ADD_FAILURE() << "no exception";
         } catch (const korvane::TableOpenError& e) {
-            EXPECT_EQ(std::string(e.what()), "Adduct Config File could not be opened: " + missing);
+            EXPECT_EQ(std::string(e.what()), "Adduct Config File could not be opened: " + missing + why);
         }
     }
 }

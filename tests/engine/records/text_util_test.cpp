@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "tests/support/fifo.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -131,6 +137,34 @@ TEST(FormatG6, MatchesPrintfGeneralNotation) {
 TEST(PathJoin, SlashAndBareNameForEmptyFolder) {
     EXPECT_EQ(path_join("cfg", "config_para.csv"), "cfg/config_para.csv");
     EXPECT_EQ(path_join("", "config_para.csv"), "config_para.csv");
+}
+
+// Readers refuse what is there but no regular file, without opening it; what is missing is left to
+// their own open and its message.
+TEST(NotRegularFile, FifoFolderAndDeviceButNotARegularFileOrNothing) {
+    korvane::test::TempDir t;
+    const std::string file = t.write("file.csv", "x\n");
+    korvane::test::Fifo fifo(t.file("fifo.csv"));
+    ASSERT_TRUE(fifo.made());
+    std::filesystem::create_directories(t.path() / "folder.csv");
+    std::filesystem::create_symlink(file, t.path() / "link_to_file.csv");
+    std::filesystem::create_symlink(t.file("fifo.csv"), t.path() / "link_to_fifo.csv");
+    std::filesystem::create_symlink(t.file("absent.csv"), t.path() / "dangling.csv");
+    const std::pair<std::string, bool> rows[] = {
+        {file, false},
+        {t.file("link_to_file.csv"), false},
+        {t.file("absent.csv"), false},
+        {t.file("dangling.csv"), false},
+        {t.file("file.csv/below"), false},
+        {t.file("fifo.csv"), true},
+        {t.file("link_to_fifo.csv"), true},
+        {t.file("folder.csv"), true},
+        {"/dev/null", true},
+    };
+    for (const auto& [path, refused] : rows) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(is_not_regular_file(path), refused);
+    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "engine/peaks/peak_detection.h"
 #include "engine/peaks/spectrum.h"
 #include "engine/records/reference_tables.h"
+#include "tests/support/fifo.h"
 #include "tests/support/temp_dir.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
@@ -241,6 +242,54 @@ TEST(PipelineRunConfiguration, TheTablesOfThePolarityAreCheckedAsTheAnnotationWi
             EXPECT_EQ(std::string(e.what()).substr(0, table.size() + t.file(c.file).size() + c.message.size()),
                       table + t.file(c.file) + c.message);
         }
+    }
+}
+
+// A configuration file that is a FIFO (or any other file that is no regular file) is refused by
+// name before it is opened: opening a FIFO waits for a writer, and the run would hang silently.
+// The workbench's plain readers refuse it too (Read_Configured_ParafromCSVFile as a file it
+// cannot open).
+TEST(PipelineRunConfiguration, FilesThatAreNoRegularFilesAreRefusedUnopened) {
+    const std::filesystem::path example = std::filesystem::path(KORVANE_SOURCE_DIR) / "examples" / "config";
+    struct Case {
+        std::string file, polarity, message;
+    };
+    const Case cases[] = {
+        {"config_para.csv", "0", "Parameter file could not be opened: "},
+        {"hmdb.csv", "0", "HMDB_file could not be opened: "},
+        {"Adduct_Config_Positive.csv", "0", "Adduct Config File could not be opened: "},
+        {"Adduct_Config_Negative.csv", "1", "Adduct Config File could not be opened: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        TempDir t;
+        for (const auto& entry : std::filesystem::directory_iterator(example))
+            if (entry.path().filename() != c.file)
+                std::filesystem::copy_file(entry.path(), t.path() / entry.path().filename());
+        if (c.file != "config_para.csv") {
+            std::string para = read_file((example / "config_para.csv").string());
+            para.replace(para.find("Para_Polarity,0"), 15, "Para_Polarity," + c.polarity);
+            t.write("config_para.csv", para);
+        }
+        korvane::test::Fifo fifo(t.file(c.file));
+        ASSERT_TRUE(fifo.made());
+        const std::string expected = c.message + t.file(c.file) + " (not a regular file)";
+        try {
+            korvane::read_run_configuration(t.str());
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), expected);
+        }
+        Para_Configure para;
+        std::vector<double> average, mono;
+        std::vector<adduct_configure_node> adducts;
+        if (c.file == "config_para.csv")
+            EXPECT_EQ(Read_Configured_ParafromCSVFile(t.str(), c.file, para), 0);
+        else if (c.file == "hmdb.csv")
+            EXPECT_THROW(read_hmdb_file(t.file(c.file), average, mono), korvane::TableOpenError);
+        else
+            EXPECT_THROW(read_adduct_configure_file(t.file(c.file), adducts), korvane::TableOpenError);
+        EXPECT_FALSE(fifo.opened());
     }
 }
 

@@ -366,14 +366,15 @@ TEST(RunOutcome, MessagesAndTheSummaryLineOfTheConsolePipeline) {
     }
 }
 
-TEST_F(BatchRun, NothingToRunEndsAtOneHundredAndMissingInputsThrow) {
+TEST_F(BatchRun, NothingToRunAndMissingInputsThrow) {
     const fs::path out = output("empty");
     const fs::path empty_data = output("empty_data");
     CKORVANE_Engine e;
     e.Config_Engine(config_dir(2).string(), empty_data.string(), "", out.string());
-    progressValue = 0.0;
-    e.Batch_Pipeline({}, {});
-    EXPECT_EQ(progressValue.load(), 100.0);
+    // A data folder without samples fails the run rather than completing it having done nothing.
+    EXPECT_THAT([&] { e.Batch_Pipeline({}, {}); },
+                testing::ThrowsMessage<korvane::Error>(
+                    testing::StrEq("No sample file ending in .CDF in " + empty_data.string())));
     EXPECT_TRUE(e.peaklist_align.empty());
     EXPECT_FALSE(fs::exists(out / kAlignedDb));
     // A data folder that does not exist is no run without samples.
