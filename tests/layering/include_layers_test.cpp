@@ -3,6 +3,7 @@
 // naming its line, instead of waiting to become a link error or a cycle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -55,14 +56,20 @@ const Layer* layer_of(std::string_view path) {
     return found;
 }
 
+std::vector<std::string_view> words(std::string_view text) {
+    std::vector<std::string_view> out;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
 bool allowed_by(const Layer& layer, std::string_view to) {
     if (inside(to, layer.folder)) return true;
-    std::string_view rest = layer.may_include;
-    while (!rest.empty()) {
-        const std::size_t space = rest.find(' ');
-        if (inside(to, rest.substr(0, space))) return true;
-        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
-    }
+    for (const std::string_view folder : words(layer.may_include))
+        if (inside(to, folder)) return true;
     return false;
 }
 
@@ -76,7 +83,7 @@ std::string wrong_way(std::string_view from, std::string_view to) {
     if (!layer) return "the folder of " + std::string(from) + " has no row in the layer table";
     if (allowed_by(*layer, to)) return "";
     std::string text = std::string(layer->folder) + " may include only itself";
-    if (!layer->may_include.empty()) text += " and " + std::string(layer->may_include);
+    for (const std::string_view folder : words(layer->may_include)) text += ", " + std::string(folder);
     return text;
 }
 
