@@ -22,10 +22,9 @@ public:
 // inside a catch block.
 std::string describe_current_exception();
 
-// Names a kind of exception that these records cannot know, such as SQLite's
-// CppSQLite3Exception (the SQLite layer sits beside the engine, not below it): the text, or
-// nothing when the exception being handled is of another kind. It is called inside the boundary's
-// catch block and rethrows to look.
+// Names a kind of exception that the records cannot see, such as SQLite's CppSQLite3Exception
+// (the records build on no other layer): the text, or nothing when the exception being handled is
+// of another kind. It is called inside the boundary's catch block and rethrows to look.
 using ExceptionDescriber = std::optional<std::string> (*)();
 
 // Adds a describer that describe_current_exception asks, in the order added, before the standard
