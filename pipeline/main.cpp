@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/records/error.h"
 #include "pipeline/command_line.h"
 #include "pipeline/driver.h"
+#include "sqlitewrap/cppsqlite3.h"
 
 namespace {
 
@@ -46,6 +48,7 @@ void prefer_quick_mpi_start() {
 
 int main(int argc, char* argv[]) {
     prefer_quick_mpi_start();
+    korvane::add_exception_describer(describe_sqlite_exception);
     try {
         std::string Config_FileDir, Data_FileDir, Output_FileDir;
         std::vector<std::string> Selected_FileName_Vec;

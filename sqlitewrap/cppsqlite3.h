@@ -19,6 +19,9 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+#include <string>
+
 // Code carried by every error the wrapper detects itself.
 inline constexpr int CPPSQLITE_ERROR = 1000;
 
@@ -42,6 +45,11 @@ private:
     int code;
     char* message;  // from sqlite3_mprintf, or null
 };
+
+// errorMessage() of the CppSQLite3Exception being handled, or nothing for an exception of another
+// kind; only inside a catch block. A program hands it to korvane::add_exception_describer so that
+// its boundaries name SQLite's failures too (this layer knows nothing of the engine).
+std::optional<std::string> describe_sqlite_exception();
 
 class CppSQLite3Buffer {
 public:

@@ -33,6 +33,16 @@ const char* CppSQLite3Exception::errorMessage() const {
     return message ? message : errorCodeAsString(code);
 }
 
+std::optional<std::string> describe_sqlite_exception() {
+    try {
+        throw;
+    } catch (const CppSQLite3Exception& e) {
+        return e.errorMessage();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 const char* CppSQLite3Exception::errorCodeAsString(int nErrCode) {
     switch (nErrCode) {
         case SQLITE_OK: return "SQLITE_OK";

@@ -1,6 +1,6 @@
 // Times peak_group on two inputs and prints the median of the repetitions.
 //
-//   taskset -c 7 build/bin/bench_grouping [synthetic|sample|linkage|all] [repetitions=5] [--scans N]
+//   taskset -c 7 build/bin/grouping_bench [synthetic|sample|linkage|all] [repetitions=5] [--scans N]
 //                                         [--angle DEGREES] [--tol SCANS] [--check]
 //
 // synthetic  30,000 peaks: 7,500 compounds of 2 to 6 co-eluting ions sharing one elution shape

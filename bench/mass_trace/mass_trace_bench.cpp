@@ -1,8 +1,8 @@
 // Timing of mass_trace_extraction (Release build; the machine shared, so pin a core and repeat).
 //
-//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter='Synthetic|Ko15$|Cut300_Engine'
+//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter='Synthetic|Ko15$|Cut300_Engine'
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true   (one command line)
-//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter=Reference   (minutes: the reference is slow)
+//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter=Reference   (minutes: the reference is slow)
 //
 // BM_Synthetic   the 2,400-scan synthetic sample (about 4.2 million centroids), example parameters
 // BM_Ko15        faahKO ko15.CDF after splitting and the intensity cut-off, faahKO parameters
@@ -11,9 +11,9 @@
 // BM_OneMz       the worst case: n points of one m/z in one scan, n = 16k, 128k, 400k, either
 //                after a first scan of n such points (every point weighs n equal traces) or as
 //                zero intensities in a later scan (none can join a trace, each starts one)
-//   taskset -c 7 build/bin/bench_mass_trace --benchmark_filter=OneMz --benchmark_repetitions=5
+//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter=OneMz --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true   (one command line)
-// (peak memory: bench_mass_trace_memory, a separate program so its heap accounting costs no time here)
+// (peak memory: mass_trace_memory_bench, a separate program so its heap accounting costs no time here)
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

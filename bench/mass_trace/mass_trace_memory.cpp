@@ -1,7 +1,7 @@
 // Peak heap of one mass_trace_extraction call on the synthetic benchmark sample, against the
 // bytes of the scans it is handed (moved in, as a caller that no longer needs them would).
 //
-//   build/bin/bench_mass_trace_memory
+//   build/bin/mass_trace_memory_bench
 #include <malloc.h>
 
 #include <atomic>

@@ -1,6 +1,6 @@
 // Timing of peak detection (mass_trace_list_peak_detection through the pipeline's own call).
 //
-//   taskset -c 7 build/bin/bench_peak_detection --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   taskset -c 7 build/bin/peak_detection_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
 // BM_Synthetic  the 2,400-scan synthetic sample (about 4.2 million centroids) through
 //               mass_trace_extraction, examples/config parameters

@@ -31,6 +31,7 @@
 #include "engine/records/para_configure.h"
 #include "engine/records/reference_tables.h"
 #include "engine/run/pipeline_process.h"
+#include "sqlitewrap/cppsqlite3.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
 namespace {
@@ -117,6 +118,7 @@ void run_stages(std::vector<Spectrum_Scan> scans, const Para_Configure& p, const
 }  // namespace
 
 int main(int argc, char** argv) {
+    korvane::add_exception_describer(describe_sqlite_exception);
     std::string cdf, config = std::string(KORVANE_SOURCE_DIR) + "/examples/config",
                 out = (std::filesystem::temp_directory_path() / "korvane_pipeline_bench").string();
     int repeat = 5;

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/peaks/trace_index.h"
+#include "engine/peaks/internal/trace_index.h"
 #include "engine/records/variant.h"
 
 // Extraction (below) reads the scans once, giving each point to the best trace of an ordered index

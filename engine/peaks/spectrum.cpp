@@ -4,7 +4,7 @@
 #include <cmath>
 #include <iostream>
 
-#include "engine/peaks/extremum.h"
+#include "engine/peaks/internal/extremum.h"
 #include "engine/records/text_util.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <limits>
 #include <mutex>
 
-#include "engine/peaks/extremum.h"
-#include "engine/peaks/wavelet_kernels.h"
+#include "engine/peaks/internal/extremum.h"
+#include "engine/peaks/internal/wavelet_kernels.h"
 
 namespace {
 

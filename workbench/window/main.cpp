@@ -3,6 +3,8 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "engine/records/error.h"
+#include "sqlitewrap/cppsqlite3.h"
 #include "workbench/window/main_form.h"
 
 int main(int argc, char* argv[]) {
@@ -10,6 +12,7 @@ int main(int argc, char* argv[]) {
     // QApplication adopts the user's locale; every number the engine reads or writes is C-locale.
     std::setlocale(LC_NUMERIC, "C");
     korvane::wb::install_qt_message_box_handler();
+    korvane::add_exception_describer(describe_sqlite_exception);
     int code = 0;
     {
         MainForm form;

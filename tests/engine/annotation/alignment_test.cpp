@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/annotation/alignment_oracle.h"
+#include "reference/alignment_oracle.h"
 
 namespace {
 

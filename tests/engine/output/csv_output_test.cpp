@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/output/csv_output_oracle.h"
+#include "reference/csv_output_oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "reference/database_output_oracle.h"
 #include "sqlitewrap/cppsqlite3.h"
-#include "tests/engine/output/database_output_oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

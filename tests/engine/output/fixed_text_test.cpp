@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "tests/engine/output/fixed_text_oracle.h"
+#include "reference/fixed_text_oracle.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "engine/peaks/peak_measures.h"
 #include "engine/peaks/wavelet.h"
-#include "tests/engine/peaks/peak_detection_oracle.h"
+#include "reference/peak_detection_oracle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <numeric>
 #include <random>
 
-#include "tests/engine/peaks/spectrum_oracle.h"
+#include "reference/spectrum_oracle.h"
 
 namespace {
 

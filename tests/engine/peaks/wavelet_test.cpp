@@ -9,7 +9,7 @@
 #include <random>
 #include <thread>
 
-#include "tests/engine/peaks/wavelet_oracle.h"
+#include "reference/wavelet_oracle.h"
 
 namespace {
 

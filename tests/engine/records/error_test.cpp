@@ -23,6 +23,7 @@ std::string describe(const std::function<void()>& thrower) {
 // Every kind the engine throws reaches a boundary as its own text; only what carries none is
 // "unknown error", never a blank message.
 TEST(DescribeCurrentException, EachKindOfThrowGivesItsText) {
+    korvane::add_exception_describer(describe_sqlite_exception);  // as the programs' mains do
     const struct {
         const char* name;
         std::function<void()> thrower;

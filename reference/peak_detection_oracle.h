@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/peaks/peak_detection.h"
-#include "tests/engine/peaks/wavelet_oracle.h"
+#include "reference/wavelet_oracle.h"
 
 namespace peak_detection_oracle {
 

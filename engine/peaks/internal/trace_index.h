@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/peaks/trace_order.h"
+#include "engine/peaks/internal/trace_order.h"
 #include "engine/records/records.h"
 
 namespace korvane::mass_traces {
