@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/annotation/alignment.h"
@@ -552,6 +553,36 @@ TEST_F(PipelineRun, EarlierResultsThisRunDoesNotMakeAreRemoved) {
                 EXPECT_FALSE(fs::exists(stale[i]));
         }
         EXPECT_EQ(has_line(r.err, "KORVANE_Pipeline: error: none of the 1 samples could be read"), c.exit_code != 0);
+    }
+}
+
+// Two runs into one output folder at once: neither removes the other's temporaries, and each
+// leaves every result complete.
+TEST_F(PipelineRun, TwoRunsIntoOneFolderAtOnceBothComplete) {
+    TempDir t;
+    const std::vector<std::string> args = {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o"};
+    auto with_output = [&](const std::string& out) {
+        std::vector<std::string> a = args;
+        a.push_back(out);
+        return a;
+    };
+    const auto solo = run_pipeline(2, with_output(t.file("solo")), t.path());
+    ASSERT_EQ(solo.exit_code, 0) << solo.err;
+    fs::create_directories(t.path() / "first");
+    fs::create_directories(t.path() / "second");
+    Run_Result first, second;
+    std::thread other([&] { second = run_pipeline(2, with_output(t.file("shared")), t.path() / "second"); });
+    first = run_pipeline(2, with_output(t.file("shared")), t.path() / "first");
+    other.join();
+    EXPECT_EQ(first.exit_code, 0) << first.err;
+    EXPECT_EQ(second.exit_code, 0) << second.err;
+    std::set<std::string> solo_names, shared_names;
+    for (const auto& e : fs::directory_iterator(t.path() / "solo")) solo_names.insert(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(t.path() / "shared")) shared_names.insert(e.path().filename().string());
+    EXPECT_EQ(shared_names, solo_names);
+    for (const std::string& name : solo_names) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(read_file(t.file("shared/" + name)) == read_file(t.file("solo/" + name)));
     }
 }
 
