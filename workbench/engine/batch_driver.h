@@ -39,8 +39,9 @@ std::string job_time_text(const std::tm& local_time);
 // Throws when "config_para.csv" cannot be read (a run on unset parameters would pass as a
 // success) or, without a list, when Data_FileDir cannot be opened (a mistyped folder would pass
 // as a run without samples), and lets the readers', stages' and database's errors through. A sample file that
-// cannot be read, or whose name repeats an earlier sample's (it would overwrite that sample's
-// result files), is skipped with a line on standard error and counts as done.
+// cannot be read, or whose results cannot be written (they would replace an earlier sample's or
+// the aligned ones, or their names would be too long), is skipped with a line on standard error
+// and counts as done.
 void batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,
                                 std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec,
                                 std::string Output_FileDir,
