@@ -96,7 +96,7 @@ void finish_on_rank0(const korvane::Sample_Batch& batch, std::time_t start, std:
     std::cout << "The total processing time is" << format_elapsed_time(seconds_since(start)) << std::endl;
     if (!skipped.empty()) say(std::cout, korvane::skipped_summary(skipped, listed));
     if (listed > 0 && skipped.size() == listed)
-        say(std::cerr, "KORVANE_Pipeline: error: none of the " + std::to_string(listed) + " samples could be read");
+        say(std::cerr, "KORVANE_Pipeline: error: none of the " + std::to_string(listed) + " samples could be processed");
 }
 
 korvane::Run_Counts run(const Run_Inputs& in, std::time_t start, const boost::mpi::communicator& world, int rank,

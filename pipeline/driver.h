@@ -23,8 +23,9 @@ private:
 };
 
 // What a run made of its sample list, the same in every process: how many samples were listed
-// and how many of them were skipped (unreadable, a repeated name, a name outside the data folder,
-// out of memory), and whether the data folder held no sample at all.
+// and how many of them were skipped (unreadable, results that would replace another sample's or the
+// aligned ones, result names too long for the output folder, a name outside the data folder, out
+// of memory), and whether the data folder held no sample at all.
 struct Run_Counts {
     std::size_t listed = 0;
     std::size_t skipped = 0;

@@ -1,9 +1,11 @@
 #include "engine/records/result_file.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -82,43 +86,162 @@ void unlist_temporary(int slot) {
     if (slot >= 0) g_slots[slot].state.store(kFree);
 }
 
-std::string temporary_beside(const std::string& final_path) {
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path p(final_path);
-    std::string name(1, '.');
-    name += p.filename().string();
-    name += '.' + std::to_string(getpid()) + '.' + std::to_string(counter.fetch_add(1)) + ".tmp";
-    return (p.parent_path() / name).string();
+// A temporary's name is short whatever its result's name, so that it, and the "-journal" SQLite
+// puts beside it, fits wherever the result name fits: ".korvane.<host>.<pid>.<n>.tmp". Host and
+// process id keep apart the writers sharing a folder, also over a shared file system.
+constexpr std::string_view kPrefix = ".korvane.";
+constexpr std::string_view kSuffix = ".tmp";
+constexpr std::string_view kJournal = "-journal";
+
+// The host name with every character but ASCII letters, digits, "-" and "_" made "-", so that it
+// holds no "." (which the parse below splits at) and no "/".
+const std::string& host_part() {
+    static const std::string host = [] {
+        char name[256] = {};
+        std::string h = gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "host";
+        h.resize(std::min<std::size_t>(h.size(), 64));
+        for (char& c : h)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) c = '-';
+        return h;
+    }();
+    return host;
 }
+
+// "<host>.<pid>": asked anew each time, since a forked child is another writer.
+std::string writer_id() { return host_part() + '.' + std::to_string(getpid()); }
 
 bool all_digits(std::string_view s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Whether name is a temporary (or its journal) that temporary_beside made for final_name.
-bool is_temporary_of(std::string_view name, std::string_view final_name) {
-    if (name.size() < final_name.size() + 2 || name[0] != '.' || name.substr(1, final_name.size()) != final_name ||
-        name[final_name.size() + 1] != '.')
-        return false;
-    std::string_view rest = name.substr(final_name.size() + 2);
-    if (rest.ends_with("-journal")) rest.remove_suffix(8);
-    if (!rest.ends_with(".tmp")) return false;
-    rest.remove_suffix(4);
-    const std::size_t dot = rest.find('.');
-    return dot != std::string_view::npos && all_digits(rest.substr(0, dot)) && all_digits(rest.substr(dot + 1));
+// A temporary's name as create_locked_temporary makes it, or its journal's: the temporary's own
+// name and its writer's id.
+struct Temporary_Name {
+    std::string base, writer;
+};
+std::optional<Temporary_Name> parse_temporary(std::string_view name) {
+    std::string_view base = name;
+    if (base.ends_with(kJournal)) base.remove_suffix(kJournal.size());
+    if (!base.starts_with(kPrefix) || !base.ends_with(kSuffix)) return std::nullopt;
+    // <host>.<pid>.<n>
+    const std::string_view rest = base.substr(kPrefix.size(), base.size() - kPrefix.size() - kSuffix.size());
+    const std::size_t pid = rest.find('.');
+    if (pid == 0 || pid == rest.npos) return std::nullopt;
+    const std::size_t n = rest.find('.', pid + 1);
+    if (n == rest.npos || !all_digits(rest.substr(pid + 1, n - pid - 1)) || !all_digits(rest.substr(n + 1)))
+        return std::nullopt;
+    return Temporary_Name{std::string(base), std::string(rest.substr(0, n))};
 }
 
-// A writer killed outright (the launcher's SIGKILL after its SIGTERM went unanswered) could not
-// remove its temporaries; the next writer of the same result does. No other process writes the
-// same result at the same time: a run refuses repeated sample names.
-void remove_stale_temporaries(const std::string& final_path) {
-    const std::filesystem::path p(final_path);
-    const std::string final_name = p.filename().string();
+// This process's temporaries, from just before each is created until it is renamed or removed.
+std::mutex g_live_mutex;
+std::set<std::string> g_live;
+
+void set_live(const std::string& name, bool live) {
+    const std::lock_guard<std::mutex> hold(g_live_mutex);
+    if (live)
+        g_live.insert(name);
+    else
+        g_live.erase(name);
+}
+
+bool is_live(const std::string& name) {
+    const std::lock_guard<std::mutex> hold(g_live_mutex);
+    return g_live.count(name) != 0;
+}
+
+// The writer of a temporary holds its first byte locked from creation to rename or removal. The
+// lock belongs to the open file description, not to the process: SQLite's own POSIX locks on the
+// same file, from 1 GiB up, neither meet it nor are dropped with it, and closing SQLite's
+// descriptor leaves it held.
+bool lock_first_byte(int fd, short type, bool wait) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 1;
+    int r = 0;
+    while ((r = fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range)) != 0 && errno == EINTR) {}
+    return r == 0;
+}
+
+// Removes the temporary at path, and its journal, when no writer holds its lock: its writer was
+// killed outright (the launcher's SIGKILL after an unanswered SIGTERM) and could not. The lock is
+// held across the removal, so that a writer which has just created the file and is about to lock
+// it finds the name gone and makes another. A journal without its temporary is always left over.
+void remove_if_abandoned(const std::string& path) {
+    const std::string journal = path + std::string(kJournal);
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) unlink(journal.c_str());
+        return;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lock_first_byte(fd, F_RDLCK, false)) {
+        unlink(path.c_str());
+        unlink(journal.c_str());
+    }
+    close(fd);
+}
+
+// Every abandoned temporary of the folder goes, whatever result it was for. This process's own
+// are told by its list instead: opening and closing one of them would drop the POSIX locks
+// SQLite holds on it.
+void remove_stale_temporaries(const std::filesystem::path& folder) {
+    const std::string me = writer_id();
     std::error_code ec;
     // A folder that cannot be listed just keeps what it holds; the write itself will say why.
-    for (std::filesystem::directory_iterator it(p.has_parent_path() ? p.parent_path() : ".", ec), end;
-         !ec && it != end; it.increment(ec))
-        if (is_temporary_of(it->path().filename().string(), final_name)) unlink(it->path().c_str());
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::optional<Temporary_Name> t = parse_temporary(it->path().filename().string());
+        if (!t || (t->writer == me && is_live(t->base))) continue;
+        remove_if_abandoned((folder / t->base).string());
+    }
+}
+
+bool names_file(const std::string& path, int fd) {
+    struct stat named {}, opened {};
+    return stat(path.c_str(), &named) == 0 && fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev &&
+           named.st_ino == opened.st_ino;
+}
+
+// A temporary of this process is listed, as live and for the signal handler, from just before it
+// is created until it is renamed or removed.
+struct Listed_Temporary {
+    std::string name, path;
+    int slot = -1;
+};
+
+Listed_Temporary enlist(const std::filesystem::path& folder, std::string name) {
+    set_live(name, true);
+    std::string path = (folder / name).string();
+    const int slot = list_temporary(path, path + std::string(kJournal));
+    return {std::move(name), std::move(path), slot};
+}
+
+void delist(const std::string& name, int slot) {
+    unlist_temporary(slot);
+    set_live(name, false);
+}
+
+// Creates and locks the next temporary of this process in folder. A name taken already (by an
+// earlier process with this id) or removed by another writer's clean-up before the lock was taken
+// is passed over. The descriptor is -1 when no file could be made: the writer's own open then
+// says why.
+std::pair<Listed_Temporary, int> create_locked_temporary(const std::filesystem::path& folder) {
+    static std::atomic<unsigned long> counter{0};
+    for (int attempt = 0;; ++attempt) {
+        const std::string n = std::to_string(counter.fetch_add(1));
+        const Listed_Temporary t = enlist(folder, std::string(kPrefix) + writer_id() + '.' + n + std::string(kSuffix));
+        const int fd = open(t.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const bool last = attempt == 100;
+        if (fd < 0 && (errno != EEXIST || last)) return {t, -1};
+        // On a file system without such locks it is written unprotected, as no writer there can
+        // take one to remove it either.
+        if (fd >= 0 && (last || !lock_first_byte(fd, F_WRLCK, true) || names_file(t.path, fd))) return {t, fd};
+        if (fd >= 0) close(fd);
+        delist(t.name, t.slot);
+    }
 }
 
 }  // namespace
@@ -127,18 +250,23 @@ namespace korvane {
 
 std::string remove_earlier_result(const std::string& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? "" : std::strerror(errno);
+    // A name too long for its folder cannot be there either.
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? "" : std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return "it is a folder";
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return "it is not a regular file";
     return unlink(path.c_str()) == 0 ? "" : std::strerror(errno);
 }
 
-ResultFile::ResultFile(std::string final_path)
-    : final_(std::move(final_path)), temporary_(temporary_beside(final_)), journal_(temporary_ + "-journal") {
-    slot_ = list_temporary(temporary_, journal_);
-    // Also those of an earlier process that had this id: a journal there would be rolled into the
-    // new database as if it were hot.
-    remove_stale_temporaries(final_);
+ResultFile::ResultFile(std::string final_path) : final_(std::move(final_path)) {
+    const std::filesystem::path folder = std::filesystem::path(final_).parent_path();
+    remove_stale_temporaries(folder);
+    auto [listed, fd] = create_locked_temporary(folder);
+    name_ = std::move(listed.name);
+    temporary_ = std::move(listed.path);
+    journal_ = temporary_ + std::string(kJournal);
+    slot_ = listed.slot;
+    lock_ = fd;
 }
 
 ResultFile::~ResultFile() {
@@ -151,15 +279,21 @@ std::error_code ResultFile::commit() {
         discard();
         return ec;
     }
-    unlist_temporary(slot_);
-    done_ = true;
+    release();
     return {};
 }
 
 void ResultFile::discard() noexcept {
     unlink(temporary_.c_str());
     unlink(journal_.c_str());
-    unlist_temporary(slot_);
+    release();
+}
+
+void ResultFile::release() noexcept {
+    // Only now: until the name is gone, the lock keeps other writers' clean-ups away from it.
+    if (lock_ >= 0) close(lock_);
+    lock_ = -1;
+    delist(name_, slot_);
     done_ = true;
 }
 

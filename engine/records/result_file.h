@@ -11,20 +11,23 @@ namespace korvane {
 // Removes an earlier file under a result name before it is written anew, so that a write that
 // fails leaves no earlier run's file looking like this run's. A symbolic link is removed, not
 // followed. Returns "" when done or when there is nothing to remove (also for a path under a
-// missing folder or under a file), else why not: something that is no file (a folder, a device)
-// is left alone.
+// missing folder or under a file, or a name longer than its folder allows), else why not: something
+// that is no file (a folder, a device) is left alone.
 std::string remove_earlier_result(const std::string& path);
 
-// One result file being written. The temporary is "." + name + "." + process id + "." + a counter
-// + ".tmp" in the final file's folder (hidden, and never matching a result name's extension), so
-// that the rename stays in one file system and several processes never share a temporary.
+// One result file being written. The temporary is ".korvane.<host>.<process id>.<n>.tmp" in the
+// final file's folder: hidden, never matching a result name's extension, short enough that it and
+// SQLite's "-journal" beside it fit wherever the result name fits, in one file system with the
+// final name for the rename, and never shared by two writers, also over a shared file system.
 //
-// Constructed, it removes what earlier writers of the same final name left under temporary names
-// (a process killed outright cannot). Destroyed before commit (an error unwinding, a writer giving
-// up), it removes the temporary and the SQLite journal beside it. While it lives, a SIGTERM,
-// SIGINT, SIGHUP or SIGPIPE to the process removes them too before the signal takes its course:
-// under mpiexec another process's error ends this one that way, a lost ssh session ends a run
-// with SIGHUP and a closed output pipe with SIGPIPE. Signals that the process ignores stay ignored.
+// The writer holds a lock on its temporary while it lives. Constructed, it removes the temporaries
+// in its folder that no writer holds (a process killed outright cannot remove its own); those of
+// a live writer, this run's or another's, are left alone. Destroyed before commit (an error
+// unwinding, a writer giving up), it removes the temporary and the SQLite journal beside it. While
+// it lives, a SIGTERM, SIGINT, SIGHUP or SIGPIPE to the process removes them too before the signal
+// takes its course: under mpiexec another process's error ends this one that way, a lost ssh
+// session ends a run with SIGHUP and a closed output pipe with SIGPIPE. Signals that the process
+// ignores stay ignored.
 class ResultFile {
 public:
     explicit ResultFile(std::string final_path);
@@ -41,9 +44,11 @@ public:
 
 private:
     void discard() noexcept;
+    void release() noexcept;
 
-    std::string final_, temporary_, journal_;
+    std::string final_, name_, temporary_, journal_;
     int slot_ = -1;  // in the signal handler's list, or -1 when not listed
+    int lock_ = -1;  // the descriptor holding the temporary's lock, or -1 when it has none
     bool done_ = false;
 };
 

@@ -1,14 +1,16 @@
 #include "engine/run/pipeline_process.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <ostream>
 #include <limits>
 #include <list>
-#include <set>
+#include <map>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -222,11 +224,44 @@ bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>&
     return true;
 }
 
-std::vector<bool> find_repeated_names(const std::vector<std::string>& files) {
-    std::vector<bool> repeated(files.size(), false);
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < files.size(); ++i) repeated[i] = !seen.insert(extract_sample_name(files[i])).second;
-    return repeated;
+namespace {
+
+const char* const kSampleSuffixes[] = {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
+                                       "_annotated_grouped_chromatograph_peaklist.csv",
+                                       "_annotated_grouped_chromatograph_peaklist.db"};
+const char* const kAlignedNames[] = {"aligned_annotated_grouped_chromatograph_peaklist.csv",
+                                     "aligned_annotated_grouped_chromatograph_peaklist.aligndb"};
+
+// Why a sample's results cannot be written beside those already taken (name to whose they are),
+// "" when they can.
+std::string result_name_conflict(const std::string& sample_name, const std::map<std::string, std::string>& taken,
+                                 std::size_t name_max) {
+    std::size_t longest = 0;
+    for (const char* suffix : kSampleSuffixes) longest = std::max(longest, sample_name.size() + std::strlen(suffix));
+    if (longest > name_max)
+        return "its result file names would be " + std::to_string(longest) +
+               " bytes long, over the output folder's limit of " + std::to_string(name_max);
+    for (const char* suffix : kSampleSuffixes)
+        if (const auto other = taken.find(sample_name + suffix); other != taken.end())
+            return "its result files would replace " + other->second;
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> find_result_name_conflicts(const std::vector<std::string>& files, std::size_t name_max) {
+    std::map<std::string, std::string> taken;
+    for (const char* name : kAlignedNames) taken[name] = "the aligned results";
+    std::vector<std::string> conflicts;
+    for (const std::string& file : files) {
+        const std::string sample_name = extract_sample_name(file);
+        std::string why = unsafe_file_name_reason(file);
+        if (why.empty()) why = result_name_conflict(sample_name, taken, name_max);
+        if (why.empty())
+            for (const char* suffix : kSampleSuffixes) taken[sample_name + suffix] = "those of " + file;
+        conflicts.push_back(std::move(why));
+    }
+    return conflicts;
 }
 
 std::string unsafe_file_name_reason(const std::string& name) {
@@ -236,17 +271,18 @@ std::string unsafe_file_name_reason(const std::string& name) {
 }
 
 std::vector<std::string> sample_result_files(const std::string& output_dir, const std::string& sample_name) {
-    const std::string db = path_join(output_dir, sample_name + "_annotated_grouped_chromatograph_peaklist.db");
-    return {path_join(output_dir, sample_name + "_chromatograph_peaklist.csv"),
-            path_join(output_dir, sample_name + "_grouped_chromatograph_peaklist.csv"),
-            path_join(output_dir, sample_name + "_annotated_grouped_chromatograph_peaklist.csv"), db,
-            // Left beside a removed database, a journal would be rolled into the next one.
-            db + "-journal"};
+    std::vector<std::string> paths;
+    for (const char* suffix : kSampleSuffixes) paths.push_back(path_join(output_dir, sample_name + suffix));
+    // Left beside a removed database, a journal would be rolled into the next one.
+    paths.push_back(paths.back() + "-journal");
+    return paths;
 }
 
 std::vector<std::string> aligned_result_files(const std::string& output_dir) {
-    const std::string db = path_join(output_dir, "aligned_annotated_grouped_chromatograph_peaklist.aligndb");
-    return {path_join(output_dir, "aligned_annotated_grouped_chromatograph_peaklist.csv"), db, db + "-journal"};
+    std::vector<std::string> paths;
+    for (const char* name : kAlignedNames) paths.push_back(path_join(output_dir, name));
+    paths.push_back(paths.back() + "-journal");
+    return paths;
 }
 
 std::vector<std::string> remove_result_files(const std::vector<std::string>& paths) {
@@ -254,7 +290,10 @@ std::vector<std::string> remove_result_files(const std::vector<std::string>& pat
     for (const std::string& path : paths) {
         std::error_code ec;
         const auto type = std::filesystem::symlink_status(path, ec).type();
-        if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::directory)
+        // A name too long for the folder cannot be there (the database's journal passes the limit
+        // before the result names do).
+        if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::directory ||
+            ec == std::errc::filename_too_long)
             continue;
         if (!ec) std::filesystem::remove(path, ec);
         if (ec)

@@ -102,8 +102,13 @@ std::string skipped_summary(const std::vector<Skipped_Sample>& skipped, std::siz
 // line is not one.
 bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>& skipped, std::size_t& total);
 
-// Marks every file whose sample name repeats an earlier one: both would write the same result files.
-std::vector<bool> find_repeated_names(const std::vector<std::string>& files);
+// Why each listed file's results cannot be written ("" for those that can), worked out for the
+// whole list before any sample runs. A sample whose result file names would be longer than
+// name_max bytes cannot have them; one whose result file names would take a name that an earlier
+// listed sample's results or the run's aligned results take would replace those, as "ga.CDF"'s
+// grouped list is also "ga_grouped.CDF"'s peak list. The first in list order keeps its names; a
+// sample refused for its file name (unsafe_file_name_reason) takes none.
+std::vector<std::string> find_result_name_conflicts(const std::vector<std::string>& files, std::size_t name_max);
 
 // Why a listed name is no file of the data folder ("" when it is one): a name holding "/" (or a
 // NUL byte) or equal to "." or ".." would lead the reader, and the result files named after it,

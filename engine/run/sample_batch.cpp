@@ -1,5 +1,7 @@
 #include "engine/run/sample_batch.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <filesystem>
 #include <iostream>
@@ -53,17 +55,14 @@ std::size_t count_other_case_samples(const std::string& data_dir, std::set<std::
     return count;
 }
 
-// The reason a listed name is refused before anything is read ("" when it goes on).
-std::string refuse_listed_sample(const std::string& file, bool repeated) {
-    if (std::string reason = unsafe_file_name_reason(file); !reason.empty()) {
-        say(std::cerr, "Sample " + file + " skipped: " + reason);
-        return reason;
-    }
-    if (!repeated) return {};
-    const std::string sample_name = extract_sample_name(file);
-    say(std::cerr, "Sample " + file + " skipped: its name " + sample_name +
-                       " repeats an earlier sample, whose result files it would overwrite");
-    return "its name " + sample_name + " repeats an earlier sample";
+// The file system's limit on a name in the output folder; the folder may be made only later.
+std::size_t result_name_limit(const std::string& output_dir) {
+    std::filesystem::path folder = output_dir.empty() ? "." : output_dir;
+    std::error_code ec;
+    while (!std::filesystem::is_directory(folder, ec) && folder.has_relative_path()) folder = folder.parent_path();
+    if (folder.empty()) folder = ".";
+    const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
 }
 
 // An unreadable sample's earlier result files would pass for this run's.
@@ -107,7 +106,10 @@ std::string skip_out_of_memory(const Sample_Batch& batch, const std::string& fil
 std::string run_sample(const Sample_Batch& batch, std::size_t i,
                        std::vector<Chromatogram_Peak_Group_Compound>& compounds) {
     const std::string& file = batch.files[i];
-    if (std::string reason = refuse_listed_sample(file, batch.repeated[i]); !reason.empty()) return reason;
+    if (!batch.refused[i].empty()) {
+        say(std::cerr, "Sample " + file + " skipped: " + batch.refused[i]);
+        return batch.refused[i];
+    }
     if (batch.announce) std::cout << "Begin to process for File " << file << std::endl;
     try {
         if (std::string reason = read_and_process(batch, file, compounds); !reason.empty()) return reason;
@@ -128,7 +130,7 @@ Sample_Batch open_sample_batch(const std::string& config_dir, const std::string&
     batch.data_dir = data_dir;
     batch.output_dir = output_dir;
     batch.files = list_samples(data_dir, selected);
-    batch.repeated = find_repeated_names(batch.files);
+    batch.refused = find_result_name_conflicts(batch.files, result_name_limit(output_dir));
     batch.listed = !selected.empty();
     batch.align_flags = align_flags;
     batch.announce = announce;

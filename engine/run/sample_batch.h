@@ -22,18 +22,22 @@ struct Sample_Batch {
     std::string data_dir, output_dir;
     // The job's list in its order, else the data folder's "*.CDF" files in name order.
     std::vector<std::string> files;
-    std::vector<bool> repeated;  // find_repeated_names of files
-    bool listed = false;         // files came from a list rather than the folder
+    // Why each file's results cannot be written, "" when they can (find_result_name_conflicts).
+    std::vector<std::string> refused;
+    bool listed = false;  // files came from a list rather than the folder
     std::vector<std::int32_t> align_flags;
     // Says "Begin to process for File <f>" and "End of process for File <f>" around each sample
     // that gets that far (the console program's lines).
     bool announce = false;
 };
 
-// Reads the configuration (read_run_configuration) and the sample list. Without a list a data
-// folder that cannot be opened throws std::runtime_error "Data folder could not be opened: <dir>
-// (<why>)": the listing cannot tell it from a folder without samples, and the run would pass as
-// a success that processed nothing. A folder without samples is no_samples_reason's to say.
+// Reads the configuration (read_run_configuration) and the sample list, and works out which
+// samples' results cannot be written, against the name limit of the output folder (of its nearest
+// existing parent while it is still to be made; 255 bytes where the system names none). Without a
+// list a data folder that cannot be opened throws std::runtime_error "Data folder could not be
+// opened: <dir> (<why>)": the listing cannot tell it from a folder without samples, and the run
+// would pass as a success that processed nothing. A folder without samples is no_samples_reason's
+// to say.
 Sample_Batch open_sample_batch(const std::string& config_dir, const std::string& data_dir,
                                const std::string& output_dir, const std::vector<std::string>& selected,
                                const std::vector<std::int32_t>& align_flags, bool announce);
@@ -60,14 +64,14 @@ void require_same_sample_list(const std::vector<std::uint64_t>& fingerprints, co
 // not 0 (none when the list came without flags).
 bool joins_alignment(const Sample_Batch& batch, std::size_t i);
 
-// Sample i through pipeline_process into its four result files, unless its name is no file of the
-// data folder, repeats an earlier sample's, or the file cannot be read; such a sample is said on
-// standard error (an unreadable one also has its earlier result files removed) and returned as
-// skipped. So is a sample whose reading or processing runs out of memory, with the reason "out of
-// memory while processing <file>: <step>" (the step's short name, "adduct annotation"); the
-// files it had written, and any of an earlier run, are removed, since an incomplete set would
-// pass for its results. When it joins the alignment its compounds are appended to rows as
-// SAMPLE_ID i (none for a skipped sample).
+// Sample i through pipeline_process into its four result files, unless its results cannot be
+// written (batch.refused) or the file cannot be read; such a sample is said on standard error (an
+// unreadable one also has its earlier result files removed) and returned as skipped. So is a
+// sample whose reading or processing runs out of memory, with the reason "out of memory while
+// processing <file>: <step>" (the step's short name, "adduct annotation"); the files it had
+// written, and any of an earlier run, are removed, since an incomplete set would pass for its
+// results. When it joins the alignment its compounds are appended to rows as SAMPLE_ID i (none
+// for a skipped sample).
 std::optional<Skipped_Sample> process_listed_sample(const Sample_Batch& batch, std::size_t i,
                                                     std::vector<Chromatogram_Peak_Group_Compound_Align>& rows);
 

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/annotation/alignment.h"
@@ -479,8 +480,9 @@ TEST_F(PipelineRun, DamagedSamplesAreSkippedWithoutHarmingTheOthers) {
     EXPECT_EQ(lines.back(), "Skipped 2 of 5 samples: zz_garbage.CDF (" + garbage + "); zz_no_index.CDF (" + no_index + ")");
 }
 
-// Unreadable, repeated and out-of-folder names in a job file are each said, counted and summed up
-// in list order; a name leading out of the folders is never joined to a path.
+// Unreadable, repeated and out-of-folder names in a job file, and names whose results would replace
+// another sample's or the aligned ones, are each said, counted and summed up in list order; a name
+// leading out of the folders is never joined to a path.
 TEST_F(PipelineRun, JobFileSkipsAreSaidAndSummedUp) {
     TempDir t;
     fs::create_directories(t.path() / "data");
@@ -493,7 +495,12 @@ TEST_F(PipelineRun, JobFileSkipsAreSaidAndSummedUp) {
     const std::string missing = reader_reason(t.path() / "data" / "missing.CDF");
     fs::create_directories(t.path() / "out");
     t.write("out/job.csv", job_text({"sample_0.CDF,1", "broken.CDF,1", "sample_1.CDF,1", "sample_0.CDF,1",
-                                     "../victim/sample_2.CDF,1", "missing.CDF,1", "..,1"}));
+                                     "../victim/sample_2.CDF,1", "missing.CDF,1", "..,1", "sample_1_grouped.CDF,1",
+                                     "aligned_annotated_grouped.CDF,1"}));
+    // Copies of readable samples: a run that processed them would replace sample_1's grouped list
+    // and the aligned CSV.
+    for (const char* name : {"sample_1_grouped.CDF", "aligned_annotated_grouped.CDF"})
+        fs::copy_file(data_dir() / sample_file(2), t.path() / "data" / name);
 
     const auto r = run_pipeline(2, {"-c", config_dir(2).string(), "-d", t.file("data"), "-o", t.file("out"), "-x", "job.csv"},
                                 t.path());
@@ -501,22 +508,28 @@ TEST_F(PipelineRun, JobFileSkipsAreSaidAndSummedUp) {
     for (const std::string& line :
          {"Sample file could not be read, skipped: " + t.file("data/broken.CDF") + ": " + broken,
           "Sample file could not be read, skipped: " + t.file("data/missing.CDF") + ": " + missing,
-          std::string("Sample sample_0.CDF skipped: its name sample_0 repeats an earlier sample, whose result files it "
-                      "would overwrite"),
+          std::string("Sample sample_0.CDF skipped: its result files would replace those of sample_0.CDF"),
+          std::string("Sample sample_1_grouped.CDF skipped: its result files would replace those of sample_1.CDF"),
+          std::string("Sample aligned_annotated_grouped.CDF skipped: its result files would replace the aligned "
+                      "results"),
           std::string("Sample ../victim/sample_2.CDF skipped: not a file name of the data folder"),
           std::string("Sample .. skipped: not a file name of the data folder")})
         EXPECT_TRUE(has_line(r.err, line)) << line << "\n" << r.err;
     EXPECT_EQ(lines_of(r.out).back(),
-              "Skipped 5 of 7 samples: broken.CDF (" + broken + "); sample_0.CDF (its name sample_0 repeats an earlier "
-              "sample); ../victim/sample_2.CDF (not a file name of the data folder); missing.CDF (" + missing +
-                  "); .. (not a file name of the data folder)");
+              "Skipped 7 of 9 samples: broken.CDF (" + broken + "); sample_0.CDF (its result files would replace "
+              "those of sample_0.CDF); ../victim/sample_2.CDF (not a file name of the data folder); missing.CDF (" +
+                  missing + "); .. (not a file name of the data folder); sample_1_grouped.CDF (its result files would "
+                  "replace those of sample_1.CDF); aligned_annotated_grouped.CDF (its result files would replace the "
+                  "aligned results)");
     EXPECT_EQ(count_lines_starting(r.out, "End of process for File "), 2);
-    // Every entry counts as done: rank 0 had entries 0, 2, 4, 6 and rank 1 entries 1, 3, 5.
-    EXPECT_TRUE(has_line(r.out, " At CPU 0, totally assigned sample Num: 4and has already finished 4 Finish Rate: 1"));
-    EXPECT_TRUE(has_line(r.out, " At CPU 1, totally assigned sample Num: 3and has already finished 3 Finish Rate: 1"));
+    // Every entry counts as done: rank 0 had entries 0, 2, 4, 6, 8 and rank 1 entries 1, 3, 5, 7.
+    EXPECT_TRUE(has_line(r.out, " At CPU 0, totally assigned sample Num: 5and has already finished 5 Finish Rate: 1"));
+    EXPECT_TRUE(has_line(r.out, " At CPU 1, totally assigned sample Num: 4and has already finished 4 Finish Rate: 1"));
     EXPECT_EQ(read_file(kept), "not to be replaced");
     EXPECT_EQ(std::distance(fs::directory_iterator(t.path() / "victim"), fs::directory_iterator()), 2);
     for (const auto& suffix : kSampleSuffixes) EXPECT_TRUE(fs::exists(t.file("out/sample_0" + suffix)));
+    EXPECT_TRUE(lines_of(read_file(t.file("out/sample_1" + kSampleSuffixes[1]))).at(0).ends_with(",Group_ID"));
+    EXPECT_FALSE(fs::exists(t.file("out/sample_1_grouped" + kSampleSuffixes[1])));
     const auto aligned = lines_of(read_file(t.file("out/" + kAlignedCsv)));
     std::set<std::string> names;
     for (std::size_t i = 1; i < aligned.size(); ++i) names.insert(korvane::split_commas(aligned[i])[17]);
@@ -568,7 +581,67 @@ TEST_F(PipelineRun, EarlierResultsThisRunDoesNotMakeAreRemoved) {
             else
                 EXPECT_FALSE(fs::exists(stale[i]));
         }
-        EXPECT_EQ(has_line(r.err, "KORVANE_Pipeline: error: none of the 1 samples could be read"), c.exit_code != 0);
+        EXPECT_EQ(has_line(r.err, "KORVANE_Pipeline: error: none of the 1 samples could be processed"), c.exit_code != 0);
+    }
+}
+
+// A long sample name is a name like any other while its result names fit the output folder (the
+// longest, of the annotated CSV, is the sample name and 45 bytes); a sample whose result names
+// cannot be made is skipped alone, and an unreadable one at the limit is skipped as unreadable.
+TEST_F(PipelineRun, LongSampleNamesRunUpToTheFolderNameLimit) {
+    TempDir t;
+    fs::create_directories(t.path() / "data");
+    const std::string fits(197, 'a'), at_limit(210, 'b'), over(211, 'c'), unreadable(210, 'd');
+    for (const std::string& name : {fits, at_limit, over})
+        fs::copy_file(data_dir() / sample_file(0), t.path() / "data" / (name + ".CDF"));
+    t.write("data/" + unreadable + ".CDF", "not a netCDF file");
+    const std::string broken = reader_reason(t.path() / "data" / (unreadable + ".CDF"));
+
+    const auto r = run_pipeline(2, {"-c", config_dir(2).string(), "-d", t.file("data"), "-o", t.file("out")}, t.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string too_long = "its result file names would be 256 bytes long, over the output folder's limit of 255";
+    EXPECT_TRUE(has_line(r.err, "Sample " + over + ".CDF skipped: " + too_long)) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "Skipped 2 of 4 samples: " + over + ".CDF (" + too_long + "); " + unreadable +
+                                          ".CDF (" + broken + ")");
+    for (const std::string& name : {fits, at_limit})
+        for (const auto& suffix : kSampleSuffixes) {
+            SCOPED_TRACE(name.substr(0, 1) + suffix);
+            EXPECT_EQ(read_file(t.file("out/" + name + suffix)), read_file(t.file("out/" + fits + suffix)));
+            EXPECT_FALSE(read_file(t.file("out/" + name + suffix)).empty());
+        }
+    std::set<std::string> names;
+    for (const auto& line : lines_of(read_file(t.file("out/" + kAlignedCsv))))
+        names.insert(korvane::split_commas(line)[17]);
+    EXPECT_EQ(names, (std::set<std::string>{"SAMPLE_NAME", fits, at_limit}));
+}
+
+// Two runs into one output folder at once: neither removes the other's temporaries, and each
+// leaves every result complete.
+TEST_F(PipelineRun, TwoRunsIntoOneFolderAtOnceBothComplete) {
+    TempDir t;
+    const std::vector<std::string> args = {"-c", config_dir(2).string(), "-d", data_dir().string(), "-o"};
+    auto with_output = [&](const std::string& out) {
+        std::vector<std::string> a = args;
+        a.push_back(out);
+        return a;
+    };
+    const auto solo = run_pipeline(2, with_output(t.file("solo")), t.path());
+    ASSERT_EQ(solo.exit_code, 0) << solo.err;
+    fs::create_directories(t.path() / "first");
+    fs::create_directories(t.path() / "second");
+    Run_Result first, second;
+    std::thread other([&] { second = run_pipeline(2, with_output(t.file("shared")), t.path() / "second"); });
+    first = run_pipeline(2, with_output(t.file("shared")), t.path() / "first");
+    other.join();
+    EXPECT_EQ(first.exit_code, 0) << first.err;
+    EXPECT_EQ(second.exit_code, 0) << second.err;
+    std::set<std::string> solo_names, shared_names;
+    for (const auto& e : fs::directory_iterator(t.path() / "solo")) solo_names.insert(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(t.path() / "shared")) shared_names.insert(e.path().filename().string());
+    EXPECT_EQ(shared_names, solo_names);
+    for (const std::string& name : solo_names) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(read_file(t.file("shared/" + name)) == read_file(t.file("solo/" + name)));
     }
 }
 

@@ -40,9 +40,9 @@ std::string job_time_text(const std::tm& local_time);
 // success) or, without a list, when Data_FileDir cannot be opened (a mistyped folder would pass
 // as a run without samples) or holds no sample (korvane::Error, no_samples_reason's text), and
 // lets the readers', stages' and database's errors through. A sample file that cannot be read,
-// whose name repeats an earlier sample's (it would overwrite that sample's result files) or
-// whose processing runs out of memory is skipped with a line on standard error and counts as
-// done (process_listed_sample).
+// whose results cannot be written (they would replace an earlier sample's or the aligned ones, or
+// their names would be too long) or whose processing runs out of memory is skipped with a line on
+// standard error and counts as done (process_listed_sample).
 void batch_par_pipeline_process(std::string Config_FileDir, std::string Data_FileDir,
                                 std::vector<std::string> Selected_FileName_Vec, std::vector<int> Selected_Align_Vec,
                                 std::string Output_FileDir,

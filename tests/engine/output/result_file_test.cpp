@@ -16,6 +16,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -160,6 +161,19 @@ TEST(ResultFiles, AFullDiskFailsNamingTheFileAndLeavesOnlyCompleteFiles) {
     }
 }
 
+// Whether dir shows writer k of write_all at work, with a temporary whose name ends so: each
+// writer removes its earlier file first, so its result is the one missing while those before it
+// are there.
+bool writing(const fs::path& dir, std::size_t k, const std::string& ending) {
+    bool temporary = false;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        temporary = temporary || e.path().filename().string().ends_with(ending);
+    for (std::size_t j = 0; temporary && j <= k; ++j)
+        if (fs::exists(dir / kNames[j]) == (j == k)) return false;
+    return temporary;
+}
+
 // The writers run over and over in a child until the parent sees the temporary (or the journal)
 // it waits for, and ends the child with a signal.
 TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
@@ -169,16 +183,17 @@ TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
     const auto clean = files_in(clean_dir.str());
     struct Case {
         const char* name;
-        std::string file, ending;  // the parent waits for a name holding file and ending so
+        std::size_t writer;  // the parent waits for this writer's temporary ending so
+        std::string ending;
         int signal_number;
     };
     const Case cases[] = {
-        {"peak list being written", kNames[0], ".tmp", SIGTERM},
-        {"per-sample database in its transaction", kNames[3], ".tmp-journal", SIGTERM},
-        {"aligned database, interrupted from the terminal", kNames[5], ".tmp", SIGINT},
-        {"grouped peak list, the terminal's session lost", kNames[1], ".tmp", SIGHUP},
-        // Nothing runs on SIGKILL: the next run's writers of the same names clear what it left.
-        {"per-sample database killed outright", kNames[3], ".tmp-journal", SIGKILL},
+        {"peak list being written", 0, ".tmp", SIGTERM},
+        {"per-sample database in its transaction", 3, ".tmp-journal", SIGTERM},
+        {"aligned database, interrupted from the terminal", 5, ".tmp", SIGINT},
+        {"grouped peak list, the terminal's session lost", 1, ".tmp", SIGHUP},
+        // Nothing runs on SIGKILL: the next run's writers in the folder clear what it left.
+        {"per-sample database killed outright", 3, ".tmp-journal", SIGKILL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -190,13 +205,7 @@ TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
         }
         bool seen = false;
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!seen && std::chrono::steady_clock::now() < give_up) {
-            std::error_code ec;
-            for (const auto& e : fs::directory_iterator(dir.path(), ec)) {
-                const std::string name = e.path().filename().string();
-                seen = seen || (name.find(c.file) != std::string::npos && name.ends_with(c.ending));
-            }
-        }
+        while (!seen && std::chrono::steady_clock::now() < give_up) seen = writing(dir.path(), c.writer, c.ending);
         kill(child, c.signal_number);
         int status = 0;
         waitpid(child, &status, 0);
@@ -209,6 +218,83 @@ TEST(ResultFiles, AKilledWriterLeavesOnlyCompleteFiles) {
         }
         expect_only_complete_results(dir.str(), clean);
     }
+}
+
+// A writer in a child process that stops in its database's transaction, with its temporary and
+// journal on disk, until go is written to; it exits 0 once its database is complete.
+struct Stopped_Writer {
+    pid_t pid = -1;
+    int go = -1;
+};
+
+Stopped_Writer start_writer(const std::string& final_path) {
+    int ready[2], go[2];
+    if (pipe(ready) != 0 || pipe(go) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        close(go[1]);
+        int status = 1;
+        try {
+            korvane::ResultFile file(final_path);
+            CppSQLite3DB db;
+            db.open(file.temporary_path().c_str());
+            db.execDML("begin;");
+            db.execDML("create table t(x);");
+            db.execDML("insert into t values(1);");
+            char c = 0;
+            if (write(ready[1], "r", 1) == 1 && read(go[0], &c, 1) == 1) {
+                db.execDML("commit;");
+                db.close();
+                status = file.commit() ? 1 : 0;
+            }
+        } catch (...) {
+        }
+        _exit(status);
+    }
+    close(ready[1]);
+    close(go[0]);
+    char c = 0;
+    const bool stopped = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+    return {stopped ? pid : -1, go[1]};
+}
+
+std::set<std::string> hidden_files(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().starts_with(".")) names.insert(e.path().filename().string());
+    return names;
+}
+
+// Two writers of one result in a folder: a live one keeps its temporary and journal through the
+// other's clean-up and completes its database; those of a writer killed outright go.
+TEST(ResultFiles, OnlyTemporariesNoLiveWriterHoldsAreRemoved) {
+    TempDir dir;
+    const std::string db = dir.file("a.db");
+    const Stopped_Writer live = start_writer(db);
+    ASSERT_GT(live.pid, 0);
+    const std::set<std::string> live_files = hidden_files(dir.path());
+    ASSERT_EQ(live_files.size(), 2u);
+    const Stopped_Writer killed = start_writer(db);
+    ASSERT_GT(killed.pid, 0);
+    kill(killed.pid, SIGKILL);
+    waitpid(killed.pid, nullptr, 0);
+    close(killed.go);
+    ASSERT_EQ(hidden_files(dir.path()).size(), 4u);
+
+    korvane::replace_whole_file(db, "written in between");
+    EXPECT_EQ(hidden_files(dir.path()), live_files);
+
+    ASSERT_EQ(write(live.go, "g", 1), 1);
+    close(live.go);
+    int status = -1;
+    waitpid(live.pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(hidden_files(dir.path()).empty());
+    CppSQLite3DB back;
+    back.open(db.c_str());
+    EXPECT_EQ(back.execScalar("select count(*) from t;"), 1);
 }
 
 }  // namespace

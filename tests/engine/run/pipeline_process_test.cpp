@@ -122,6 +122,34 @@ TEST(PipelineSampleNames, OnlyPlainFileNamesAreSamples) {
     }
 }
 
+// A sample whose results would take the name of an earlier sample's or of the aligned results is
+// refused, naming whose; the first in list order keeps its names, and a refused sample takes none.
+TEST(PipelineResultNames, NoSampleReplacesAnotherResult) {
+    const std::string of_ga = "its result files would replace those of ga.CDF";
+    const std::string aligned = "its result files would replace the aligned results";
+    struct Row {
+        const char* name;
+        std::vector<std::string> files, conflicts;
+    };
+    const std::vector<Row> rows = {
+        {"distinct names", {"ga.CDF", "gb.CDF", "ga.b.CDF"}, {"", "", ""}},
+        {"the same name", {"ga.CDF", "ga.cdf", "ga"}, {"", of_ga, of_ga}},
+        {"grouped list is a peak list", {"ga.CDF", "ga_grouped.CDF"}, {"", of_ga}},
+        {"annotated list is a peak list", {"ga.CDF", "ga_annotated_grouped.CDF"}, {"", of_ga}},
+        {"annotated list is a grouped list", {"ga.CDF", "ga_annotated.CDF"}, {"", of_ga}},
+        {"the job file's order decides", {"ga_grouped.CDF", "ga.CDF"},
+         {"", "its result files would replace those of ga_grouped.CDF"}},
+        {"a refused sample takes no names", {"ga.CDF", "ga_grouped.CDF", "ga_grouped_grouped.CDF"}, {"", of_ga, ""}},
+        {"the aligned CSV keeps its name, also before any sample", {"aligned_annotated_grouped.CDF", "x.CDF"},
+         {aligned, ""}},
+        {"a name out of the folder", {"../ga.CDF", "ga.CDF"}, {"not a file name of the data folder", ""}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(korvane::find_result_name_conflicts(row.files, 255), row.conflicts);
+    }
+}
+
 // Only files go: a folder under a result name is left whole, a link goes but not what it points to.
 TEST(PipelineStaleResults, RemovesTheFilesThatAreThereAndSaysWhich) {
     TempDir t;

@@ -289,7 +289,7 @@ TEST_F(BatchRun, UnreadableOrRepeatedSampleIsSkippedAndTheRunGoesOn) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_THAT(err, testing::HasSubstr("Sample file could not be read, skipped: "));
     EXPECT_THAT(err, testing::HasSubstr("absent.CDF"));
-    EXPECT_THAT(err, testing::HasSubstr("repeats an earlier sample"));
+    EXPECT_THAT(err, testing::HasSubstr("skipped: its result files would replace those of " + file(1)));
     EXPECT_EQ(progressValue.load(), 100.0);
     EXPECT_EQ(sample_ids(e), (std::vector<std::uint32_t>{1}));
     EXPECT_FALSE(fs::exists(out / "absent_chromatograph_peaklist.csv"));
@@ -300,7 +300,7 @@ TEST_F(BatchRun, UnreadableOrRepeatedSampleIsSkippedAndTheRunGoesOn) {
     EXPECT_EQ(e.last_run.skipped[0].file, "absent.CDF");
     EXPECT_FALSE(e.last_run.skipped[0].reason.empty());
     EXPECT_EQ(e.last_run.skipped[1].file, file(1));
-    EXPECT_THAT(e.last_run.skipped[1].reason, testing::HasSubstr("repeats an earlier sample"));
+    EXPECT_EQ(e.last_run.skipped[1].reason, "its result files would replace those of " + file(1));
     EXPECT_THAT(korvane::wb::completion_message("Batch Run", e.last_run),
                 testing::StartsWith("Batch Run completed: 1 of 3 samples processed. Skipped: absent.CDF ("));
 }
