@@ -28,6 +28,22 @@
 #include "engine/records/reference_tables.h"
 #include "engine/records/text_util.h"
 
+namespace {
+
+// The result names, written by the stages and by the alignment, and refused, removed and kept
+// apart through the same lists: a name spelt twice could be written under one spelling and
+// checked under another.
+constexpr const char* kPeakListSuffix = "_chromatograph_peaklist.csv";
+constexpr const char* kGroupedSuffix = "_grouped_chromatograph_peaklist.csv";
+constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograph_peaklist.csv";
+constexpr const char* kDatabaseSuffix = "_annotated_grouped_chromatograph_peaklist.db";
+constexpr const char* kSampleSuffixes[] = {kPeakListSuffix, kGroupedSuffix, kAnnotatedSuffix, kDatabaseSuffix};
+constexpr const char* kAlignedCsv = "aligned_annotated_grouped_chromatograph_peaklist.csv";
+constexpr const char* kAlignedDatabase = "aligned_annotated_grouped_chromatograph_peaklist.aligndb";
+constexpr const char* kAlignedNames[] = {kAlignedCsv, kAlignedDatabase};
+
+}  // namespace
+
 void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure Para,
                       std::vector<adduct_configure_node> adduct_configure_arry,
                       std::vector<double> hmdb_mass_weight_arry, std::string Sample_Name,
@@ -52,7 +68,7 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
     run_step("peak detection", [&] { korvane::detect_peaks(peaks, mass_trace_list, Para); });
     std::cout << "Totally, " << peaks.size() << "Peaks are detected!" << std::endl;
     run_step("writing the peak list", [&] {
-        OutputChromatographPeaklist2CSVFile(peaks, Output_Dir, Sample_Name + "_chromatograph_peaklist.csv");
+        OutputChromatographPeaklist2CSVFile(peaks, Output_Dir, Sample_Name + kPeakListSuffix);
     });
 
     // 4. Grouping.
@@ -61,8 +77,7 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
         peak_group(groups, std::move(peaks), Para.Para_Group_Scan_Shift_Tol, Para.Para_Group_Shape_Angle_Th);
     });
     run_step("writing the grouped peak list", [&] {
-        OutputGroupedChromatographPeaklist2CSVFile(groups, Output_Dir,
-                                                   Sample_Name + "_grouped_chromatograph_peaklist.csv");
+        OutputGroupedChromatographPeaklist2CSVFile(groups, Output_Dir, Sample_Name + kGroupedSuffix);
     });
 
     // 5. Annotation and the annotated outputs.
@@ -73,13 +88,12 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
                           peaklist_adduct_annotated);
     });
     run_step("writing the annotated peak list", [&] {
-        OutputAnnotatedGroupedChromatographPeaklist2CSVFile(
-            peaklist_adduct_annotated, Output_Dir, Sample_Name + "_annotated_grouped_chromatograph_peaklist.csv");
+        OutputAnnotatedGroupedChromatographPeaklist2CSVFile(peaklist_adduct_annotated, Output_Dir,
+                                                            Sample_Name + kAnnotatedSuffix);
     });
     run_step("writing the sample database", [&] {
-        OutputAnnotatedGroupedChromatographPeaklist2database(
-            peaklist_adduct_annotated, std::move(mass_trace_list), Output_Dir,
-            Sample_Name + "_annotated_grouped_chromatograph_peaklist.db");
+        OutputAnnotatedGroupedChromatographPeaklist2database(peaklist_adduct_annotated, std::move(mass_trace_list),
+                                                             Output_Dir, Sample_Name + kDatabaseSuffix);
     });
 }
 
@@ -226,12 +240,6 @@ bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>&
 
 namespace {
 
-const char* const kSampleSuffixes[] = {"_chromatograph_peaklist.csv", "_grouped_chromatograph_peaklist.csv",
-                                       "_annotated_grouped_chromatograph_peaklist.csv",
-                                       "_annotated_grouped_chromatograph_peaklist.db"};
-const char* const kAlignedNames[] = {"aligned_annotated_grouped_chromatograph_peaklist.csv",
-                                     "aligned_annotated_grouped_chromatograph_peaklist.aligndb"};
-
 // Why a sample's results cannot be written beside those already taken (name to whose they are),
 // "" when they can.
 std::string result_name_conflict(const std::string& sample_name, const std::map<std::string, std::string>& taken,
@@ -329,10 +337,8 @@ bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_P
     if (rows.empty() || para.Para_One_Two_Phase_Align <= 0) return false;
     const Compound_Align_Mode mode = para.Para_One_Two_Phase_Align == 1 ? One_Phase_Align : Two_Phase_Align;
     compound_align(mode, para.Para_Align_Mass_Tol, para.Para_Align_Window1, para.Para_Align_Window2, rows);
-    OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(rows, output_dir,
-                                                               "aligned_annotated_grouped_chromatograph_peaklist.csv");
-    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(rows, output_dir,
-                                                                "aligned_annotated_grouped_chromatograph_peaklist.aligndb");
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(rows, output_dir, kAlignedCsv);
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(rows, output_dir, kAlignedDatabase);
     return true;
 }
 

@@ -228,9 +228,21 @@ TEST(PipelineProcess, WritesWhatTheStagesGiveWithTheirParameters) {
     }
 }
 
+const std::filesystem::path kExampleConfig = std::filesystem::path(KORVANE_SOURCE_DIR) / "examples" / "config";
+
+// The example configuration in t, but for the file left_out, with Para_Polarity set to polarity.
+void copy_example_config(const TempDir& t, const std::string& polarity, const std::string& left_out = "") {
+    for (const auto& entry : std::filesystem::directory_iterator(kExampleConfig))
+        if (entry.path().filename() != left_out)
+            std::filesystem::copy_file(entry.path(), t.path() / entry.path().filename());
+    if (left_out == "config_para.csv") return;
+    std::string para = read_file((kExampleConfig / "config_para.csv").string());
+    para.replace(para.find("Para_Polarity,0"), 15, "Para_Polarity," + polarity);
+    t.write("config_para.csv", para);
+}
+
 // Every input of a run is checked before its first sample; the message names the file.
 TEST(PipelineRunConfiguration, TheTablesOfThePolarityAreCheckedAsTheAnnotationWill) {
-    const std::filesystem::path example = std::filesystem::path(KORVANE_SOURCE_DIR) / "examples" / "config";
     const std::string adduct_header = "Formula,Molecule_Count,Charge_Count,Mass_Shift,Dependence\n";
     struct Case {
         const char* name;
@@ -245,18 +257,14 @@ TEST(PipelineRunConfiguration, TheTablesOfThePolarityAreCheckedAsTheAnnotationWi
          ": Adduct_config_File is not correct! The Molecule_Count at Row=2 should be greater than 0"},
         {"short row", "Adduct_Config_Positive.csv", adduct_header + "[M+H]+,1,1\n", "0", ", line 2: 3 fields, 5 expected"},
         {"the other polarity's table is not read", "Adduct_Config_Positive.csv", "", "1", ""},
-        {"hmdb.csv cut short", "hmdb.csv", read_file((example / "hmdb.csv").string()) + "\"HMDB9\",\"x\"\n", "0",
+        {"hmdb.csv cut short", "hmdb.csv", read_file((kExampleConfig / "hmdb.csv").string()) + "\"HMDB9\",\"x\"\n", "0",
          ", line 1746: 2 fields, 9 expected"},
         {"parameter file", "config_para.csv", "Para_Polarity,0\nPara_PPM,10\n", "0", ": no line for Para_Profile_Centroid, "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir t;
-        for (const auto& entry : std::filesystem::directory_iterator(example))
-            std::filesystem::copy_file(entry.path(), t.path() / entry.path().filename());
-        std::string para = read_file((example / "config_para.csv").string());
-        para.replace(para.find("Para_Polarity,0"), 15, "Para_Polarity," + c.polarity);
-        t.write("config_para.csv", para);
+        copy_example_config(t, c.polarity);
         t.write(c.file, c.bytes);
         try {
             const korvane::Run_Configuration config = korvane::read_run_configuration(t.str());
@@ -278,7 +286,6 @@ TEST(PipelineRunConfiguration, TheTablesOfThePolarityAreCheckedAsTheAnnotationWi
 // The workbench's plain readers refuse it too (Read_Configured_ParafromCSVFile as a file it
 // cannot open).
 TEST(PipelineRunConfiguration, FilesThatAreNoRegularFilesAreRefusedUnopened) {
-    const std::filesystem::path example = std::filesystem::path(KORVANE_SOURCE_DIR) / "examples" / "config";
     struct Case {
         std::string file, polarity, message;
     };
@@ -291,14 +298,7 @@ TEST(PipelineRunConfiguration, FilesThatAreNoRegularFilesAreRefusedUnopened) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         TempDir t;
-        for (const auto& entry : std::filesystem::directory_iterator(example))
-            if (entry.path().filename() != c.file)
-                std::filesystem::copy_file(entry.path(), t.path() / entry.path().filename());
-        if (c.file != "config_para.csv") {
-            std::string para = read_file((example / "config_para.csv").string());
-            para.replace(para.find("Para_Polarity,0"), 15, "Para_Polarity," + c.polarity);
-            t.write("config_para.csv", para);
-        }
+        copy_example_config(t, c.polarity, c.file);
         korvane::test::Fifo fifo(t.file(c.file));
         ASSERT_TRUE(fifo.made());
         const std::string expected = c.message + t.file(c.file) + " (not a regular file)";
