@@ -16,6 +16,8 @@ constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 constexpr std::uint64_t kSignature = 0x434446;  // "CDF"
 constexpr std::uint64_t kDimensionTag = 0x0A, kVariableTag = 0x0B, kAttributeTag = 0x0C;
 constexpr std::uint64_t kChunk = 64 * 1024;
+// A name in a message is cut to this many characters; one byte more is read to tell it was cut.
+constexpr unsigned kShown = 64;
 
 // A corrupt header can hold any count; sums and products saturate instead of wrapping to a
 // small, harmless-looking size.
@@ -59,17 +61,14 @@ public:
         pos_ = end;
     }
 
-    // A name with its padding; the whole padded field must be in the file before any is read.
-    std::string padded_text(std::uint64_t n) {
+    // A name with its padding, of which only the first `keep` bytes are read: a damaged length
+    // may claim most of the file. The whole padded field must be in the file before any is read.
+    std::string padded_text(std::uint64_t n, unsigned keep) {
         const std::uint64_t end = add(pos_, pad4(n));
         if (end > size_) throw Ran_Out{end};
-        std::string text;
-        while (text.size() < n) {
-            const auto part = static_cast<unsigned>(std::min<std::uint64_t>(n - text.size(), kChunk));
-            fetch(part);
-            text.append(window_, pos_ - start_, part);
-            pos_ += part;
-        }
+        const auto part = static_cast<unsigned>(std::min<std::uint64_t>(n, keep));
+        fetch(part);
+        std::string text(window_, pos_ - start_, part);
         pos_ = end;
         return text;
     }
@@ -104,7 +103,7 @@ private:
 };
 
 struct Variable {
-    std::string name;
+    std::string name;         // its first kShown + 1 bytes
     bool record = false;      // its first dimension is the record dimension
     std::uint64_t bytes = 0;  // its data, per record for a record variable, unpadded
     std::uint64_t vsize = 0;  // the size the header stores for it
@@ -126,7 +125,7 @@ public:
     }
 
     void name() { in_.skip(pad4(non_neg())); }
-    std::string name_text() { return in_.padded_text(non_neg()); }
+    std::string name_text() { return in_.padded_text(non_neg(), kShown + 1); }
 
     void attributes() {
         for (std::uint64_t n = list(kAttributeTag); n > 0; --n) {
@@ -202,9 +201,8 @@ std::uint64_t data_end(const std::vector<Placement>& data, std::uint64_t header_
 }
 
 // A damaged header's name goes into a message on the user's terminal: control bytes would act on
-// it, and a name may be as long as the file.
+// it, and a name may be as long as the file (name holds its first kShown + 1 bytes at most).
 std::string shown_name(const std::string& name) {
-    constexpr std::size_t kShown = 64;
     std::string shown;
     for (const char c : name.substr(0, kShown)) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
     return name.size() > kShown ? shown + "..." : shown;

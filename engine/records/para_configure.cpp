@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "engine/records/error.h"
-#include "engine/records/para_configure.h"
 #include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
@@ -174,7 +173,7 @@ void check_rule(const Para_Configure& p, const korvane::Para_Field& field, const
     }
 }
 
-// The whole file, or "" with ok false when it cannot be opened or read (a folder of that name).
+// The whole file, or "" with ok false when it cannot be opened or read.
 std::string read_bytes(const std::string& path, bool& ok) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes;
@@ -227,8 +226,8 @@ std::map<std::string, std::string> korvane::read_para_value_texts(const std::str
 int Read_Configured_ParafromCSVFile(std::string Path, std::string Para_FileName, Para_Configure& Para) {
     std::ifstream in = open_para_file(Path, Para_FileName);
     if (!in) return 0;
-    // A file that opens but cannot be read (a folder of that name, a read error) is as good as a
-    // missing one: 0 and Para as it was, not a run on whatever the first lines happened to set.
+    // A file that opens but cannot be read (a read error) is as good as a missing one: 0 and Para
+    // as it was, not a run on whatever the first lines happened to set.
     Para_Configure read = Para;
     for_each_line(in, [&](const std::string& line, const std::vector<std::string>& pieces, std::size_t) {
         try {

@@ -706,8 +706,10 @@ TEST(NetcdfReader, HeadersThatContradictThemselvesAreRefused) {
         const char* name;
         bool records;  // points on the record dimension: 5 records of mass_values and intensity_values
         std::function<void(const std::string&)> damage;
-        const char* reason;
+        std::string reason;
+        std::function<void(Cdf_Content&)> add = [](Cdf_Content&) {};
     };
+    const std::string long_name(80, 'n');  // shown cut to 64 characters
     const Row rows[] = {
         {"scan dimension one short", false, [](const std::string& p) { synth::set_dimension_length(p, "scan_number", 2); },
          "variable scan_acquisition_time stores 24 bytes, its dimensions and type need 16"},
@@ -729,6 +731,10 @@ TEST(NetcdfReader, HeadersThatContradictThemselvesAreRefused) {
              f.put('\x1b');
          },
          "variable total?intensity stores 32 bytes, its dimensions and type need 24"},
+        {"stored size edited, a long name", false,
+         [&](const std::string& p) { synth::set_variable_field(p, long_name, Variable_Field::vsize, 32); },
+         "variable " + long_name.substr(0, 64) + "... stores 32 bytes, its dimensions and type need 24",
+         [&](Cdf_Content& c) { add_variable(c, long_name, NC_DOUBLE, "scan_number", {1, 2, 3}); }},
         {"2^32 - 1 stored for a variable that fits", false,
          [](const std::string& p) { synth::set_variable_field(p, "scan_index", Variable_Field::vsize, 0xFFFFFFFFu); },
          "variable scan_index stores 4294967295 bytes, its dimensions and type need 12"},
@@ -762,6 +768,7 @@ TEST(NetcdfReader, HeadersThatContradictThemselvesAreRefused) {
             Cdf_Content c = three_scans();
             c.format = format.format;
             c.unlimited_points = row.records;
+            row.add(c);
             const std::string name = write(dir, c);
             row.damage(dir.file(name));
             expect_refused(read_sample(dir.str(), name), std::string("header damaged: ") + row.reason);
