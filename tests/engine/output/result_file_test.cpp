@@ -29,6 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using korvane::test::FileSizeLimit;
 using korvane::test::read_file;
 using korvane::test::TempDir;
 
@@ -110,29 +111,6 @@ void expect_only_complete_results(const std::string& dir, const std::map<std::st
         EXPECT_TRUE(bytes == clean.at(name)) << "differs from a clean run's file (" << bytes.size() << " bytes)";
     }
 }
-
-// A small full disk for this process: files cannot grow beyond limit bytes, and a write past it
-// fails with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGXFSZ, &ignore, &saved_action_);
-        rlimit r = saved_;
-        r.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        sigaction(SIGXFSZ, &saved_action_, nullptr);
-    }
-
-private:
-    rlimit saved_{};
-    struct sigaction saved_action_ {};
-};
 
 TEST(ResultFiles, AFullDiskFailsNamingTheFileAndLeavesOnlyCompleteFiles) {
     const Lists lists(400);
