@@ -1,6 +1,6 @@
 // Timing of mass_trace_extraction (Release build; the machine shared, so pin a core and repeat).
 //
-//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter='Synthetic|Ko15$|Cut300_Engine'
+//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter='Synthetic|Ko15/|Cut300_Engine'
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true   (one command line)
 //   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter=Reference   (minutes: the reference is slow)
 //
