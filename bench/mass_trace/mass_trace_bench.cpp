@@ -1,6 +1,6 @@
 // Timing of mass_trace_extraction (Release build; the machine shared, so pin a core and repeat).
 //
-//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter='Synthetic|Ko15$|Cut300_Engine'
+//   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter='Synthetic|Ko15/|Cut300_Engine'
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true   (one command line)
 //   taskset -c 7 build/bin/mass_trace_bench --benchmark_filter=Reference   (minutes: the reference is slow)
 //
@@ -25,11 +25,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/io/netcdf_reader.h"
 #include "engine/records/error.h"
 #include "engine/peaks/mass_trace.h"
-#include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
+#include "engine/run/pipeline_process.h"
 #include "reference/mass_trace_oracle.h"
 #include "tools/generate_sample/synthetic_sample.h"
 
@@ -102,22 +101,12 @@ BENCHMARK(BM_Synthetic)->Unit(benchmark::kMillisecond)->UseRealTime();
 const std::string kKo15 = KORVANE_SOURCE_DIR "/../shared/data/lcms/faahKO/ko15.CDF";
 
 bool load_ko15(std::vector<Spectrum_Scan>& scans, const Para_Configure& para) {
-    std::uint32_t n_scans = 0, n_points = 0;
-    std::vector<std::uint32_t> scan_num, scan_index;
-    std::vector<std::int32_t> point_count;
-    std::vector<double> times, tic;
-    std::vector<float> mz, in;
     const auto path = std::filesystem::path(kKo15);
     Quiet quiet;
-    if (!necdf_read(path.parent_path().string(), path.filename().string(), n_scans, n_points, scan_num, scan_index,
-                    point_count, times, mz, in, tic))
+    std::string reason;
+    if (!korvane::load_sample_scans(path.parent_path().string(), path.filename().string(), para, scans, reason))
         return false;
-    spectrum_split(scans, n_scans, n_points, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index, times,
-                   point_count, mz, in);
-    if (para.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
-    intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
-                     static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
-                     para.Para_Cutoff_Mode);
+    korvane::preprocess_spectra(scans, para);
     return true;
 }
 

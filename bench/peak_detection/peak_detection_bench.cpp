@@ -18,9 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/io/netcdf_reader.h"
 #include "engine/records/error.h"
-#include "engine/peaks/spectrum.h"
 #include "engine/records/para_configure.h"
 #include "engine/run/pipeline_process.h"
 #include "tools/generate_sample/synthetic_sample.h"
@@ -74,26 +72,16 @@ const Prepared& ko15() {
             p.error = "ko15.CDF or the faahKO parameters are missing";
             return p;
         }
-        std::uint32_t n_scans = 0, n_points = 0;
-        std::vector<std::uint32_t> scan_num, scan_index;
-        std::vector<std::int32_t> point_count;
-        std::vector<double> times, tic;
-        std::vector<float> mz, in;
         std::vector<Spectrum_Scan> scans;
         try {
             Quiet quiet;
-            if (!necdf_read(file.parent_path().string(), file.filename().string(), n_scans, n_points, scan_num,
-                            scan_index, point_count, times, mz, in, tic)) {
-                p.error = "ko15.CDF could not be read";
+            std::string reason;
+            if (!korvane::load_sample_scans(file.parent_path().string(), file.filename().string(), p.para, scans,
+                                            reason)) {
+                p.error = "ko15.CDF could not be read: " + reason;
                 return p;
             }
-            const Para_Configure& para = p.para;
-            spectrum_split(scans, n_scans, n_points, para.Para_Start_Scan, para.Para_End_Scan, scan_num, scan_index,
-                           times, point_count, mz, in);
-            if (para.Para_Profile_Centroid == 0) spectrum_centroiding(scans);
-            intensity_cutoff(scans, cutoff_intensity_from_parameter(para.Para_Cutoff_Intensity),
-                             static_cast<std::uint32_t>(para.Para_Cutoff_TopNumber), para.Para_Cutoff_LowPercent,
-                             para.Para_Cutoff_Mode);
+            korvane::preprocess_spectra(scans, p.para);
         } catch (...) {
             p.error = korvane::describe_current_exception();
             return p;

@@ -21,7 +21,7 @@ using Point_Iterator = std::vector<peak_adduct_annotation_point>::iterator;
 using Label_Runs = std::vector<std::pair<Point_Iterator, Point_Iterator>>;
 
 // Shape comparisons of the refinement tolerate the same few scans of drift as grouping does.
-constexpr std::int32_t kRefineShiftTol = 3;
+constexpr std::int32_t kRefineShiftTol = korvane::detail::kGroupShapeShift;
 
 const char* main_label(LC_Polar_Mode mode) { return mode == LC_Negative_Mode ? "[M-H]-" : "[M+H]+"; }
 const char* refined_label(LC_Polar_Mode mode) { return mode == LC_Negative_Mode ? "[M-X]-" : "[M+X]+"; }

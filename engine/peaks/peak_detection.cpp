@@ -11,10 +11,9 @@
 
 namespace {
 
-// Scan gaps up to this long are bridged by interpolating between their ends; from the next length
-// on the missing scans read as zero intensity at the trace's centre mass.
+// Scan gaps up to this long are bridged by interpolating between their ends; in longer ones the
+// missing scans read as zero intensity at the trace's centre mass.
 constexpr std::int32_t kLongestInterpolatedGap = 10;
-constexpr std::int32_t kShortestZeroFilledGap = 11;
 // A scale's maxima must stand this fraction of its largest coefficient above their neighbourhood.
 constexpr double kScaleMaximumDelta = 0.03;
 
@@ -146,7 +145,7 @@ EicSignal build_eic_signal(const Mass_Trace& eic, std::uint32_t EIC_ID) {
                 append((1 - f) * prev.intensity + f * cur.intensity, (1 - f) * prev.mz + f * cur.mz,
                        (1 - f) * prev.retention_time + f * cur.retention_time);
             }
-        } else if (gap >= kShortestZeroFilledGap) {
+        } else if (gap > kLongestInterpolatedGap) {
             for (std::int32_t k = 1; k <= gap - 1; ++k) {
                 const double f = static_cast<double>(k) / gap;
                 append(0.0, eic.Cent_Mass, (1 - f) * prev.retention_time + f * cur.retention_time);

@@ -52,7 +52,8 @@ double rise_and_fall(const std::vector<Data_Point>& shape, std::size_t apex_inde
     return sum;
 }
 
-PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
+// with_rise_and_fall: also step 6, which only the workbench's variant judges.
+PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak, bool with_rise_and_fall) {
     const std::vector<Data_Point>& shape = peak.Peak_shape;
     const std::size_t count = shape.size();
     const std::uint32_t W = peak.Right_Boundary - peak.Left_Boundary + 1;
@@ -111,8 +112,8 @@ PeakShapeMeasures measure_peak(const Chromatogram_Peak& peak) {
     m.zig_zag = std::log(static_cast<double>(W)) * curvature / (m.height * m.height) / W;
     m.significance = S;
 
-    // 6. Rises and falls, which only the workbench's variant judges.
-    if (korvane::variant::peak_filter_checks_rise_and_fall())
+    // 6. Rises and falls.
+    if (with_rise_and_fall)
         m.rise_and_fall = rise_and_fall(shape, static_cast<std::size_t>(apex_it - shape.begin()));
     return m;
 }
@@ -265,7 +266,7 @@ void chromatograph_peak_filter(std::vector<Chromatogram_Peak>& EIC_Chromatograph
     auto passes = [&](const Chromatogram_Peak& peak) {
         if (peak.Peak_shape.empty()) return false;
         const std::uint32_t W = peak.Right_Boundary - peak.Left_Boundary + 1;
-        const PeakShapeMeasures m = measure_peak(peak);
+        const PeakShapeMeasures m = measure_peak(peak, rise_and_fall_checked);
         // Each condition keeps the peak when its measure passes, so a measure that is not a number fails.
         return W >= PeakWidth_Min &&                              // (1)
                W <= PeakWidth_Max &&                              // (2)

@@ -164,7 +164,13 @@ public:
         throw std::runtime_error("no variable " + name + " in " + path_);
     }
 
-    void save() const { std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes_; }
+    // A header left unwritten would let a caller go on with a file that is not the one it asked for.
+    void save() const {
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out << bytes_;
+        out.close();
+        if (!out) throw std::runtime_error("could not write " + path_);
+    }
 
 private:
     static std::size_t pad4(std::uint64_t n) { return (n + 3) / 4 * 4; }

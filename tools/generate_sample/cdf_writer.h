@@ -44,7 +44,8 @@ void write_cdf(const std::string& path, const Cdf_Content& content);
 void nc_check(int status, const char* what);
 
 // Rewrite, in place, the record count or the length of one dimension in the header of a classic,
-// 64-bit-offset or CDF-5 file. Throw std::runtime_error when the file has no such header or dimension.
+// 64-bit-offset or CDF-5 file. Throw std::runtime_error when the file has no such header or dimension,
+// or cannot be written back.
 void set_record_count(const std::string& path, std::uint32_t records);
 void set_dimension_length(const std::string& path, const std::string& dimension, std::uint32_t length);
 

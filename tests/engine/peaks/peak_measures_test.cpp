@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "tests/support/peak_builder.h"
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -133,22 +135,11 @@ TEST(PeakRefinement, MovesApexAndBoundaries) {
     }
 }
 
-// A peak on scans 100..106 with the given intensities, apex at the given scan.
+// A peak on scans from 100 with the given intensities, apex at the given scan.
 Chromatogram_Peak make_peak(const std::vector<double>& intensities, std::uint32_t apex_scan, double area, double snr,
                             std::uint32_t peak_id = 0) {
-    Chromatogram_Peak p;
-    p.Peak_ID = peak_id;
-    p.Left_Boundary = 100;
-    p.Right_Boundary = 100 + static_cast<std::uint32_t>(intensities.size()) - 1;
-    p.Apex_Pos = apex_scan;
-    p.Peak_Area = area;
+    Chromatogram_Peak p = korvane::test::make_peak(100, intensities, apex_scan, area, 0, peak_id);
     p.Peak_SNR = snr;
-    for (std::size_t i = 0; i < intensities.size(); ++i) {
-        Data_Point d;
-        d.scan_num = 100 + static_cast<std::uint32_t>(i);
-        d.intensity = intensities[i];
-        p.Peak_shape.push_back(d);
-    }
     return p;
 }
 

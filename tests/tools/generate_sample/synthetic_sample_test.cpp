@@ -9,6 +9,7 @@
 
 #include "engine/io/netcdf_reader.h"
 #include "engine/records/reference_tables.h"
+#include "tools/generate_sample/cdf_writer.h"
 #include "tools/generate_sample/sample_file.h"
 #include "tests/support/temp_dir.h"
 
@@ -201,6 +202,23 @@ TEST(SyntheticSample, WrittenFileReadsBackUnchanged) {
     EXPECT_EQ(tic, s.total_intensity_arry);
     EXPECT_TRUE(same_bits(mz, s.mass_value_arry));
     EXPECT_TRUE(same_bits(intensity, s.intensity_value_arry));
+}
+
+// A header rewrite that cannot be written back says so, rather than leave the caller a file that is
+// not the one it asked for.
+TEST(CdfWriter, HeaderRewriteThatCannotBeWrittenThrows) {
+    const korvane::test::TempDir dir;
+    const std::string path = dir.file("small.CDF");
+    korvane::synth::Cdf_Content c;
+    c.scan_acquisition_time = {0.0};
+    c.total_intensity = {1.0};
+    c.mass_values = {100.0f};
+    c.intensity_values = {1.0f};
+    c.scan_index = {0};
+    c.point_count = {1};
+    korvane::synth::write_cdf(path, c);
+    const korvane::test::FileSizeLimit limit(16);
+    EXPECT_THROW(korvane::synth::set_record_count(path, 2), std::runtime_error);
 }
 
 }  // namespace
