@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 #include <filesystem>
@@ -39,6 +40,19 @@ QString parallel_run_failure(const std::string& said) {
     if (said.find("not enough slots available") == std::string::npos) return text;
     if (text.endsWith(':')) text.chop(1);
     return text + ". Please enter a smaller number of processes in \"CPU#:\"!";
+}
+
+// Handles the window's events until busy() turns false, running step() before each wait. It
+// sleeps while no event comes, woken at least every slice: a loop around a bare processEvents,
+// which returns at once when nothing is pending, would spin a core the run needs.
+template <class Busy, class Step>
+void wait_handling_events(Busy busy, Step step) {
+    QTimer wake;
+    wake.start(kPollSliceMs);
+    while (busy()) {
+        step();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
 }
 
 }  // namespace
@@ -207,7 +221,8 @@ void DataProcessTab::waitForStoppedRun() {
     const bool batch = batchButtonWasClicked;
     bool signalled = batch, killed = batch;
     QElapsedTimer since_signal;
-    while (runBusy()) {
+    // Events keep flowing: the run's end reaches this thread as one.
+    wait_handling_events([this] { return runBusy(); }, [&] {
         if (!signalled && korvane::wb::kill_started_launcher(SIGTERM)) {
             signalled = true;
             since_signal.start();
@@ -216,9 +231,7 @@ void DataProcessTab::waitForStoppedRun() {
             korvane::wb::kill_started_launcher(SIGKILL);
             killed = true;
         }
-        // Events keep flowing: the worker may be waiting for this thread to show a warning.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    });
     closing_ = false;
 }
 
@@ -226,6 +239,5 @@ void DataProcessTab::endRunNow() {
     korvane::wb::kill_started_launcher();
     // Events keep flowing meanwhile: a worker may be waiting for the window's thread to show a
     // message box.
-    while (runWatcher_.isRunning() || pollWatcher_.isRunning())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    wait_handling_events([this] { return runWatcher_.isRunning() || pollWatcher_.isRunning(); }, [] {});
 }
