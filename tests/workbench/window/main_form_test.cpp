@@ -30,7 +30,6 @@
 #include <functional>
 #include <fstream>
 #include <thread>
-#include <time.h>
 
 #include "engine/records/text_util.h"
 #include "tests/support/temp_dir.h"
@@ -76,13 +75,6 @@ bool wait_until(Condition done, int seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-// CPU time the calling thread has used, in milliseconds.
-double thread_cpu_ms() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 void copy_example_config(const fs::path& dir) {
@@ -873,15 +865,8 @@ TEST_F(MainFormTest, ClosingDuringAParallelRunAsksAndStopsTheLauncherWithSigterm
         EXPECT_FALSE(wait_until([this] { return !form->runBusy(); }, 1));
         EXPECT_FALSE(fs::exists(marks));
         answer = true;
-        // The window's thread sleeps while it waits for the launcher rather than spinning a core
-        // (some 50 ms are the closing's own work, more under the sanitizers).
-        QElapsedTimer waited;
-        waited.start();
-        const double cpu_before = thread_cpu_ms();
         EXPECT_TRUE(form->close());
-        const double cpu_ms = thread_cpu_ms() - cpu_before, waited_ms = static_cast<double>(waited.elapsed());
         const std::string said = testing::internal::GetCapturedStdout();
-        EXPECT_LT(cpu_ms, waited_ms / 2 + 50) << "of " << waited_ms << " ms waited";
         EXPECT_FALSE(form->runBusy());
         ASSERT_EQ(questions.size(), 2u);
         EXPECT_TRUE(questions[0].startsWith("A Parallel Run is in progress. Stop it and close KORVANE?"))
