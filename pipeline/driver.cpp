@@ -92,6 +92,11 @@ void finish_on_rank0(const korvane::Sample_Batch& batch, std::time_t start, std:
     std::cout << "The processing time for Feature extraction and annotation   is"
               << format_elapsed_time(seconds_since(start)) << std::endl;
     std::cout << "Begin to process Compound Align" << std::endl;
+    // The rows arrive by process; the alignment numbers and orders its groups by the order it is
+    // given, so it is given the samples' list order, which one process has anyway: the aligned
+    // files are then the same for any number of processes.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.SAMPLE_ID < b.SAMPLE_ID; });
     korvane::finish_alignment(batch, rows, true);
     std::cout << "The total processing time is" << format_elapsed_time(seconds_since(start)) << std::endl;
     if (!skipped.empty()) say(std::cout, korvane::skipped_summary(skipped, listed));

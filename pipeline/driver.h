@@ -43,7 +43,8 @@ struct Run_Counts {
 //     without samples stops the run here, rank 0 saying so on standard error (no_samples set);
 //  2. processes the samples i with i mod size == rank; a sample that cannot be processed is said
 //     and skipped, its earlier result files removed when it could not be read;
-//  3. gathers the aligned rows on rank 0, which aligns them and writes the aligned CSV and
+//  3. gathers the aligned rows on rank 0, which puts them in the samples' list order (as one process
+//     has them), aligns them and writes the aligned CSV and
 //     database (or removes those of an earlier run when this run aligns nothing) and ends with one
 //     line naming every skipped sample;
 // and ends MPI. Any error is rethrown as korvane::ProcessFailure with MPI still initialised.
