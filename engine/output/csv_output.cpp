@@ -33,7 +33,7 @@ constexpr std::size_t kFlushAt = 1 << 20;
 class CsvFile {
 public:
     explicit CsvFile(const std::string& path) : result_(path) {
-        if (const std::string why = korvane::remove_earlier_result(path); !why.empty()) fail("created", why);
+        if (const std::string why = korvane::make_way_for_result(path); !why.empty()) fail("created", why);
         // Binary mode: the line end is "\n" on every platform.
         file_ = std::fopen(result_.temporary_path().c_str(), "wb");
         if (!file_) fail("created", std::strerror(errno));

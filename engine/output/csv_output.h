@@ -8,7 +8,8 @@
 // for byte.
 //
 // A file is complete or absent: an earlier file of the name is removed, the rows are written under
-// a temporary name in the same folder and renamed over the final name once closed. A file that
+// a temporary name in the same folder and renamed over the final name once closed (within a
+// korvane::Result_Set, the earlier file stays until the set renames the new one over it). A file that
 // cannot be created or written throws std::runtime_error "CSV file could not be created: <path>
 // (<reason>)" or "... could not be written: ..." and leaves neither the file nor its temporary.
 #pragma once

@@ -155,15 +155,18 @@ private:
 };
 
 // A stale file left in place would be opened as it is: its tables exist, nothing new would be
-// written and the caller would take the old results for this run's. A journal an interrupted
-// earlier run left beside it goes too: SQLite would take it for the new file's hot journal and roll
-// its pages into the database renamed into place.
+// written and the caller would take the old results for this run's (within a set of results it
+// stays until the new one replaces it). A journal an interrupted earlier run left beside it goes
+// at once: SQLite would take it for the new file's hot journal and roll its pages into the
+// database renamed into place.
 void remove_earlier_file(const std::string& full_path) {
-    for (const std::string& path : {full_path, full_path + "-journal"})
-        if (const std::string why = korvane::remove_earlier_result(path); !why.empty()) {
-            const std::string text = "Unable to remove earlier database file " + path + ": " + why;
-            throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
-        }
+    const auto refuse = [](const std::string& path, const std::string& why) {
+        const std::string text = "Unable to remove earlier database file " + path + ": " + why;
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, text.c_str());
+    };
+    if (const std::string why = korvane::make_way_for_result(full_path); !why.empty()) refuse(full_path, why);
+    const std::string journal = full_path + "-journal";
+    if (const std::string why = korvane::remove_earlier_result(journal); !why.empty()) refuse(journal, why);
 }
 
 // The same error with the file named before its text: "SQLITE_FULL[13]: <path>: database or disk

@@ -14,7 +14,8 @@
 //
 // A database is complete or absent: an earlier file of the name is removed, the new one is built
 // under a temporary name in the same folder and renamed over the final name once closed, its
-// journal gone. Failures throw CppSQLite3Exception naming the final file, and leave neither the
+// journal gone (within a korvane::Result_Set, the earlier file stays until the set renames the new
+// one over it). Failures throw CppSQLite3Exception naming the final file, and leave neither the
 // file nor its temporary or journal: SQLite's errors keep their code with the path put before
 // their text ("SQLITE_CANTOPEN[14]: <path>: unable to open database file" for a missing folder);
 // an earlier file that cannot be removed (a folder of that name) throws code 1000, since opening it

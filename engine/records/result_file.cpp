@@ -39,8 +39,21 @@ Slot g_slots[kSlots];
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 struct sigaction g_previous[std::size(kSignals)];
 
+// What the stop signals meet. A set of result files taking their names (Result_Set::commit) must
+// not lose the temporaries it has yet to rename, so a signal that arrives then, on whichever
+// thread, is only noted and raised again by the committing thread once the last name is given.
+// A signal being acted on makes a commit give up instead, as the temporaries are going.
+enum : int { kIdle, kCommitting, kStopping };
+std::atomic<int> g_stop_state{kIdle};
+std::atomic<int> g_deferred_signal{0};
+
 // Only async-signal-safe calls: unlink, sigaction, raise.
 extern "C" void remove_live_temporaries(int signal_number) {
+    int expected = kIdle;
+    if (!g_stop_state.compare_exchange_strong(expected, kStopping)) {
+        if (expected == kCommitting) g_deferred_signal.store(signal_number);
+        return;  // when already stopping, the thread acting on the first signal ends the process
+    }
     for (Slot& s : g_slots) {
         if (s.state.load() != kLive) continue;
         unlink(s.temporary);
@@ -51,6 +64,8 @@ extern "C" void remove_live_temporaries(int signal_number) {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         if (kSignals[i] == signal_number) sigaction(signal_number, &g_previous[i], nullptr);
     raise(signal_number);
+    // Still here: the process had its own handler for the signal and goes on.
+    g_stop_state.store(kIdle);
 }
 
 void install_handler_once() {
@@ -248,15 +263,101 @@ std::pair<Listed_Temporary, int> create_locked_temporary(const std::filesystem::
 
 namespace korvane {
 
-std::string remove_earlier_result(const std::string& path) {
+namespace {
+
+// The set that committed files on this thread wait in, if any.
+thread_local korvane::Result_Set* t_open_set = nullptr;
+std::atomic<void (*)(std::size_t)> g_rename_hook{nullptr};
+
+// Why nothing can be written under path ("" when something can): a name that holds a folder or
+// another file than a regular one or a symbolic link. Whether anything is there at all.
+std::string unusable_result_name(const std::string& path, bool& present) {
     struct stat st {};
+    present = false;
     // A name too long for its folder cannot be there either.
     if (lstat(path.c_str(), &st) != 0)
         return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? "" : std::strerror(errno);
+    present = true;
     if (S_ISDIR(st.st_mode)) return "it is a folder";
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return "it is not a regular file";
-    return unlink(path.c_str()) == 0 ? "" : std::strerror(errno);
+    return {};
 }
+
+// Holds the stop signals back while a set's files take their names (see remove_live_temporaries).
+class Committing {
+public:
+    Committing() {
+        int expected = kIdle;
+        began_ = g_stop_state.compare_exchange_strong(expected, kCommitting);
+    }
+    ~Committing() {
+        if (!began_) return;
+        g_stop_state.store(kIdle);
+        if (const int signal_number = g_deferred_signal.exchange(0); signal_number != 0) raise(signal_number);
+    }
+    Committing(const Committing&) = delete;
+    Committing& operator=(const Committing&) = delete;
+    // False when a stop signal is already removing the temporaries.
+    explicit operator bool() const { return began_; }
+
+private:
+    bool began_ = false;
+};
+
+}  // namespace
+
+std::string remove_earlier_result(const std::string& path) {
+    bool present = false;
+    if (std::string why = unusable_result_name(path, present); !why.empty() || !present) return why;
+    // Another run writing into the folder may have removed it first, which is what was wanted.
+    return unlink(path.c_str()) == 0 || errno == ENOENT ? "" : std::strerror(errno);
+}
+
+std::string make_way_for_result(const std::string& path) {
+    if (!t_open_set) return remove_earlier_result(path);
+    bool present = false;
+    return unusable_result_name(path, present);
+}
+
+Result_Set::Result_Set() : outer_(t_open_set) { t_open_set = this; }
+
+Result_Set::~Result_Set() {
+    t_open_set = outer_;
+    held_.clear();  // each one uncommitted removes its temporary
+}
+
+std::error_code Result_Set::commit() {
+    // Files committed from here on are no longer this set's.
+    t_open_set = outer_;
+    std::vector<std::unique_ptr<ResultFile>> files = std::move(held_);
+    held_.clear();
+    const Committing committing;
+    if (!committing) return std::make_error_code(std::errc::interrupted);
+    std::error_code failed;
+    std::size_t renamed = 0;
+    for (const std::unique_ptr<ResultFile>& file : files) {
+        if (!failed && std::rename(file->temporary_.c_str(), file->final_.c_str()) != 0)
+            failed.assign(errno, std::generic_category());
+        if (failed) {
+            file->discard();
+            continue;
+        }
+        file->release();
+        if (void (*hook)(std::size_t) = g_rename_hook.load()) hook(++renamed);
+    }
+    return failed;
+}
+
+void set_result_set_rename_hook(void (*hook)(std::size_t renamed)) { g_rename_hook.store(hook); }
+
+ResultFile::ResultFile(ResultFile&& other) noexcept
+    : final_(std::move(other.final_)),
+      name_(std::move(other.name_)),
+      temporary_(std::move(other.temporary_)),
+      journal_(std::move(other.journal_)),
+      slot_(std::exchange(other.slot_, -1)),
+      lock_(std::exchange(other.lock_, -1)),
+      done_(std::exchange(other.done_, true)) {}
 
 ResultFile::ResultFile(std::string final_path) : final_(std::move(final_path)) {
     const std::filesystem::path folder = std::filesystem::path(final_).parent_path();
@@ -274,6 +375,10 @@ ResultFile::~ResultFile() {
 }
 
 std::error_code ResultFile::commit() {
+    if (t_open_set) {
+        t_open_set->held_.push_back(std::unique_ptr<ResultFile>(new ResultFile(std::move(*this))));
+        return {};
+    }
     if (std::rename(temporary_.c_str(), final_.c_str()) != 0) {
         const std::error_code ec(errno, std::generic_category());
         discard();

@@ -3,8 +3,11 @@
 // a failed or killed run, never finds a truncated file under a result name.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace korvane {
 
@@ -14,6 +17,12 @@ namespace korvane {
 // missing folder or under a file, or a name longer than its folder allows), else why not: something
 // that is no file (a folder, a device) is left alone.
 std::string remove_earlier_result(const std::string& path);
+
+// Makes way for a result about to be written at path. Outside a Result_Set it removes the earlier
+// file as remove_earlier_result does. Inside one the earlier file stays until the set gives the new
+// one its name, so that a run stopped before then leaves it whole; only a name that can hold no
+// result (a folder, a device) is refused, with the same texts.
+std::string make_way_for_result(const std::string& path);
 
 // One result file being written. The temporary is ".korvane.<host>.<process id>.<n>.tmp" in the
 // final file's folder: hidden, never matching a result name's extension, short enough that it and
@@ -39,10 +48,13 @@ public:
     const std::string& final_path() const { return final_; }
 
     // Renames the closed temporary over the final name; on failure the temporary is removed and
-    // the error returned.
+    // the error returned. While a Result_Set is open on this thread, the file is handed to the set
+    // instead, still under its temporary name, to take its name with the set's other files.
     std::error_code commit();
 
 private:
+    friend class Result_Set;
+    ResultFile(ResultFile&& other) noexcept;
     void discard() noexcept;
     void release() noexcept;
 
@@ -51,6 +63,35 @@ private:
     int lock_ = -1;  // the descriptor holding the temporary's lock, or -1 when it has none
     bool done_ = false;
 };
+
+// The result files of one sample (or of one run's alignment) take their names together. While a
+// set is open, every ResultFile committed on this thread waits in it under its temporary name, so
+// that a stop or a failure part way through a sample leaves none of the sample's new files beside
+// the earlier run's. The set's commit renames them in the order they were committed, holding back
+// the stop signals (SIGTERM, SIGINT, SIGHUP, SIGPIPE) until the last is renamed; a set destroyed
+// uncommitted removes them. Sets opened inside one another keep their files apart.
+class Result_Set {
+public:
+    Result_Set();
+    ~Result_Set();
+    Result_Set(const Result_Set&) = delete;
+    Result_Set& operator=(const Result_Set&) = delete;
+
+    // Gives every waiting file its name. A rename that fails ends the commit: that file and those
+    // after it are removed and the error returned.
+    std::error_code commit();
+
+    std::size_t waiting() const { return held_.size(); }
+
+private:
+    friend class ResultFile;
+    std::vector<std::unique_ptr<ResultFile>> held_;
+    Result_Set* outer_;
+};
+
+// For tests: called after each rename of a set's commit with the number renamed so far, while the
+// stop signals are held back. nullptr (the default) calls nothing.
+void set_result_set_rename_hook(void (*hook)(std::size_t renamed));
 
 // Writes text as the whole of the file at path through a ResultFile: the earlier file stays as it
 // was unless the new one is complete. A failure throws korvane::Error "could not write <path>",

@@ -26,6 +26,7 @@
 #include "engine/peaks/spectrum.h"
 #include "engine/records/error.h"
 #include "engine/records/reference_tables.h"
+#include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
 namespace {
@@ -53,6 +54,9 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
     // rather than copied, which hands the stage the same values. Each stage is a named step, so
     // that running out of memory says where.
     using korvane::run_step;
+    // The four files take their names together at the end: a sample stopped or failing part way
+    // keeps all of its earlier run's results, never some of them beside some of this run's.
+    korvane::Result_Set results;
 
     // 1. Spectrum preprocessing.
     run_step("spectrum preprocessing", [&] { korvane::preprocess_spectra(spectrum_arry, Para); });
@@ -95,6 +99,7 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
         OutputAnnotatedGroupedChromatographPeaklist2database(peaklist_adduct_annotated, std::move(mass_trace_list),
                                                              Output_Dir, Sample_Name + kDatabaseSuffix);
     });
+    korvane::commit_results(results, Output_Dir, "of sample " + Sample_Name);
 }
 
 std::string extract_sample_name(std::string sample_file_name) {
@@ -337,9 +342,18 @@ bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_P
     if (rows.empty() || para.Para_One_Two_Phase_Align <= 0) return false;
     const Compound_Align_Mode mode = para.Para_One_Two_Phase_Align == 1 ? One_Phase_Align : Two_Phase_Align;
     compound_align(mode, para.Para_Align_Mass_Tol, para.Para_Align_Window1, para.Para_Align_Window2, rows);
+    // Both or neither: an aligned CSV beside an earlier run's database would not match it.
+    Result_Set results;
     OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(rows, output_dir, kAlignedCsv);
     OutputAlignedAnnotatedGroupedChromatographPeaklist2database(rows, output_dir, kAlignedDatabase);
+    commit_results(results, output_dir, "of the alignment");
     return true;
+}
+
+void commit_results(Result_Set& results, const std::string& output_dir, const std::string& whose) {
+    if (const std::error_code ec = results.commit())
+        throw Error("Result files " + whose + " could not be given their names in " +
+                    (output_dir.empty() ? std::string(".") : output_dir) + ": " + ec.message());
 }
 
 }  // namespace korvane

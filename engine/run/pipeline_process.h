@@ -20,7 +20,9 @@
 //  5. adduct annotation, the annotated CSV and the sample's database.
 // The four files are Sample_Name followed by "_chromatograph_peaklist.csv",
 // "_grouped_chromatograph_peaklist.csv", "_annotated_grouped_chromatograph_peaklist.csv" and
-// "_annotated_grouped_chromatograph_peaklist.db" in Output_Dir. The sample's annotated compounds
+// "_annotated_grouped_chromatograph_peaklist.db" in Output_Dir; they wait under temporary names
+// until all four are written and then take their names together (korvane::Result_Set), so a
+// sample stopped or failing part way keeps its earlier results whole. The sample's annotated compounds
 // are appended to peaklist_adduct_annotated (the caller passes it empty). A stage that runs out
 // of memory raises korvane::Out_Of_Memory_In_Step naming it ("adduct annotation").
 void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure Para,
@@ -132,8 +134,13 @@ void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds,
 
 // When Para_One_Two_Phase_Align is above 0 and there are rows: aligns them in place (one phase for
 // 1, two for any other value) and writes "aligned_annotated_grouped_chromatograph_peaklist.csv" and
-// ".aligndb" into output_dir. Returns whether it did.
+// ".aligndb" into output_dir, both taking their names together. Returns whether it did.
 bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
                           const std::string& output_dir);
+
+// Gives the files waiting in results their names; a failure throws korvane::Error "Result files
+// <whose> could not be given their names in <output_dir>: <reason>".
+class Result_Set;
+void commit_results(Result_Set& results, const std::string& output_dir, const std::string& whose);
 
 }  // namespace korvane

@@ -276,3 +276,89 @@ TEST(ResultFiles, OnlyTemporariesNoLiveWriterHoldsAreRemoved) {
 }
 
 }  // namespace
+
+namespace stop_moments {
+
+// Which moment of a set's life the child is stopped at: before writing file k (0 to 4, 4 being
+// the commit), after rename k of the commit (5 + k), or after the commit (9).
+int g_stop_at_rename = 0;
+void stop_after_rename(std::size_t renamed) {
+    if (static_cast<int>(renamed) == g_stop_at_rename) raise(SIGTERM);
+}
+
+const char* const kSampleFiles[] = {"s_chromatograph_peaklist.csv", "s_grouped_chromatograph_peaklist.csv",
+                                    "s_annotated_grouped_chromatograph_peaklist.csv",
+                                    "s_annotated_grouped_chromatograph_peaklist.db"};
+
+// Writes the four files in a set, stopped by SIGTERM before file before_file or after rename
+// after_rename, else once the set is committed. By an error instead, the set is left by an
+// exception at the moment of the stop.
+void write_set(const std::string& dir, int before_file, int after_rename, bool by_error) {
+    g_stop_at_rename = after_rename;
+    korvane::set_result_set_rename_hook(by_error ? nullptr : stop_after_rename);
+    const auto stop = [by_error] {
+        if (by_error) throw std::runtime_error("stopped");
+        raise(SIGTERM);
+    };
+    korvane::Result_Set set;
+    const std::function<void()> writers[] = {
+        [&] { OutputChromatographPeaklist2CSVFile({}, dir, kSampleFiles[0]); },
+        [&] { OutputGroupedChromatographPeaklist2CSVFile({}, dir, kSampleFiles[1]); },
+        [&] { OutputAnnotatedGroupedChromatographPeaklist2CSVFile({}, dir, kSampleFiles[2]); },
+        [&] { OutputAnnotatedGroupedChromatographPeaklist2database({}, {}, dir, kSampleFiles[3]); },
+    };
+    for (int k = 0; k < 4; ++k) {
+        if (k == before_file) stop();
+        writers[k]();
+    }
+    if (before_file == 4) stop();
+    if (set.commit()) _exit(3);
+    if (!by_error) raise(SIGTERM);
+}
+
+}  // namespace stop_moments
+
+// A sample's files take their names together: stopped at any moment, the folder holds all of the
+// earlier run's files or all of the new ones, and no temporary.
+TEST(ResultFiles, AStoppedSetLeavesEveryFileOfOneRun) {
+    using namespace stop_moments;
+    struct Moment {
+        const char* name;
+        int before_file, after_rename;
+        bool by_error, is_new;
+    };
+    const Moment moments[] = {
+        {"before the first file", 0, 0, false, false},
+        {"after two files", 2, 0, false, false},
+        {"all written, before the commit", 4, 0, false, false},
+        {"after the first rename", -1, 1, false, true},
+        {"after the third rename", -1, 3, false, true},
+        {"after the commit", -1, 0, false, true},
+        {"an error after two files", 2, 0, true, false},
+        {"an error before the commit", 4, 0, true, false},
+    };
+    TempDir clean_dir;
+    write_set(clean_dir.str(), -1, 0, true);
+    const std::map<std::string, std::string> clean = files_in(clean_dir.str());
+    std::map<std::string, std::string> earlier;
+    for (int k = 0; k < 4; ++k) earlier[kSampleFiles[k]] = "earlier " + std::to_string(k);
+    for (const Moment& m : moments) {
+        SCOPED_TRACE(m.name);
+        TempDir dir;
+        for (const auto& [name, bytes] : earlier) dir.write(name, bytes);
+        if (m.by_error) {
+            EXPECT_THROW(write_set(dir.str(), m.before_file, m.after_rename, true), std::runtime_error);
+        } else {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                write_set(dir.str(), m.before_file, m.after_rename, false);
+                _exit(4);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        }
+        EXPECT_TRUE(files_in(dir.str()) == (m.is_new ? clean : earlier));
+    }
+}
