@@ -194,6 +194,21 @@ std::vector<Placement> placements(const std::vector<Variable>& vars, std::uint64
     return data;
 }
 
+// The records a file of `size` bytes holds whole: a streaming writer may not have finished the
+// last one, and the library would read its missing part as fill values. 0 without record variables.
+std::uint64_t whole_records(const std::vector<Variable>& vars, std::uint64_t size) {
+    std::uint64_t records = 0;
+    bool first = true;
+    for (const Placement& p : placements(vars, 1)) {  // one slice each: begin, bytes and stride
+        if (!vars[p.var].record) continue;
+        const std::uint64_t first_end = add(p.begin, p.bytes);
+        const std::uint64_t fit = first_end > size ? 0 : (size - first_end) / p.stride + 1;
+        records = first ? fit : std::min(records, fit);
+        first = false;
+    }
+    return records;
+}
+
 std::uint64_t data_end(const std::vector<Placement>& data, std::uint64_t header_end) {
     std::uint64_t end = header_end;
     for (const Placement& p : data) end = std::max(end, last_end(p));
@@ -257,32 +272,38 @@ Classic_Extent classic_extent(int fd, std::uint64_t file_size) {
     if (file_size < 4) return {};
     Header_Reader in(fd, file_size);
     try {
-        // 1. Signature and record count ("streaming": the reader counts the records itself).
+        // 1. Signature and record count.
         const std::uint64_t magic = in.big_endian(4), version = magic & 0xFF;
         if (magic >> 8 != kSignature || (version != 1 && version != 2 && version != 5)) return {};
         Header_Parser header(in, version);
-        std::uint64_t records = header.non_neg();
-        if (records == (version == 5 ? kMax : 0xFFFFFFFFu)) records = 0;
+        const std::uint64_t stored = header.non_neg();
+        const bool streaming = stored == (version == 5 ? kMax : 0xFFFFFFFFu);
 
-        // 2. Dimensions, global attributes, variables.
+        // 2. Dimensions (every one of length 0 is the record dimension to the library), global
+        // attributes, variables.
         std::vector<std::uint64_t> dims;
+        std::vector<int> record_dims;
         for (std::uint64_t n = header.list(kDimensionTag); n > 0; --n) {
             header.name();
             dims.push_back(header.non_neg());
+            if (dims.back() == 0) record_dims.push_back(static_cast<int>(dims.size() - 1));
         }
         header.attributes();
         std::vector<Variable> vars;
         for (std::uint64_t n = header.list(kVariableTag); n > 0; --n) vars.push_back(header.variable(dims));
 
-        // 3. The furthest byte any of them needs, and whether their sizes and places agree.
+        // 3. The records to take: a streaming count stands for as many as the file holds.
+        const std::uint64_t records = streaming ? whole_records(vars, file_size) : stored;
+
+        // 4. The furthest byte any of them needs, and whether their sizes and places agree.
         const std::vector<Placement> data = placements(vars, records);
         std::string damage = size_damage(vars, version);
         if (damage.empty()) damage = overlap_damage(vars, data);
-        return {Classic_Extent::Kind::measured, data_end(data, in.pos()), damage};
+        return {Classic_Extent::Kind::measured, data_end(data, in.pos()), damage, records, record_dims};
     } catch (const Ran_Out& r) {
-        return {Classic_Extent::Kind::measured, r.needed, {}};
+        return {Classic_Extent::Kind::measured, r.needed, {}, 0, {}};
     } catch (const Malformed&) {
-        return {Classic_Extent::Kind::malformed, 0, {}};
+        return {Classic_Extent::Kind::malformed, 0, {}, 0, {}};
     }
 }
 

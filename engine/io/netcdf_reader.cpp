@@ -100,9 +100,12 @@ enum class Got { ok, missing, wrong_shape, unreadable };
 // text, strings or user-defined types into numbers.
 bool numeric_type(int type) { return type == 1 || (type >= 3 && type <= 11); }
 
-// Reads a one-dimensional numeric variable whole; out is unspecified unless the result is ok.
+// Reads a one-dimensional numeric variable whole, along a record dimension only as many records
+// as the header check found (extent: that check's result); out is unspecified unless the result
+// is ok.
 template <typename T>
-Got read_variable(NetCDF& lib, int ncid, int file_ndims, const char* name, std::vector<T>& out) {
+Got read_variable(NetCDF& lib, int ncid, const korvane::Classic_Extent& extent, int file_ndims, const char* name,
+                  std::vector<T>& out) {
     int varid = 0, rank = 0, type = 0;
     if (!lib.nc_inq_varid(ncid, name, varid)) return Got::missing;
     if (!lib.nc_inq_varndims(ncid, varid, rank) || rank != 1) return Got::wrong_shape;
@@ -112,6 +115,10 @@ Got read_variable(NetCDF& lib, int ncid, int file_ndims, const char* name, std::
     char dim_name[kNcMaxName + 1] = {};
     std::size_t len = 0;
     if (!lib.nc_inq_dim(ncid, dimids[0], dim_name, len)) return Got::wrong_shape;
+    // A streaming writer's all-ones record count comes back as the length, 2^32 - 1 records or more.
+    const std::vector<int>& record_dims = extent.record_dimensions;
+    if (std::find(record_dims.begin(), record_dims.end(), dimids[0]) != record_dims.end())
+        len = std::min<std::uint64_t>(len, extent.records);
     if (len > std::numeric_limits<std::uint32_t>::max()) return Got::wrong_shape;
     if (len == 0) {
         out.clear();
@@ -128,8 +135,9 @@ Got read_variable(NetCDF& lib, int ncid, int file_ndims, const char* name, std::
 }
 
 template <typename T>
-std::string read_required(NetCDF& lib, int ncid, int file_ndims, const char* name, std::vector<T>& out) {
-    switch (read_variable(lib, ncid, file_ndims, name, out)) {
+std::string read_required(NetCDF& lib, int ncid, const korvane::Classic_Extent& extent, int file_ndims,
+                          const char* name, std::vector<T>& out) {
+    switch (read_variable(lib, ncid, extent, file_ndims, name, out)) {
     case Got::ok: return {};
     case Got::missing: return std::string("missing variable ") + name;
     case Got::wrong_shape: return std::string("variable ") + name + " has the wrong type or shape";
@@ -156,8 +164,8 @@ std::string error_text(int error) {
 // file must hold all the data its header describes: the library reads the missing part as zeros.
 // Its header must also agree with itself: the library sizes each variable from its dimensions and
 // type alone, so a damaged dimension or type code would fold scans together or turn the data
-// into other numbers without a word.
-std::string check_file(const std::string& path) {
+// into other numbers without a word. extent receives what the header check found.
+std::string check_file(const std::string& path, korvane::Classic_Extent& extent) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return error_text(errno);
     if (!S_ISREG(st.st_mode)) return "not a regular file";
@@ -166,7 +174,7 @@ std::string check_file(const std::string& path) {
     if (::fstat(fd.get(), &st) != 0) return error_text(errno);
     if (!S_ISREG(st.st_mode)) return "not a regular file";  // replaced since the first look
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    const korvane::Classic_Extent extent = korvane::classic_extent(fd.get(), size);
+    extent = korvane::classic_extent(fd.get(), size);
     if (extent.kind == korvane::Classic_Extent::Kind::measured && extent.needed > size)
         return "truncated: " + std::to_string(size) + " bytes, its header needs " + std::to_string(extent.needed);
     if (extent.kind == korvane::Classic_Extent::Kind::measured && !extent.damage.empty())
@@ -174,23 +182,23 @@ std::string check_file(const std::string& path) {
     return {};
 }
 
-std::string read_arrays(NetCDF& lib, int ncid, Sample& s) {
+std::string read_arrays(NetCDF& lib, int ncid, const korvane::Classic_Extent& extent, Sample& s) {
     // 1. Units of the scan times: the global "units", else those of "time_values".
     const std::string units = read_units(lib, ncid);
     int file_ndims = 0;
     if (!lib.nc_inq_ndims(ncid, file_ndims)) return "not a netCDF file";
 
     // 2. The required variables, then the two the reader can do without.
-    std::string reason = read_required(lib, ncid, file_ndims, "scan_acquisition_time", s.times);
+    std::string reason = read_required(lib, ncid, extent, file_ndims, "scan_acquisition_time", s.times);
     if (!reason.empty()) return reason;
     if (!is_seconds(units))
         for (double& t : s.times) t *= kSecondsPerMinute;
-    if (!(reason = read_required(lib, ncid, file_ndims, "total_intensity", s.tic)).empty()) return reason;
-    if (!(reason = read_required(lib, ncid, file_ndims, "mass_values", s.mz)).empty()) return reason;
-    if (!(reason = read_required(lib, ncid, file_ndims, "intensity_values", s.intensity)).empty()) return reason;
-    if (!(reason = read_required(lib, ncid, file_ndims, "scan_index", s.index)).empty()) return reason;
-    s.has_actual = read_variable(lib, ncid, file_ndims, "actual_scan_number", s.actual) == Got::ok;
-    s.has_counts = read_variable(lib, ncid, file_ndims, "point_count", s.counts) == Got::ok;
+    if (!(reason = read_required(lib, ncid, extent, file_ndims, "total_intensity", s.tic)).empty()) return reason;
+    if (!(reason = read_required(lib, ncid, extent, file_ndims, "mass_values", s.mz)).empty()) return reason;
+    if (!(reason = read_required(lib, ncid, extent, file_ndims, "intensity_values", s.intensity)).empty()) return reason;
+    if (!(reason = read_required(lib, ncid, extent, file_ndims, "scan_index", s.index)).empty()) return reason;
+    s.has_actual = read_variable(lib, ncid, extent, file_ndims, "actual_scan_number", s.actual) == Got::ok;
+    s.has_counts = read_variable(lib, ncid, extent, file_ndims, "point_count", s.counts) == Got::ok;
     return {};
 }
 
@@ -229,13 +237,14 @@ std::string check_values(const Sample& s) {
 // The file checks, then the whole read under the library's lock. "" when the sample is sound.
 std::string read_sample(const std::string& path, const std::vector<std::string>& library_files, Sample& s) {
     NetCDF lib(library_files);  // a missing library throws before the file is looked at
-    std::string reason = check_file(path);
+    korvane::Classic_Extent extent;
+    std::string reason = check_file(path, extent);
     if (!reason.empty()) return reason;
     const std::lock_guard lock(korvane::netcdf_library_mutex());
     int ncid = -1;
     if (!lib.nc_open(path.c_str(), kNcNoWrite, ncid)) return "not a netCDF file";
     const Open_Dataset dataset(lib, ncid);
-    reason = read_arrays(lib, ncid, s);
+    reason = read_arrays(lib, ncid, extent, s);
     if (reason.empty()) reason = check_lengths(s);
     if (reason.empty()) reason = check_values(s);
     return reason;

@@ -16,6 +16,10 @@
 // "actual_scan_number", or 1..n when that variable is absent, does not start above 0, or does
 // not increase (which is said on standard output). point_count_arry is the stored "point_count",
 // or the counts scan_index gives when that is missing or of another length; it is never checked.
+// A classic, 64-bit-offset or CDF-5 file must hold every byte its header describes. Along the
+// record dimension it gives the stored count of records or, when a streaming writer left that
+// count all ones, the records the file holds whole: a last record cut short is left out, and no
+// read asks for more than the file holds.
 // Throws std::string when no netCDF library can be loaded.
 int necdf_read(std::string Path, std::string FileName, std::uint32_t& Total_Scan_Num,
                std::uint32_t& Total_Point_Num, std::vector<std::uint32_t>& scan_num_arry,

@@ -209,8 +209,10 @@ private:
 
 }  // namespace
 
-void set_record_count(const std::string& path, std::uint32_t records) {
+void set_record_count(const std::string& path, std::uint64_t records) {
     Classic_Header h(path);
+    if (h.width() < 8 && records > 0xFFFFFFFFu)
+        throw std::runtime_error("record count " + std::to_string(records) + " does not fit the header of " + path);
     h.set(4, h.width(), records);
     h.save();
 }

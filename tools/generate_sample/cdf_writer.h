@@ -45,8 +45,9 @@ void nc_check(int status, const char* what);
 
 // Rewrite, in place, the record count or the length of one dimension in the header of a classic,
 // 64-bit-offset or CDF-5 file. Throw std::runtime_error when the file has no such header or dimension,
-// or cannot be written back.
-void set_record_count(const std::string& path, std::uint32_t records);
+// or cannot be written back, and when the count does not fit the format's field (4 bytes, 8 in
+// CDF-5, whose all-ones "streaming" count needs them all).
+void set_record_count(const std::string& path, std::uint64_t records);
 void set_dimension_length(const std::string& path, const std::string& dimension, std::uint32_t length);
 
 // Read or rewrite, in place, one field of a variable's entry in such a header: its type code, its

@@ -692,6 +692,55 @@ TEST(NetcdfReader, HeadersClaimingMoreThanTheFileHoldsAreRefused) {
     }
 }
 
+// A streaming writer leaves the record count all ones, for the file size to tell; the library
+// takes that as 2^32 - 1 records (2^64 - 1 in CDF-5), and the reader filled 16 GiB per array of
+// the older formats and refused CDF-5 as misshapen. Only whole records count:
+// the writer may not have finished the last one. Five records of a mass and an intensity, 8 bytes
+// each, end the file.
+TEST(NetcdfReader, StreamingRecordCountsTakeTheWholeRecordsTheFileHolds) {
+    struct Row {
+        const char* name;
+        std::uintmax_t cut;   // bytes cut off the end
+        std::uint32_t points;  // read, or 0 when refused
+    };
+    const Row rows[] = {
+        {"whole", 0, 5},
+        {"last intensity one byte short", 1, 4},
+        {"fourth intensity one byte short", 9, 0},  // 3 points, but scan 3 starts at point 4
+        {"no whole record", 40, 0},
+    };
+    for (const Format_Row& format : kClassicFormats) {
+        if (!format.unlimited) continue;
+        const TempDir dir;
+        Cdf_Content c = three_scans();
+        c.format = format.format;
+        c.unlimited_points = true;
+        const Read whole = read_sample(dir.str(), write(dir, c, "whole.CDF"));
+        ASSERT_EQ(whole.rc, 1) << whole.reason;
+        const auto size = std::filesystem::file_size(dir.path() / "whole.CDF");
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(format.name) + ": " + row.name);
+            write(dir, c, "s.CDF");
+            korvane::synth::set_record_count(dir.file("s.CDF"), format.format == Cdf_Content::Format::cdf5
+                                                                    ? std::numeric_limits<std::uint64_t>::max()
+                                                                    : 0xFFFFFFFFu);
+            std::filesystem::resize_file(dir.path() / "s.CDF", size - row.cut);
+            const Read r = read_sample(dir.str(), "s.CDF");
+            if (row.points == 0) {
+                expect_refused(r, "scan_index points outside the point arrays");
+                continue;
+            }
+            Read expected = whole;
+            expected.points = row.points;
+            expected.mz.resize(row.points);
+            expected.intensity.resize(row.points);
+            ASSERT_EQ(r.rc, 1) << r.reason;
+            EXPECT_EQ(r.points, row.points);
+            EXPECT_TRUE(r.same_arrays(expected));
+        }
+    }
+}
+
 // The library sizes each variable from its dimensions and type and never looks at the size the
 // header stores, so a dimension one short folded the last scans together and a changed type code
 // read the bytes as other numbers, both with exit 0; data of two variables in one place reads one
