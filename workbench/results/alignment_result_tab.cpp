@@ -136,7 +136,7 @@ void AlignmentResultTab::browseAlignDatabase() {
     alignFolderName_ = info->path();
     alignFileName_ = info->fileName();
     const auto unreadable = [this](const QString& what) {
-        for (const Pane* p : {&ui_->aligned, &ui_->perSample}) clear_and_replot(*p);
+        clearPanes();
         showMessage(what);
     };
     if (!guarded(unreadable, [&] { populateAlignGrid(alignFolderName_, alignFileName_); })) return;
@@ -160,20 +160,28 @@ void AlignmentResultTab::selectRow(int row) {
 
 void AlignmentResultTab::plotSelectedRow() {
     if (!engine_ || alignFileName_.isEmpty()) return;
-    guarded([this](const QString& what) { showMessage(QStringLiteral("Could not plot the selected row: ") + what); },
-            [this] { plotRoutine(); });
+    guarded(
+        [this](const QString& what) {
+            // A failed routine stops with the panes emptied but still titled for the row shown before.
+            clearPanes();
+            showMessage(QStringLiteral("Could not plot the selected row: ") + what);
+        },
+        [this] { plotRoutine(); });
+}
+
+void AlignmentResultTab::clearPanes() {
+    for (const Pane* p : {&ui_->aligned, &ui_->perSample}) clear_and_replot(*p);
 }
 
 void AlignmentResultTab::plotRoutine() {
     ResultTableModel* model = ui_->model;
     const int row = shown_row(ui_->grid);
-    // 1. Empty panes, no row coloured; no row to show leaves them so.
+    // 1. Empty panes, no row coloured; with no row to show, nothing at all (no title either).
     reset_pane(ui_->aligned);
     reset_pane(ui_->perSample);
     model->paint_rows(0, std::nullopt);
     if (row < 0 || row >= model->rowCount()) {
-        ui_->aligned.plot->replot();
-        ui_->perSample.plot->replot();
+        clearPanes();
         return;
     }
     const std::string path = engine_text(alignFolderName_);

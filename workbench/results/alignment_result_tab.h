@@ -35,6 +35,7 @@ private:
     void buildUi();
     void populateAlignGrid(const QString& DataPath1, const QString& DataFile1);
     void plotRoutine();
+    void clearPanes();
 
     Ui* ui_ = nullptr;
     bool selecting_ = false;  // selectRow moving the grid's current row, which plots by itself

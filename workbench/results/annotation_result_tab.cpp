@@ -234,8 +234,11 @@ void AnnotationResultTab::browseOutputDatabase() {
     if (!info) return;
     outputFolderName_ = info->path();
     outputFileName_ = info->fileName();
+    // The sample was chosen for the earlier database: it goes before the new one's first plot, which
+    // would otherwise show its TIC beside an empty sample-file box.
+    forgetSample();
     const auto unreadable = [this](const QString& what) {
-        clearAllPanes();
+        clearRowPanes();
         showMessage(what);
     };
     if (guarded(unreadable, [&] { populateOutputGrid(outputFolderName_, outputFileName_); })) {
@@ -243,12 +246,8 @@ void AnnotationResultTab::browseOutputDatabase() {
                                          kAnnotationColumn});
         ui_->gridPanel->setVisible(true);
         ui_->plotPanel->setVisible(true);
-        ui_->binningGroup->setVisible(false);
         selectRow(0);
     }
-    ui_->cdfFileTextBox->clear();
-    cdfFileExitst_ = 0;
-    cdfFailure_.clear();
 }
 
 void AnnotationResultTab::populateOutputGrid(const QString& DataPath1, const QString& DataFile1) {
@@ -278,6 +277,9 @@ void AnnotationResultTab::browseSampleFile() {
             cdfFailure_ = loaded == 1 ? QString() : window_text(engine_->load_failure);
         });
         cdfFileExitst_ = loaded == 1 ? 1 : 0;
+        // A sample's TIC needs no peak table: it is shown beside a database that has no peak or
+        // could not be read, whose plot panel would still be hidden.
+        ui_->plotPanel->setVisible(true);
         // Drawn before the message: the previous sample's TIC must not stand behind a box about
         // this one, and the panes name the file's fault as the box beside them names the file.
         redraw(false);
@@ -286,10 +288,15 @@ void AnnotationResultTab::browseSampleFile() {
                                               : QStringLiteral("Could not load the CDF file: ") + cdfFailure_);
         return;
     }
+    forgetSample();
+    showMessage(QStringLiteral("Please select the CDF(.CDF) file!"));
+}
+
+void AnnotationResultTab::forgetSample() {
     ui_->cdfFileTextBox->clear();
     cdfFileExitst_ = 0;
     cdfFailure_.clear();
-    showMessage(QStringLiteral("Please select the CDF(.CDF) file!"));
+    drawSamplePanes(xMode());
 }
 
 void AnnotationResultTab::selectRow(int row) {
@@ -305,64 +312,71 @@ void AnnotationResultTab::redraw(bool quiet) {
     if (!engine_ || outputFileName_.isEmpty()) return;
     guarded(
         [this, quiet](const QString& what) {
+            // Whatever the routine drew before it failed belongs to the row shown before.
+            clearRowPanes();
             if (!quiet) showMessage(QStringLiteral("Could not plot the selected row: ") + what);
         },
         [this] { plotRoutine(); });
 }
 
-void AnnotationResultTab::clearAllPanes() {
-    for (const Pane* p : {&ui_->peaks, &ui_->pseudo, &ui_->eic, &ui_->tic, &ui_->binning}) clear_and_replot(*p);
+void AnnotationResultTab::clearRowPanes() {
+    for (const Pane* p : {&ui_->peaks, &ui_->pseudo, &ui_->eic}) clear_and_replot(*p);
     pseudoMz_.clear();
     pseudoIntensity_.clear();
     pseudoAnnotation_.clear();
 }
 
+PlotMode AnnotationResultTab::plotMode() const {
+    return ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
+           : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
+                                            : PlotMode::PeakPlot;
+}
+
+XAxisMode AnnotationResultTab::xMode() const {
+    return ui_->retentionTime->isChecked() ? XAxisMode::RetentionTime : XAxisMode::ScanNumber;
+}
+
 void AnnotationResultTab::plotRoutine() {
     ResultTableModel* model = ui_->model;
+    const PlotMode mode = plotMode();
+    const XAxisMode x_mode = xMode();
+    ui_->exportButton->setVisible(mode != PlotMode::PeakPlot);
+
+    // 1. The sample's TIC and the trace binned around the boxes' m/z, when a sample is loaded. They
+    // come from the sample alone, so a peak table without a row to show still shows them.
+    drawSamplePanes(x_mode);
+
     const int row = shown_row(ui_->grid);
     if (row < 0 || row >= model->rowCount()) {
         // No row to show (an empty peak table): empty panes rather than a guessed row.
-        clearAllPanes();
+        clearRowPanes();
         return;
     }
     const std::string path = engine_text(outputFolderName_);
     const std::string file = engine_text(outputFileName_);
     const int eic_id = model->cell_int(row, kEicColumn);
 
-    // 1. Empty peak and pseudo-spectrum panes, no row coloured.
+    // 2. Empty peak and pseudo-spectrum panes, no row coloured.
     reset_pane(ui_->peaks);
     reset_pane(ui_->pseudo);
     model->paint_rows(0, std::nullopt);
 
-    // 2. The records of the row's peak, group or compound.
-    const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
-                          : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
-                                                           : PlotMode::PeakPlot;
+    // 3. The records of the row's peak, group or compound.
     const std::vector<Chromatogram_Peak_Group_Compound> records = queryRowRecords(row, mode, path, file);
 
-    // 3. Their pseudo-spectrum, kept for "Export".
+    // 4. Their pseudo-spectrum, kept for "Export".
     const PseudoSpectrum spectrum = build_pseudo_spectrum(records);
     pseudoMz_ = spectrum.mz;
     pseudoIntensity_ = spectrum.intensity;
     pseudoAnnotation_ = spectrum.annotation;
 
-    // 4. Empty chromatogram panes.
+    // 5. The row's extracted trace from the result database.
     reset_pane(ui_->eic);
-    reset_pane(ui_->tic);
-    reset_pane(ui_->binning);
-
-    const XAxisMode x_mode = ui_->retentionTime->isChecked() ? XAxisMode::RetentionTime : XAxisMode::ScanNumber;
-
-    // 5. The sample's TIC and the trace binned around the boxes' m/z, when a sample is loaded.
-    Mass_Trace binned;
-    PlotPane tic_data = sampleTicAndBinning(x_mode, binned);
-
-    // 6. The row's extracted trace from the result database.
     Mass_Trace eic;
     engine_->Engine_Query_extracted_eic_FromAnnoatedDataBase(path, file, eic_id, eic);
 
-    // 7. Every pane drawn.
-    drawRowPanes(records, mode, x_mode, eic, binned, tic_data);
+    // 6. The row's panes drawn.
+    drawRowPanes(records, mode, x_mode, eic);
     draw_pane(ui_->pseudo, pseudo_spectrum_pane(spectrum));
 }
 
@@ -374,15 +388,12 @@ std::vector<Chromatogram_Peak_Group_Compound> AnnotationResultTab::queryRowRecor
     const int peak_id = model->cell_int(row, kPeakColumn);
     std::vector<Chromatogram_Peak_Group_Compound> records;
     if (mode == PlotMode::PeakPlot) {
-        ui_->exportButton->setVisible(false);
         engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
     } else if (mode == PlotMode::GroupPlot) {
-        ui_->exportButton->setVisible(true);
         const int group_id = model->cell_int(row, kGroupColumn);
         model->paint_rows(kGroupColumn, group_id);
         engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, group_id, records);
     } else {
-        ui_->exportButton->setVisible(true);
         const int compound_id = model->cell_int(row, kCompoundColumn);
         if (compound_id == 0) {
             engine_->Engine_Query_GroupedChromatographPeaklist_FromAnnoatedDataBase(path, file, eic_id, peak_id, records);
@@ -417,12 +428,18 @@ PlotPane AnnotationResultTab::sampleTicAndBinning(XAxisMode x_mode, Mass_Trace& 
 }
 
 void AnnotationResultTab::drawRowPanes(const std::vector<Chromatogram_Peak_Group_Compound>& records, PlotMode mode,
-                                       XAxisMode x_mode, const Mass_Trace& eic, const Mass_Trace& binned,
-                                       PlotPane tic_data) {
+                                       XAxisMode x_mode, const Mass_Trace& eic) {
     draw_pane(ui_->peaks, annotation_peaks_pane(records, mode, x_mode,
                                                 ui_->nomalized->isChecked() ? ScaleMode::Nomalized : ScaleMode::Standard,
                                                 outputFileName_));
     draw_pane(ui_->eic, trace_pane(QStringLiteral("Extracted EIC Plot"), eic, x_mode));
+}
+
+void AnnotationResultTab::drawSamplePanes(XAxisMode x_mode) {
+    reset_pane(ui_->tic);
+    reset_pane(ui_->binning);
+    Mass_Trace binned;
+    PlotPane tic_data = sampleTicAndBinning(x_mode, binned);
     PlotPane binning = trace_pane(QStringLiteral("Binning EIC Plot"), binned, x_mode);
     if (cdfFileExitst_ == 1) {
         binning.emptyNote = QStringLiteral("No point of the sample in this m/z window");
@@ -475,9 +492,7 @@ void AnnotationResultTab::exportPseudoSpectrum() {
                                         runOutputFolder_ ? runOutputFolder_() : QString(),
                                         QStringLiteral("pseudospectrum.txt"), QStringLiteral("Text File  (pseudospectrum*.txt)"));
     if (path.isEmpty()) return;
-    const PlotMode mode = ui_->groupPlot->isChecked()      ? PlotMode::GroupPlot
-                          : ui_->compoundPlot->isChecked() ? PlotMode::CompoundPlot
-                                                           : PlotMode::PeakPlot;
+    const PlotMode mode = plotMode();
     const PseudoSpectrum spectrum{pseudoMz_, pseudoIntensity_, pseudoAnnotation_};
     // A file that could not be written is reported as such, never as exported.
     if (guarded(showMessage, [&] { write_pseudo_spectrum_file(path, pseudo_spectrum_file_bytes(spectrum, mode)); }))

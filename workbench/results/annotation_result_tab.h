@@ -57,15 +57,21 @@ private:
     void buildBinningGroup();
     void populateOutputGrid(const QString& DataPath1, const QString& DataFile1);
     void plotRoutine();
-    // The rows a plot of grid row `row` shows, with the grid painted and "Export" shown to match.
+    // The rows a plot of grid row `row` shows, with the grid painted to match.
     std::vector<Chromatogram_Peak_Group_Compound> queryRowRecords(int row, korvane::wb::PlotMode mode,
                                                                   const std::string& path, const std::string& file);
     // The loaded sample's TIC, with its chromatogram binned around the m/z box into binned.
     korvane::wb::PlotPane sampleTicAndBinning(korvane::wb::XAxisMode x_mode, Mass_Trace& binned);
+    // The TIC and binning panes and the binning group, from the sample alone: no row needed.
+    void drawSamplePanes(korvane::wb::XAxisMode x_mode);
     void drawRowPanes(const std::vector<Chromatogram_Peak_Group_Compound>& records, korvane::wb::PlotMode mode,
-                      korvane::wb::XAxisMode x_mode, const Mass_Trace& eic, const Mass_Trace& binned,
-                      korvane::wb::PlotPane tic_data);
-    void clearAllPanes();
+                      korvane::wb::XAxisMode x_mode, const Mass_Trace& eic);
+    // Empties the peaks, pseudo-spectrum and extracted-EIC panes, and the pseudo-spectrum "Export" writes.
+    void clearRowPanes();
+    // Empties the sample-file box and takes the sample's TIC and binning controls off the page with it.
+    void forgetSample();
+    korvane::wb::PlotMode plotMode() const;
+    korvane::wb::XAxisMode xMode() const;
     void binningEntryFinished(int box);
     void binningModeChanged();
     // Runs a redraw; its error is shown, or dropped when quiet.

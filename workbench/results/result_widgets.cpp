@@ -74,6 +74,7 @@ void draw_pane(const Pane& p, const PlotPane& pane) {
 
 void clear_and_replot(const Pane& p) {
     reset_pane(p);
+    p.title->setText(QString());
     update_legend(p.plot, kLegendEntries);
     set_empty_note(p.plot, kNothingToPlot);
     p.plot->replot();

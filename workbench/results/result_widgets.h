@@ -40,6 +40,8 @@ void reset_pane(const Pane& p);
 // Draws the computed pane: titles, one graph per curve, the legend beside them, axes fitted to
 // the data (a spectrum's so that every stick shows), or the pane's note when nothing has a point.
 void draw_pane(const Pane& p, const PlotPane& pane);
+// Empties the pane of everything it showed, its title and legend too (they name the file or row
+// drawn last), and shows kNothingToPlot. The axes keep their generic titles.
 void clear_and_replot(const Pane& p);
 
 QTableView* make_grid(const QString& object_name, ResultTableModel* model, QWidget* parent);

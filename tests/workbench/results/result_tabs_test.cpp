@@ -421,6 +421,58 @@ TEST(AnnotationResultTab, AnUnreadableSampleFileSaysWhyAndLeavesNoOldPlotBehind)
     }
 }
 
+// After a plot of a good file, three ways to be left with no row to plot: a file that cannot be
+// read, one whose table has no row, and a query that fails (a number spoiled under the grid). The
+// panes the row filled are emptied of their titles and legends too: nothing names the earlier
+// file or row any more.
+TEST(ResultTabs, NothingOfTheEarlierRowStaysWhenThereIsNoneToPlot) {
+    enum class Then { Unreadable, NoRow, QueryFails };
+    const auto run = [](auto& page, auto browse, const std::string& good, const std::string& empty,
+                        const char* table, std::vector<const char*> panes, Then then) {
+        auto& [dir, engine, tab, a] = page;
+        a.open_replies.push_back(QStringList{QString::fromStdString(good)});
+        (tab.*browse)();
+        ASSERT_TRUE(a.messages.empty()) << a.messages.front().toStdString();
+        for (const char* name : panes) ASSERT_FALSE(title_of(pane(tab, name)).isEmpty()) << name;
+        if (then == Then::QueryFails) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("spoil"));
+                db.setDatabaseName(QString::fromStdString(good));
+                ASSERT_TRUE(db.open());
+                const QString spoil = QStringLiteral("update %1 set Apex_Pos = 'zz'").arg(QLatin1String(table));
+                ASSERT_TRUE(QSqlQuery(db).exec(spoil));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("spoil"));
+            tab.selectRow(1);
+        } else {
+            const std::string second = then == Then::NoRow ? empty : dir.write("bad.db", "not a database");
+            a.open_replies.push_back(QStringList{QString::fromStdString(second)});
+            (tab.*browse)();
+        }
+        EXPECT_EQ(a.messages.size(), then == Then::NoRow ? 0u : 1u);
+        for (const char* name : panes) {
+            SCOPED_TRACE(name);
+            QCustomPlot* p = pane(tab, name);
+            EXPECT_EQ(title_of(p).toStdString(), "");
+            EXPECT_FALSE(korvane::wb::plot_has_points(p));
+            EXPECT_FALSE(p->legend->visible());
+        }
+    };
+    for (const Then then : {Then::Unreadable, Then::NoRow, Then::QueryFails}) {
+        SCOPED_TRACE(then == Then::Unreadable ? "unreadable" : then == Then::NoRow ? "no row" : "query fails");
+        Page<AnnotationResultTab> annotation;
+        OutputAnnotatedGroupedChromatographPeaklist2database({}, {}, annotation.dir.str(), "empty.db");
+        run(annotation, &AnnotationResultTab::browseOutputDatabase, write_annotation_db(annotation.dir),
+            annotation.dir.file("empty.db"), "Annotate_Peaklist",
+            {"peaksGraph", "pseudoSpectrumGraph", "extractedEicGraph"}, then);
+        Page<AlignmentResultTab> alignment;
+        OutputAlignedAnnotatedGroupedChromatographPeaklist2database({}, alignment.dir.str(), "empty.aligndb");
+        run(alignment, &AlignmentResultTab::browseAlignDatabase, write_align_db(alignment.dir),
+            alignment.dir.file("empty.aligndb"), "Align_Peaklist", {"alignedGraph", "perSampleGraph"}, then);
+    }
+}
+
 TEST(AnnotationResultTab, AQueryErrorIsShownNotSwallowed) {
     // A row the grid shows but the peak reader cannot convert (Peak_ID holds no number).
     Page<AnnotationResultTab> page;
@@ -553,11 +605,71 @@ TEST(AnnotationResultTab, SampleFileDrawsTicAndBinningAndChecksTheBinningBoxes) 
     for (const auto& p : bin_points) sum_bin += p.second;
     EXPECT_GT(sum_bin, sum_ppm);
 
-    // Opening a database again forgets the sample after its first plot.
-    a.open_replies.push_back(QStringList{QString::fromStdString(db)});
-    tab.browseOutputDatabase();
-    EXPECT_EQ(tab.cdfFileExitst(), 0);
-    EXPECT_TRUE(child<QLineEdit>(tab, "cdfFileTextBox")->text().isEmpty());
+    // The sample goes when its box is emptied, its TIC and binning controls with it: on a cancelled
+    // choice, and on a database opened again, whose first plot is then already without it.
+    struct Forget {
+        const char* name;
+        std::optional<QStringList> reply;
+        void (AnnotationResultTab::*browse)();
+        std::vector<QString> messages;
+    };
+    const Forget forgets[] = {
+        {"sample dialog cancelled", std::nullopt, &AnnotationResultTab::browseSampleFile,
+         {"Please select the CDF(.CDF) file!"}},
+        {"database opened again", QStringList{QString::fromStdString(db)}, &AnnotationResultTab::browseOutputDatabase,
+         {}},
+    };
+    for (const Forget& f : forgets) {
+        SCOPED_TRACE(f.name);
+        a.open_replies = {QStringList{QString::fromStdString(cdf)}, f.reply};
+        tab.browseSampleFile();
+        ASSERT_TRUE(korvane::wb::plot_has_points(tic));
+        a.messages.clear();
+        (tab.*f.browse)();
+        EXPECT_EQ(a.messages, f.messages);
+        EXPECT_EQ(tab.cdfFileExitst(), 0);
+        EXPECT_TRUE(child<QLineEdit>(tab, "cdfFileTextBox")->text().isEmpty());
+        EXPECT_FALSE(korvane::wb::plot_has_points(tic));
+        EXPECT_FALSE(korvane::wb::plot_has_points(binning));
+        EXPECT_TRUE(child<QGroupBox>(tab, "binningGroupBox")->isHidden());
+    }
+}
+
+// A sample's TIC and binning need no peak table: they are drawn beside a database that could not
+// be read or has no peak, on a page that had shown no plot yet.
+TEST(AnnotationResultTab, TheSampleIsPlottedWithoutAPeakTable) {
+    const auto check = [](bool readable) {
+        Page<AnnotationResultTab> page;
+        auto& [dir, engine, tab, a] = page;
+        std::string db;
+        if (readable) {
+            OutputAnnotatedGroupedChromatographPeaklist2database({}, {}, dir.str(), kDbName);
+            db = dir.file(kDbName);
+        } else {
+            db = dir.write("bad.db", "not a database");
+        }
+        const std::string cdf = dir.file("s.CDF");
+        korvane::synth::Options o;
+        o.scans = 30;
+        o.points_per_scan = 50;
+        o.compounds = 5;
+        korvane::synth::write_sample_cdf(cdf, korvane::synth::generate_sample(o));
+        a.open_replies = {QStringList{QString::fromStdString(db)}, QStringList{QString::fromStdString(cdf)}};
+        tab.browseOutputDatabase();
+        tab.browseSampleFile();
+        EXPECT_EQ(a.messages.size(), readable ? 0u : 1u);  // the unreadable database's own
+        EXPECT_EQ(tab.cdfFileExitst(), 1);
+        EXPECT_FALSE(child<QWidget>(tab, "plotPanel")->isHidden());
+        EXPECT_FALSE(child<QGroupBox>(tab, "binningGroupBox")->isHidden());
+        QCustomPlot* tic = pane(tab, "ticGraph");
+        ASSERT_EQ(tic->graphCount(), 1);
+        EXPECT_EQ(tic->graph(0)->dataCount(), static_cast<int>(o.scans));
+        EXPECT_FALSE(korvane::wb::plot_has_points(pane(tab, "peaksGraph")));
+    };
+    for (const bool readable : {false, true}) {
+        SCOPED_TRACE(readable ? "no peak" : "unreadable");
+        check(readable);
+    }
 }
 
 // Without an engine (the window could not allocate one) the pages' actions that need it do
