@@ -27,6 +27,8 @@ endfunction()
 #              [TIMEOUT <seconds>] [RESOURCE_LOCK <lock>] [ENVIRONMENT <VAR=value>...]
 #              [DEFINITIONS <NAME=value>...] [LINK_OPTIONS <options>...] [DEPENDS <targets>...]
 #              [PROPERTIES <test property> <value>...])
+# korvane_test(<name> COMMAND <program> <arguments>... [TIMEOUT ...] [RESOURCE_LOCK ...]
+#              [ENVIRONMENT ...] [PROPERTIES ...])
 # One GoogleTest program in build/tests. A test of the engine links one variant among its LIBS.
 # OWN_MAIN: the sources define main (GoogleTest's is not linked).
 # How CTest runs it:
@@ -36,26 +38,35 @@ endfunction()
 #     a skip shows as skipped rather than passing inside the larger entry;
 #   MPI_PROCESSES: one entry <name without _test>_np<count> per count, the program run under
 #     mpiexec with that many processes (--oversubscribe: the counts need not fit the machine).
+# COMMAND: no program is built; one entry <name> runs the command (a program target named first
+# runs from its built file), for a check that is not a GoogleTest program: a tool run end to end,
+# or a build expected to fail. Its PROPERTIES say what passes (PASS_REGULAR_EXPRESSION, WILL_FAIL).
 # TIMEOUT, RESOURCE_LOCK, ENVIRONMENT and PROPERTIES apply to every entry of the program.
 function(korvane_test name)
   cmake_parse_arguments(A "OWN_MAIN;ONE_ENTRY" "TIMEOUT;RESOURCE_LOCK"
-    "SOURCES;LIBS;SEPARATE;MPI_PROCESSES;ENVIRONMENT;DEFINITIONS;LINK_OPTIONS;DEPENDS;PROPERTIES" ${ARGN})
-  add_executable(${name} ${A_SOURCES})
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  set(gtest_libs GTest::gtest GTest::gmock)
-  if(NOT A_OWN_MAIN)
-    list(APPEND gtest_libs GTest::gtest_main)
+    "SOURCES;LIBS;SEPARATE;MPI_PROCESSES;ENVIRONMENT;DEFINITIONS;LINK_OPTIONS;DEPENDS;PROPERTIES;COMMAND" ${ARGN})
+  if(A_COMMAND AND (A_SOURCES OR A_LIBS OR A_OWN_MAIN OR A_ONE_ENTRY OR A_SEPARATE OR A_MPI_PROCESSES
+                    OR A_DEFINITIONS OR A_LINK_OPTIONS OR A_DEPENDS))
+    message(FATAL_ERROR "korvane_test(${name}): COMMAND builds no program, so it takes no program options")
   endif()
-  target_link_libraries(${name} PRIVATE korvane_options ${A_LIBS} ${gtest_libs})
-  target_compile_definitions(${name} PRIVATE
-    KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    KORVANE_BINARY_DIR="${CMAKE_BINARY_DIR}"
-    ${A_DEFINITIONS})
-  if(A_LINK_OPTIONS)
-    target_link_options(${name} PRIVATE ${A_LINK_OPTIONS})
-  endif()
-  if(A_DEPENDS)
-    add_dependencies(${name} ${A_DEPENDS})
+  if(NOT A_COMMAND)
+    add_executable(${name} ${A_SOURCES})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set(gtest_libs GTest::gtest GTest::gmock)
+    if(NOT A_OWN_MAIN)
+      list(APPEND gtest_libs GTest::gtest_main)
+    endif()
+    target_link_libraries(${name} PRIVATE korvane_options ${A_LIBS} ${gtest_libs})
+    target_compile_definitions(${name} PRIVATE
+      KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      KORVANE_BINARY_DIR="${CMAKE_BINARY_DIR}"
+      ${A_DEFINITIONS})
+    if(A_LINK_OPTIONS)
+      target_link_options(${name} PRIVATE ${A_LINK_OPTIONS})
+    endif()
+    if(A_DEPENDS)
+      add_dependencies(${name} ${A_DEPENDS})
+    endif()
   endif()
 
   set(properties ${A_PROPERTIES})
@@ -65,7 +76,10 @@ function(korvane_test name)
     endif()
   endforeach()
 
-  if(A_MPI_PROCESSES)
+  if(A_COMMAND)
+    add_test(NAME ${name} COMMAND ${A_COMMAND})
+    set(entries ${name})
+  elseif(A_MPI_PROCESSES)
     string(REGEX REPLACE "_test$" "" stem ${name})
     set(entries)
     foreach(count IN LISTS A_MPI_PROCESSES)

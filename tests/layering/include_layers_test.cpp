@@ -1,6 +1,6 @@
-// The folders' layering, read from the code: every #include "..." of the tree is held against one
-// table of which folder may include which, so that an arrow pointing the wrong way fails here,
-// naming its line, instead of waiting to become a link error or a cycle.
+// The folders' layering, read from the code: every include of the tree, "..." or <...>, is held
+// against one table of which folder may include which, so that an arrow pointing the wrong way
+// fails here, naming its line, instead of waiting to become a link error or a cycle.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,15 +10,18 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-// What each folder may include besides itself. A file belongs to the longest folder of the table
-// that holds it; "engine" names every engine folder, "workbench" every workbench folder. Only
-// tests/ includes tests/, only tests/ and bench/ the reference transcriptions. Apart from the
-// table, a folder's internal/ headers serve that folder alone. A file in a folder without a row
-// fails: a new folder takes its place in the table first.
+// What each folder may include besides itself, each arrow there because some include needs it.
+// A file belongs to the longest folder of the table that holds it; "engine" names every engine
+// folder, "workbench" every workbench folder. Only tests/ includes tests/, only tests/ and bench/
+// the reference transcriptions. Apart from the table, a folder's internal/ headers serve that
+// folder alone. A source file in a folder without a row fails, includes or not: a new folder takes
+// its place in the table first.
 struct Layer {
     std::string_view folder, may_include;
 };
@@ -27,23 +30,19 @@ constexpr Layer kLayers[] = {
     {"engine/records",     ""},
     {"engine/io",          "engine/records"},
     {"engine/peaks",       "engine/records"},
-    {"engine/annotation",  "engine/records engine/peaks"},
-    {"engine/output",      "engine/records engine/annotation sqlitewrap"},
-    {"engine/run",         "engine sqlitewrap"},
+    {"engine/annotation",  "engine/records"},
+    {"engine/output",      "engine/records sqlitewrap"},
+    {"engine/run",         "engine"},
     {"sqlitewrap",         ""},
     {"pipeline",           "engine sqlitewrap"},
     {"workbench/engine",   "engine sqlitewrap"},
-    {"workbench/results",  "engine sqlitewrap workbench/engine"},
+    {"workbench/results",  "engine workbench/engine"},
     {"workbench/window",   "engine sqlitewrap workbench/engine workbench/results"},
-    {"tools",              "engine sqlitewrap"},
+    {"tools",              "engine"},
     {"reference",          "engine sqlitewrap"},
-    {"bench",              "engine sqlitewrap pipeline workbench tools reference"},
+    {"bench",              "engine sqlitewrap tools reference"},
     {"tests",              "engine sqlitewrap pipeline workbench tools reference"},
 };
-
-// The folders that hold our code.
-constexpr std::string_view kSourceFolders[] = {"engine", "sqlitewrap", "pipeline", "workbench",
-                                               "tools",  "bench",      "reference", "tests"};
 
 bool inside(std::string_view path, std::string_view folder) {
     return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
@@ -73,22 +72,21 @@ bool allowed_by(const Layer& layer, std::string_view to) {
     return false;
 }
 
-// Why the file `from` may not include `to` (both from the tree's root), or "" when it may.
-std::string wrong_way(std::string_view from, std::string_view to) {
+// Why the file `from`, of `layer`, may not include `to` (both from the tree's root), or "" when it may.
+std::string wrong_way(const Layer& layer, std::string_view from, std::string_view to) {
     if (const std::size_t internal = to.find("/internal/"); internal != std::string_view::npos) {
         const std::string_view owner = to.substr(0, internal);
         if (!inside(from, owner)) return std::string(owner) + "/internal/ serves " + std::string(owner) + " alone";
     }
-    const Layer* layer = layer_of(from);
-    if (!layer) return "the folder of " + std::string(from) + " has no row in the layer table";
-    if (allowed_by(*layer, to)) return "";
-    std::string text = std::string(layer->folder) + " may include only itself";
-    for (const std::string_view folder : words(layer->may_include)) text += ", " + std::string(folder);
+    if (allowed_by(layer, to)) return "";
+    std::string text = std::string(layer.folder) + " may include only itself";
+    for (const std::string_view folder : words(layer.may_include)) text += ", " + std::string(folder);
     return text;
 }
 
-// The path that `#include "..."` names on this line, or "" when the line includes nothing so.
-std::string quoted_include(std::string_view line) {
+// What `#include "..."` or `#include <...>` names on this line, as written with its delimiters,
+// or "" when the line includes nothing so.
+std::string include_of(std::string_view line) {
     auto skip_blanks = [&line] {
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     };
@@ -99,83 +97,145 @@ std::string quoted_include(std::string_view line) {
     if (!line.starts_with("include")) return "";
     line.remove_prefix(7);
     skip_blanks();
-    if (!line.starts_with('"')) return "";
-    const std::size_t end = line.find('"', 1);
-    return end == std::string_view::npos ? "" : std::string(line.substr(1, end - 1));
+    if (!line.starts_with('"') && !line.starts_with('<')) return "";
+    const std::size_t end = line.find(line.front() == '"' ? '"' : '>', 1);
+    return end == std::string_view::npos ? "" : std::string(line.substr(0, end + 1));
 }
 
 bool is_source(const fs::path& p) {
     const std::string ext = p.extension().string();
-    return ext == ".h" || ext == ".hpp" || ext == ".cpp" || ext == ".cc" || ext == ".c";
+    for (const char* source : {".h", ".hpp", ".hxx", ".inl", ".ipp", ".cpp", ".cc", ".cxx", ".c"})
+        if (ext == source) return true;
+    return false;
 }
 
-// The included file from the root: written from the root as this tree does, or beside the
-// includer; "" for a header that is not ours.
-std::string resolve(const fs::path& root, const std::string& from, const std::string& include) {
-    if (fs::exists(root / include)) return fs::path(include).lexically_normal().generic_string();
-    const fs::path beside = (fs::path(from).parent_path() / include).lexically_normal();
-    return fs::exists(root / beside) ? beside.generic_string() : "";
+// Hidden folders anywhere, and build output at the root (build*/, or any folder a configure ran
+// in), hold no sources of the tree.
+bool skipped(const fs::directory_entry& folder, int depth) {
+    const std::string name = folder.path().filename().string();
+    if (name.starts_with('.')) return true;
+    return depth == 0 && (name.starts_with("build") || fs::exists(folder.path() / "CMakeCache.txt"));
 }
 
-// Every wrong-way include of one file, as "file:line: #include "...": why".
-void check_file(const fs::path& root, const std::string& from, std::vector<std::string>& faults, int& includes) {
+// The folders at the tree's root: with the root on every include path, `#include <engine/...>`
+// names the tree's file as surely as `#include "engine/..."` does.
+std::vector<std::string> top_folders(const fs::path& root) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(root))
+        if (entry.is_directory() && !skipped(entry, 0)) out.push_back(entry.path().filename().string());
+    return out;
+}
+
+// The included file from the root, or "" for a header that is not ours. A quoted include finds a
+// file beside its includer first, as the compiler does; otherwise the first folder of the path
+// decides whether it is the tree's.
+std::string resolve(const fs::path& root, const std::vector<std::string>& folders, const std::string& from,
+                    const std::string& include) {
+    const std::string written = include.substr(1, include.size() - 2);
+    if (include.front() == '"') {
+        const fs::path beside = (fs::path(from).parent_path() / written).lexically_normal();
+        if (!beside.empty() && *beside.begin() != ".." && fs::is_regular_file(root / beside))
+            return beside.generic_string();
+    }
+    const fs::path path = fs::path(written).lexically_normal();
+    if (path.begin() == path.end()) return "";
+    const std::string first = path.begin()->string();
+    return std::find(folders.begin(), folders.end(), first) != folders.end() ? path.generic_string() : "";
+}
+
+struct Scan {
+    std::vector<std::string> faults;  // "file:line: #include ...: why", or "file: why"
+    int includes = 0;
+};
+
+void check_file(const fs::path& root, const std::vector<std::string>& folders, const std::string& from, Scan& scan) {
+    const Layer* layer = layer_of(from);
+    if (!layer) {
+        scan.faults.push_back(from + ": the folder of " + from + " has no row in the layer table");
+        return;
+    }
     std::ifstream in(root / from);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        const std::string include = quoted_include(line);
+        const std::string include = include_of(line);
         if (include.empty()) continue;
-        ++includes;
-        const std::string to = resolve(root, from, include);
+        ++scan.includes;
+        const std::string to = resolve(root, folders, from, include);
         if (to.empty()) continue;
-        if (const std::string why = wrong_way(from, to); !why.empty())
-            faults.push_back(from + ":" + std::to_string(number) + ": #include \"" + include + "\": " + why);
+        if (const std::string why = wrong_way(*layer, from, to); !why.empty())
+            scan.faults.push_back(from + ":" + std::to_string(number) + ": #include " + include + ": " + why);
     }
+}
+
+// Every source file under the root, whichever folder holds it.
+Scan scan_tree(const fs::path& root) {
+    const std::vector<std::string> folders = top_folders(root);
+    Scan scan;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->is_directory() && skipped(*it, it.depth()))
+            it.disable_recursion_pending();
+        else if (it->is_regular_file() && is_source(it->path()))
+            check_file(root, folders, fs::relative(it->path(), root).generic_string(), scan);
+    }
+    std::sort(scan.faults.begin(), scan.faults.end());
+    return scan;
+}
+
+std::string listing(const std::vector<std::string>& faults) {
+    std::string text;
+    for (const std::string& fault : faults) text += "\n  " + fault;
+    return text;
 }
 
 TEST(IncludeLayers, EveryIncludeOfTheTreePointsTheAllowedWay) {
     const fs::path root = KORVANE_SOURCE_DIR;
-    std::vector<std::string> faults;
-    int includes = 0;
-    for (const std::string_view folder : kSourceFolders)
-        for (const auto& entry : fs::recursive_directory_iterator(root / folder))
-            if (entry.is_regular_file() && is_source(entry.path()))
-                check_file(root, fs::relative(entry.path(), root).generic_string(), faults, includes);
-    EXPECT_GT(includes, 300) << "the tree under " << root << " was not read";
-    std::string listing;
-    for (const std::string& fault : faults) listing += "\n  " + fault;
-    EXPECT_TRUE(faults.empty()) << faults.size() << " include(s) point the wrong way:" << listing;
+    const Scan scan = scan_tree(root);
+    EXPECT_GT(scan.includes, 300) << "the tree under " << root << " was not read";
+    EXPECT_TRUE(scan.faults.empty()) << scan.faults.size() << " fault(s) in the layering:" << listing(scan.faults);
 }
 
-// One arrow per rule: the table and its reading refuse these, and let the ones marked pass.
+// One arrow per rule, each the one file of a tree of its own beside the table's folders: the
+// reading and the table refuse these, and let the ones marked pass.
 TEST(IncludeLayers, EachRuleRefusesItsWrongWay) {
     const struct {
-        const char *from, *to;
+        const char *from, *include;
         bool may;
     } rows[] = {
-        {"engine/peaks/spectrum.cpp", "pipeline/driver.h", false},
-        {"engine/run/pipeline_process.cpp", "workbench/engine/korvane_engine.h", false},
-        {"engine/records/error.cpp", "sqlitewrap/cppsqlite3.h", false},
-        {"engine/records/records.cpp", "engine/io/netcdf_reader.h", false},
-        {"engine/peaks/spectrum.cpp", "engine/records_old/records.h", false},
-        {"engine/peaks/spectrum.cpp", "engine/annotation/grouping.h", false},
-        {"engine/annotation/grouping.cpp", "engine/peaks/spectrum.h", true},
-        {"engine/output/csv_output.cpp", "engine/io/netcdf_reader.h", false},
-        {"engine/run/sample_batch.cpp", "engine/io/sample_listing.h", true},
-        {"engine/peaks/internal/trace_index.h", "engine/peaks/internal/trace_order.h", true},
-        {"engine/annotation/grouping.cpp", "engine/peaks/internal/extremum.h", false},
-        {"tests/engine/peaks/wavelet_test.cpp", "engine/peaks/internal/wavelet_kernels.h", false},
-        {"sqlitewrap/cppsqlite3_db.cpp", "engine/records/error.h", false},
-        {"workbench/engine/korvane_engine.cpp", "workbench/results/plot_frame.h", false},
-        {"workbench/results/plot_frame.cpp", "workbench/window/main_form.h", false},
-        {"tools/generate_sample/sample_file.cpp", "tests/support/temp_dir.h", false},
-        {"bench/grouping/grouping_bench.cpp", "reference/grouping_oracle.h", true},
-        {"pipeline/driver.cpp", "reference/clustering_oracle.h", false},
-        {"reference/wavelet_oracle.h", "tests/support/temp_dir.h", false},
-        {"examples/x.cpp", "engine/records/records.h", false},
+        {"engine/peaks/spectrum.cpp", "\"pipeline/driver.h\"", false},
+        {"engine/peaks/spectrum.cpp", "<pipeline/driver.h>", false},
+        {"engine/peaks/spectrum.cpp", "<vector>", true},
+        {"engine/run/pipeline_process.cpp", "\"workbench/engine/korvane_engine.h\"", false},
+        {"engine/records/error.cpp", "\"sqlitewrap/cppsqlite3.h\"", false},
+        {"engine/records/records.cpp", "\"engine/io/netcdf_reader.h\"", false},
+        {"engine/peaks/spectrum.cpp", "\"engine/records_old/records.h\"", false},
+        {"engine/peaks/spectrum.cpp", "\"engine/annotation/grouping.h\"", false},
+        {"engine/annotation/grouping.cpp", "\"engine/peaks/spectrum.h\"", false},
+        {"engine/output/csv_output.cpp", "\"engine/io/netcdf_reader.h\"", false},
+        {"engine/run/sample_batch.cpp", "<engine/io/sample_listing.h>", true},
+        {"engine/peaks/internal/trace_index.h", "\"engine/peaks/internal/trace_order.h\"", true},
+        {"engine/run/pipeline_process.cpp", "\"engine/peaks/internal/extremum.h\"", false},
+        {"tests/engine/peaks/wavelet_test.cpp", "\"engine/peaks/internal/wavelet_kernels.h\"", false},
+        {"sqlitewrap/cppsqlite3_db.cpp", "\"engine/records/error.h\"", false},
+        {"workbench/engine/korvane_engine.cpp", "\"workbench/results/plot_frame.h\"", false},
+        {"workbench/results/plot_frame.cpp", "<workbench/window/main_form.h>", false},
+        {"tools/generate_sample/sample_file.cpp", "\"tests/support/temp_dir.h\"", false},
+        {"bench/grouping/grouping_bench.cpp", "\"reference/grouping_oracle.h\"", true},
+        {"pipeline/driver.cpp", "\"reference/clustering_oracle.h\"", false},
+        {"reference/wavelet_oracle.h", "\"tests/support/temp_dir.h\"", false},
+        {"engine/peaks/spectrum.hxx", "\"pipeline/driver.h\"", false},
+        {"engine/peaks/spectrum.inl", "\"pipeline/driver.h\"", false},
+        {"engine/peaks/spectrum.ipp", "\"pipeline/driver.h\"", false},
+        {"engine/peaks/spectrum.cxx", "\"pipeline/driver.h\"", false},
+        {"examples/x.cpp", "<vector>", false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.from) + " -> " + row.to);
-        EXPECT_EQ(wrong_way(row.from, row.to).empty(), row.may) << wrong_way(row.from, row.to);
+        SCOPED_TRACE(std::string(row.from) + ": #include " + row.include);
+        const korvane::test::TempDir tree;
+        for (const Layer& layer : kLayers) fs::create_directories(tree.path() / layer.folder);
+        fs::create_directories(tree.path() / fs::path(row.from).parent_path());
+        tree.write(row.from, std::string("#include ") + row.include + "\n");
+        const Scan scan = scan_tree(tree.path());
+        EXPECT_EQ(scan.faults.empty(), row.may) << listing(scan.faults);
     }
 }
 
