@@ -350,6 +350,26 @@ std::error_code Result_Set::commit() {
 
 void set_result_set_rename_hook(void (*hook)(std::size_t renamed)) { g_rename_hook.store(hook); }
 
+bool folder_folds_case(const std::string& folder) {
+    // A temporary of this process's own, locked, so that no other run's clean-up takes it away
+    // while it is looked up; its name holds letters (".korvane.", ".tmp") and is nobody else's.
+    auto [listed, fd] = create_locked_temporary(folder.empty() ? "." : folder);
+    bool folds = false;
+    if (fd >= 0) {
+        std::string swapped = std::filesystem::path(listed.path).filename().string();
+        for (char& c : swapped) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        struct stat st {};
+        folds = lstat((std::filesystem::path(listed.path).parent_path() / swapped).c_str(), &st) == 0;
+        unlink(listed.path.c_str());
+        close(fd);
+    }
+    delist(listed.name, listed.slot);
+    return folds;
+}
+
 ResultFile::ResultFile(ResultFile&& other) noexcept
     : final_(std::move(other.final_)),
       name_(std::move(other.name_)),

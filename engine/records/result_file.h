@@ -89,6 +89,11 @@ private:
     Result_Set* outer_;
 };
 
+// Whether the folder takes a name and the same name in other letter case for one file (a macOS
+// disk, an SMB share, a FAT stick), found out by creating a temporary there and looking it up
+// under its name with every letter's case swapped. False when nothing can be created there.
+bool folder_folds_case(const std::string& folder);
+
 // For tests: called after each rename of a set's commit with the number renamed so far, while the
 // stop signals are held back. nullptr (the default) calls nothing.
 void set_result_set_rename_hook(void (*hook)(std::size_t renamed));

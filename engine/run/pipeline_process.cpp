@@ -262,16 +262,25 @@ std::string result_name_conflict(const std::string& sample_name, const std::map<
 
 }  // namespace
 
-std::vector<std::string> find_result_name_conflicts(const std::vector<std::string>& files, std::size_t name_max) {
+std::vector<std::string> find_result_name_conflicts(const std::vector<std::string>& files, std::size_t name_max,
+                                                    bool fold_case) {
+    // In a folder that folds case, names are taken by their lower-case form. ASCII letters only:
+    // every sample and result name the system makes differs from another in those, if in any.
+    const auto key = [fold_case](std::string name) {
+        if (fold_case)
+            for (char& c : name)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return name;
+    };
     std::map<std::string, std::string> taken;
-    for (const char* name : kAlignedNames) taken[name] = "the aligned results";
+    for (const char* name : kAlignedNames) taken[key(name)] = "the aligned results";
     std::vector<std::string> conflicts;
     for (const std::string& file : files) {
         const std::string sample_name = extract_sample_name(file);
         std::string why = unsafe_file_name_reason(file);
-        if (why.empty()) why = result_name_conflict(sample_name, taken, name_max);
+        if (why.empty()) why = result_name_conflict(key(sample_name), taken, name_max);
         if (why.empty())
-            for (const char* suffix : kSampleSuffixes) taken[sample_name + suffix] = "those of " + file;
+            for (const char* suffix : kSampleSuffixes) taken[key(sample_name + suffix)] = "those of " + file;
         conflicts.push_back(std::move(why));
     }
     return conflicts;

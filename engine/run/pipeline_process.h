@@ -109,8 +109,11 @@ bool parse_skipped_summary(const std::string& line, std::vector<Skipped_Sample>&
 // name_max bytes cannot have them; one whose result file names would take a name that an earlier
 // listed sample's results or the run's aligned results take would replace those, as "ga.CDF"'s
 // grouped list is also "ga_grouped.CDF"'s peak list. The first in list order keeps its names; a
-// sample refused for its file name (unsafe_file_name_reason) takes none.
-std::vector<std::string> find_result_name_conflicts(const std::vector<std::string>& files, std::size_t name_max);
+// sample refused for its file name (unsafe_file_name_reason) takes none. In an output folder that
+// folds case (fold_case), names that differ only in letter case are one name: "GA.CDF" and "ga.CDF"
+// would write the same files.
+std::vector<std::string> find_result_name_conflicts(const std::vector<std::string>& files, std::size_t name_max,
+                                                    bool fold_case = false);
 
 // Why a listed name is no file of the data folder ("" when it is one): a name holding "/" (or a
 // NUL byte) or equal to "." or ".." would lead the reader, and the result files named after it,

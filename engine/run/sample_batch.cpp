@@ -13,6 +13,7 @@
 
 #include "engine/io/sample_listing.h"
 #include "engine/records/error.h"
+#include "engine/records/result_file.h"
 #include "engine/records/text_util.h"
 
 namespace korvane {
@@ -55,12 +56,17 @@ std::size_t count_other_case_samples(const std::string& data_dir, std::set<std::
     return count;
 }
 
-// The file system's limit on a name in the output folder; the folder may be made only later.
-std::size_t result_name_limit(const std::string& output_dir) {
+// The output folder, or while it is still to be made its nearest existing parent: the file
+// system the results will be written to.
+std::string existing_output_folder(const std::string& output_dir) {
     std::filesystem::path folder = output_dir.empty() ? "." : output_dir;
     std::error_code ec;
     while (!std::filesystem::is_directory(folder, ec) && folder.has_relative_path()) folder = folder.parent_path();
-    if (folder.empty()) folder = ".";
+    return folder.empty() ? "." : folder.string();
+}
+
+// The file system's limit on a name in the folder; 255 where it names none.
+std::size_t result_name_limit(const std::string& folder) {
     const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;
 }
@@ -130,7 +136,10 @@ Sample_Batch open_sample_batch(const std::string& config_dir, const std::string&
     batch.data_dir = data_dir;
     batch.output_dir = output_dir;
     batch.files = list_samples(data_dir, selected);
-    batch.refused = find_result_name_conflicts(batch.files, result_name_limit(output_dir));
+    // Only a folder that folds case is asked to tell GA.CDF's results from ga.CDF's by case alone:
+    // there the later sample's would silently replace the earlier's.
+    const std::string folder = existing_output_folder(output_dir);
+    batch.refused = find_result_name_conflicts(batch.files, result_name_limit(folder), folder_folds_case(folder));
     batch.listed = !selected.empty();
     batch.align_flags = align_flags;
     batch.announce = announce;

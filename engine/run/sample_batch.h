@@ -33,7 +33,8 @@ struct Sample_Batch {
 
 // Reads the configuration (read_run_configuration) and the sample list, and works out which
 // samples' results cannot be written, against the name limit of the output folder (of its nearest
-// existing parent while it is still to be made; 255 bytes where the system names none). Without a
+// existing parent while it is still to be made; 255 bytes where the system names none), and, where
+// that folder folds case, without regard to letter case (folder_folds_case). Without a
 // list a data folder that cannot be opened throws std::runtime_error "Data folder could not be
 // opened: <dir> (<why>)": the listing cannot tell it from a folder without samples, and the run
 // would pass as a success that processed nothing. A folder without samples is no_samples_reason's

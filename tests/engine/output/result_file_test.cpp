@@ -362,3 +362,44 @@ TEST(ResultFiles, AStoppedSetLeavesEveryFileOfOneRun) {
         EXPECT_TRUE(files_in(dir.str()) == (m.is_new ? clean : earlier));
     }
 }
+
+namespace {
+
+// A FAT file system of its own, through FUSE, where the tools are there and FUSE may be used.
+class Fat_Mount {
+public:
+    explicit Fat_Mount(const TempDir& scratch) : image_(scratch.file("fat.img")), point_(scratch.file("fat")) {
+        fs::create_directories(point_);
+        const std::string tools = "PATH=\"$PATH:/usr/sbin:/sbin\" ";
+        mounted_ = std::system((tools + "truncate -s 8M " + image_ + " && mkfs.vfat " + image_ +
+                                " >/dev/null 2>&1 && fusefat -o rw+ " + image_ + " " + point_ + " >/dev/null 2>&1")
+                                   .c_str()) == 0;
+    }
+    ~Fat_Mount() {
+        if (mounted_ && std::system(("fusermount -u " + point_ + " 2>/dev/null || umount " + point_).c_str()) != 0)
+            ADD_FAILURE() << "could not unmount " << point_;
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& point() const { return point_; }
+
+private:
+    std::string image_, point_;
+    bool mounted_ = false;
+};
+
+}  // namespace
+
+// GA.CDF's and ga.CDF's results are one set of files only where the folder says so; the probe
+// leaves nothing behind.
+TEST(ResultFiles, WhetherAFolderFoldsCaseIsAskedOfTheFolder) {
+    const TempDir plain;
+    EXPECT_FALSE(korvane::folder_folds_case(plain.str()));
+    EXPECT_TRUE(fs::is_empty(plain.path()));
+    EXPECT_FALSE(korvane::folder_folds_case(plain.file("absent")));
+
+    const TempDir scratch;
+    const Fat_Mount fat(scratch);
+    if (!fat.mounted()) GTEST_SKIP() << "no FAT file system through FUSE here (fusefat, mkfs.vfat, /dev/fuse)";
+    EXPECT_TRUE(korvane::folder_folds_case(fat.point()));
+    EXPECT_TRUE(fs::is_empty(fat.point()));
+}

@@ -130,6 +130,7 @@ TEST(PipelineResultNames, NoSampleReplacesAnotherResult) {
     struct Row {
         const char* name;
         std::vector<std::string> files, conflicts;
+        bool fold_case = false;
     };
     const std::vector<Row> rows = {
         {"distinct names", {"ga.CDF", "gb.CDF", "ga.b.CDF"}, {"", "", ""}},
@@ -143,10 +144,15 @@ TEST(PipelineResultNames, NoSampleReplacesAnotherResult) {
         {"the aligned CSV keeps its name, also before any sample", {"aligned_annotated_grouped.CDF", "x.CDF"},
          {aligned, ""}},
         {"a name out of the folder", {"../ga.CDF", "ga.CDF"}, {"not a file name of the data folder", ""}},
+        {"case tells names apart", {"GA.CDF", "ga.CDF", "ALIGNED_annotated_grouped.CDF"}, {"", "", ""}},
+        {"a folder that folds case", {"GA.CDF", "ga.CDF", "Ga_Grouped.CDF", "gb.CDF"},
+         {"", "its result files would replace those of GA.CDF", "its result files would replace those of GA.CDF", ""},
+         true},
+        {"a folder that folds case, the aligned names", {"ALIGNED_annotated_grouped.CDF"}, {aligned}, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(korvane::find_result_name_conflicts(row.files, 255), row.conflicts);
+        EXPECT_EQ(korvane::find_result_name_conflicts(row.files, 255, row.fold_case), row.conflicts);
     }
 }
 
