@@ -381,6 +381,17 @@ TEST(AnnotationResultTab, DialogAnswersAndTheirMessages) {
     EXPECT_EQ(tab.cdfFileExitst(), 0);
 }
 
+// A sample of kSmallSampleScans scans at path; returns path.
+constexpr int kSmallSampleScans = 30;
+std::string write_small_sample(const std::string& path) {
+    korvane::synth::Options o;
+    o.scans = kSmallSampleScans;
+    o.points_per_scan = 50;
+    o.compounds = 5;
+    korvane::synth::write_sample_cdf(path, korvane::synth::generate_sample(o));
+    return path;
+}
+
 // A sample file that cannot be read after one that could: the message says why, the earlier
 // sample's TIC is gone before the message shows, and the box keeps the file's name while the
 // panes say why it shows nothing (they asked for a file, beside a box naming one).
@@ -388,12 +399,7 @@ TEST(AnnotationResultTab, AnUnreadableSampleFileSaysWhyAndLeavesNoOldPlotBehind)
     Page<AnnotationResultTab> page;
     auto& [dir, engine, tab, a] = page;
     const std::string db = write_annotation_db(dir);
-    const std::string good = dir.file("good.CDF");
-    korvane::synth::Options o;
-    o.scans = 30;
-    o.points_per_scan = 50;
-    o.compounds = 5;
-    korvane::synth::write_sample_cdf(good, korvane::synth::generate_sample(o));
+    const std::string good = write_small_sample(dir.file("good.CDF"));
     const std::string bad = dir.write("bad.CDF", "not netcdf");
     QCustomPlot* tic = pane(tab, "ticGraph");
     std::vector<bool> tic_drawn_at_message;
@@ -648,12 +654,7 @@ TEST(AnnotationResultTab, TheSampleIsPlottedWithoutAPeakTable) {
         } else {
             db = dir.write("bad.db", "not a database");
         }
-        const std::string cdf = dir.file("s.CDF");
-        korvane::synth::Options o;
-        o.scans = 30;
-        o.points_per_scan = 50;
-        o.compounds = 5;
-        korvane::synth::write_sample_cdf(cdf, korvane::synth::generate_sample(o));
+        const std::string cdf = write_small_sample(dir.file("s.CDF"));
         a.open_replies = {QStringList{QString::fromStdString(db)}, QStringList{QString::fromStdString(cdf)}};
         tab.browseOutputDatabase();
         tab.browseSampleFile();
@@ -663,7 +664,7 @@ TEST(AnnotationResultTab, TheSampleIsPlottedWithoutAPeakTable) {
         EXPECT_FALSE(child<QGroupBox>(tab, "binningGroupBox")->isHidden());
         QCustomPlot* tic = pane(tab, "ticGraph");
         ASSERT_EQ(tic->graphCount(), 1);
-        EXPECT_EQ(tic->graph(0)->dataCount(), static_cast<int>(o.scans));
+        EXPECT_EQ(tic->graph(0)->dataCount(), kSmallSampleScans);
         EXPECT_FALSE(korvane::wb::plot_has_points(pane(tab, "peaksGraph")));
     };
     for (const bool readable : {false, true}) {
