@@ -39,20 +39,25 @@ Slot g_slots[kSlots];
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 struct sigaction g_previous[std::size(kSignals)];
 
-// What the stop signals meet. A set of result files taking their names (Result_Set::commit) must
-// not lose the temporaries it has yet to rename, so a signal that arrives then, on whichever
-// thread, is only noted and raised again by the committing thread once the last name is given.
-// A signal being acted on makes a commit give up instead, as the temporaries are going.
-enum : int { kIdle, kCommitting, kStopping };
-std::atomic<int> g_stop_state{kIdle};
+// What the stop signals meet: the number of sets of result files taking their names
+// (Result_Set::commit), or kStopping once a signal is removing the temporaries. A set must not
+// lose the temporaries it has yet to rename, so a signal that arrives then, on whichever thread,
+// is only noted, and raised again by the last committing thread once its last name is given. A
+// signal being acted on makes a commit give up instead, as the temporaries are going.
+constexpr int kStopping = -1;
+std::atomic<int> g_committing{0};
 std::atomic<int> g_deferred_signal{0};
 
 // Only async-signal-safe calls: unlink, sigaction, raise.
 extern "C" void remove_live_temporaries(int signal_number) {
-    int expected = kIdle;
-    if (!g_stop_state.compare_exchange_strong(expected, kStopping)) {
-        if (expected == kCommitting) g_deferred_signal.store(signal_number);
-        return;  // when already stopping, the thread acting on the first signal ends the process
+    for (int expected = 0; !g_committing.compare_exchange_strong(expected, kStopping); expected = 0) {
+        // Already stopping: the thread acting on the first signal ends the process.
+        if (expected == kStopping) return;
+        g_deferred_signal.store(signal_number);
+        if (g_committing.load() > 0) return;
+        // The commits ended meanwhile. Whoever takes the note back acts on it: the last committer
+        // raises it again, or this handler does if it is first.
+        if (g_deferred_signal.exchange(0) == 0) return;
     }
     for (Slot& s : g_slots) {
         if (s.state.load() != kLive) continue;
@@ -65,7 +70,7 @@ extern "C" void remove_live_temporaries(int signal_number) {
         if (kSignals[i] == signal_number) sigaction(signal_number, &g_previous[i], nullptr);
     raise(signal_number);
     // Still here: the process had its own handler for the signal and goes on.
-    g_stop_state.store(kIdle);
+    g_committing.store(0);
 }
 
 void install_handler_once() {
@@ -287,12 +292,12 @@ std::string unusable_result_name(const std::string& path, bool& present) {
 class Committing {
 public:
     Committing() {
-        int expected = kIdle;
-        began_ = g_stop_state.compare_exchange_strong(expected, kCommitting);
+        int count = g_committing.load();
+        while (count != kStopping && !g_committing.compare_exchange_weak(count, count + 1)) {}
+        began_ = count != kStopping;
     }
     ~Committing() {
-        if (!began_) return;
-        g_stop_state.store(kIdle);
+        if (!began_ || g_committing.fetch_sub(1) != 1) return;
         if (const int signal_number = g_deferred_signal.exchange(0); signal_number != 0) raise(signal_number);
     }
     Committing(const Committing&) = delete;

@@ -81,8 +81,6 @@ public:
     // after it are removed and the error returned.
     std::error_code commit();
 
-    std::size_t waiting() const { return held_.size(); }
-
 private:
     friend class ResultFile;
     std::vector<std::unique_ptr<ResultFile>> held_;
