@@ -317,11 +317,12 @@ std::vector<std::string> remove_result_files(const std::vector<std::string>& pat
         if (type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::directory ||
             ec == std::errc::filename_too_long)
             continue;
-        if (!ec) std::filesystem::remove(path, ec);
+        // Gone already (another run writing into the folder removed it) is what was wanted.
+        const bool gone_now = !ec && std::filesystem::remove(path, ec);
         if (ec)
             throw korvane::Error("Result file of an earlier run could not be removed: " + path + " (" +
                                      ec.message() + ")");
-        removed.push_back(path);
+        if (gone_now) removed.push_back(path);
     }
     return removed;
 }
