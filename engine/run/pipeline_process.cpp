@@ -43,6 +43,14 @@ constexpr const char* kAlignedCsv = "aligned_annotated_grouped_chromatograph_pea
 constexpr const char* kAlignedDatabase = "aligned_annotated_grouped_chromatograph_peaklist.aligndb";
 constexpr const char* kAlignedNames[] = {kAlignedCsv, kAlignedDatabase};
 
+// Gives the files waiting in results their names; a failure throws korvane::Error "Result files
+// <whose> could not be given their names in <output_dir>: <reason>".
+void commit_results(korvane::Result_Set& results, const std::string& output_dir, const std::string& whose) {
+    if (const std::error_code ec = results.commit())
+        throw korvane::Error("Result files " + whose + " could not be given their names in " +
+                             (output_dir.empty() ? std::string(".") : output_dir) + ": " + ec.message());
+}
+
 }  // namespace
 
 void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure Para,
@@ -99,7 +107,7 @@ void pipeline_process(std::vector<Spectrum_Scan> spectrum_arry, Para_Configure P
         OutputAnnotatedGroupedChromatographPeaklist2database(peaklist_adduct_annotated, std::move(mass_trace_list),
                                                              Output_Dir, Sample_Name + kDatabaseSuffix);
     });
-    korvane::commit_results(results, Output_Dir, "of sample " + Sample_Name);
+    commit_results(results, Output_Dir, "of sample " + Sample_Name);
 }
 
 std::string extract_sample_name(std::string sample_file_name) {
@@ -360,10 +368,5 @@ bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_P
     return true;
 }
 
-void commit_results(Result_Set& results, const std::string& output_dir, const std::string& whose) {
-    if (const std::error_code ec = results.commit())
-        throw Error("Result files " + whose + " could not be given their names in " +
-                    (output_dir.empty() ? std::string(".") : output_dir) + ": " + ec.message());
-}
 
 }  // namespace korvane

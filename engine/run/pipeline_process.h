@@ -141,9 +141,4 @@ void append_align_rows(std::vector<Chromatogram_Peak_Group_Compound>& compounds,
 bool align_and_write_rows(const Para_Configure& para, std::vector<Chromatogram_Peak_Group_Compound_Align>& rows,
                           const std::string& output_dir);
 
-// Gives the files waiting in results their names; a failure throws korvane::Error "Result files
-// <whose> could not be given their names in <output_dir>: <reason>".
-class Result_Set;
-void commit_results(Result_Set& results, const std::string& output_dir, const std::string& whose);
-
 }  // namespace korvane
